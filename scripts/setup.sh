@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the build needs on Debian 12 (when missing) and builds into
+# build/ (or $TOLM_BUILD_DIR). Extra arguments go to cmake's configure step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl1-mesa-dev
+          libgtest-dev libgmock-dev libudev-dev fonts-noto-cjk)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+build_dir="${TOLM_BUILD_DIR:-build}"
+build_type="${TOLM_BUILD_TYPE:-RelWithDebInfo}"
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" "$@" >/dev/null
+cmake --build "$build_dir" -j "$(nproc)"

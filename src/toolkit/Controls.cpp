@@ -1,0 +1,119 @@
+#include "toolkit/Controls.h"
+
+#include <QTimer>
+
+namespace tolm {
+
+void TControl::Notify(TChange change) {
+    for (auto& observer : observers_) observer(*this, change);
+}
+
+void TControl::SetCaption(const std::string& caption) {
+    if (caption_ == caption) return;
+    caption_ = caption;
+    Notify(TChange::Caption);
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+    if (left == left_ && top == top_ && width == width_ && height == height_) return;
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    Notify(TChange::Bounds);
+}
+
+void TControl::SetVisible(bool v) {
+    if (visible_ == v) return;
+    visible_ = v;
+    Notify(TChange::Visible);
+}
+
+void TControl::SetEnabled(bool v) {
+    if (enabled_ == v) return;
+    enabled_ = v;
+    Notify(TChange::Enabled);
+}
+
+void TProgressBar::SetMin(int v) {
+    min_ = v;
+    Notify(TChange::Range);
+}
+
+void TProgressBar::SetMax(int v) {
+    max_ = v;
+    Notify(TChange::Range);
+}
+
+void TProgressBar::SetPosition(int v) {
+    // Like a progress control, the position stays within the range.
+    if (v < min_) v = min_;
+    if (v > max_) v = max_;
+    if (v == position_) return;
+    position_ = v;
+    Notify(TChange::Position);
+}
+
+void TImage::SetPicture(const std::string& picture) {
+    picture_ = picture;
+    Notify(TChange::Picture);
+}
+
+void TComboBox::SetItems(std::vector<std::string> items) {
+    items_ = std::move(items);
+    itemIndex_ = -1;
+    Notify(TChange::Items);
+}
+
+void TComboBox::SetItemIndex(int index) {
+    if (index < -1 || index >= static_cast<int>(items_.size())) return;
+    itemIndex_ = index;
+    Notify(TChange::ItemIndex);
+}
+
+std::string TComboBox::Text() const {
+    if (itemIndex_ >= 0) return items_[static_cast<size_t>(itemIndex_)];
+    return Caption();
+}
+
+void TListView::Clear() {
+    items_.clear();
+    Notify(TChange::Items);
+}
+
+TListItem& TListView::Add() { return items_.emplace_back(); }
+
+bool TOpenDialog::Execute() {
+    if (!chooser_) return false;
+    std::string path;
+    if (!chooser_(*this, path)) return false;
+    FileName = path;
+    return true;
+}
+
+TTimer::TTimer() : timer_(std::make_unique<QTimer>()) {
+    QObject::connect(timer_.get(), &QTimer::timeout, [this] {
+        if (enabled_ && OnTimer) OnTimer();
+    });
+}
+
+TTimer::~TTimer() = default;
+
+void TTimer::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    Apply();
+}
+
+void TTimer::SetInterval(int ms) {
+    interval_ = ms;
+    Apply();
+}
+
+void TTimer::Apply() {
+    if (enabled_ && interval_ > 0)
+        timer_->start(interval_);
+    else
+        timer_->stop();
+}
+
+}  // namespace tolm

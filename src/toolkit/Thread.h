@@ -1,0 +1,56 @@
+#pragma once
+// Thread class with a stop request, priorities and a synchronised call on the
+// main thread. A stop request also ends a pending synchronised call, so a main
+// thread that stops and joins a thread never deadlocks with it.
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace tolm {
+
+enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+class TThread {
+public:
+    TThread();
+    virtual ~TThread();  // requests stop and joins
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+
+    void Start();
+    // Asks the loop to end; wakes SleepFor and a pending Synchronize.
+    void Terminate();
+    bool Terminated() const { return terminated_.load(); }
+    // Joins the thread (never call from the thread itself).
+    void WaitFor();
+    bool Running() const { return running_.load(); }
+
+    // Applied when the thread starts (and at once if already running); where
+    // Linux does not allow a priority (no real-time rights) the thread keeps its own.
+    void SetPriority(TThreadPriority priority);
+    TThreadPriority Priority() const { return priority_; }
+
+protected:
+    virtual void Execute() = 0;
+    // Runs fn on the main thread while this thread waits. Returns false when a
+    // stop request ended the wait before fn ran (fn then never runs).
+    bool Synchronize(std::function<void()> fn);
+    // Sleeps up to ms, returning early on a stop request.
+    void SleepFor(int ms);
+
+private:
+    void ApplyPriority();
+    struct SyncState;
+    std::thread thread_;
+    std::atomic<bool> terminated_{false};
+    std::atomic<bool> running_{false};
+    TThreadPriority priority_ = TThreadPriority::tpNormal;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::shared_ptr<SyncState> pendingSync_;
+};
+
+}  // namespace tolm

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <atomic>
+#include <thread>
+
+#include "TestSupport.h"
+#include "toolkit/ByteBuffer.h"
+#include "toolkit/Controls.h"
+#include "toolkit/Event.h"
+#include "toolkit/Exception.h"
+#include "toolkit/MainThread.h"
+#include "toolkit/Messages.h"
+#include "toolkit/Thread.h"
+
+using namespace tolm;
+
+TEST(ByteBuffer, RangeErrorIsNotAToolkitException) {
+    TByteBuffer b{1, 2, 3};
+    EXPECT_EQ(b[2], 3);
+    bool caughtAsException = false, caughtAsRange = false;
+    try {
+        (void)b[3];
+    } catch (const Exception&) {
+        caughtAsException = true;
+    } catch (const ERangeError&) {
+        caughtAsRange = true;
+    }
+    EXPECT_FALSE(caughtAsException);
+    EXPECT_TRUE(caughtAsRange);
+    EXPECT_THROW((void)b[-1], ERangeError);
+    EXPECT_THROW(b.Mid(2, 2), ERangeError);
+    EXPECT_EQ(b.Mid(1, 2), (TByteBuffer{2, 3}));
+}
+
+TEST(ByteBuffer, TextRoundTripKeepsNulBytes) {
+    std::string text("a\0b", 3);
+    auto b = TByteBuffer::FromText(text);
+    EXPECT_EQ(b.Length(), 3);
+    EXPECT_EQ(b.ToText(), text);
+}
+
+TEST(Event, WaitTimesOutUnlessSet) {
+    TEvent e;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(e.WaitFor(50));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+    std::thread setter([&] { e.SetEvent(); });
+    EXPECT_TRUE(e.WaitFor(5000));
+    setter.join();
+    EXPECT_TRUE(e.WaitFor(0));  // manual reset: stays set
+    e.ResetEvent();
+    EXPECT_FALSE(e.WaitFor(0));
+}
+
+namespace {
+class SyncThread : public TThread {
+public:
+    std::atomic<int> runs{0};
+    std::atomic<bool> ranOnMain{true};
+    std::atomic<bool> lastSyncResult{true};
+
+protected:
+    void Execute() override {
+        while (!Terminated()) {
+            lastSyncResult = Synchronize([this] {
+                if (!IsMainThread()) ranOnMain = false;
+                ++runs;
+            });
+            SleepFor(10);
+        }
+    }
+};
+}  // namespace
+
+TEST(Thread, SynchronizeRunsOnMainThread) {
+    SyncThread t;
+    t.Start();
+    ASSERT_TRUE(test::PumpUntil([&] { return t.runs >= 3; }, 5000));
+    t.Terminate();
+    t.WaitFor();
+    EXPECT_TRUE(t.ranOnMain);
+    EXPECT_FALSE(t.Running());
+}
+
+TEST(Thread, StopWhileWaitingForMainThreadDoesNotDeadlock) {
+    // The main thread does not pump events here, so the thread's synchronised
+    // call can never run; stopping and joining must still return.
+    SyncThread t;
+    t.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    t.Terminate();
+    t.WaitFor();
+    EXPECT_EQ(t.runs, 0);
+    EXPECT_FALSE(t.lastSyncResult);
+    // The cancelled call must not run later either.
+    test::Pump(50);
+    EXPECT_EQ(t.runs, 0);
+}
+
+TEST(Messages, MessageFromWorkerThreadReachesSinkOnMainThread) {
+    test::ScopedRecordingSink sink;
+    std::thread worker([] { ShowMessage("Packet_Count > 1000"); });
+    worker.join();  // the worker did not wait for the main thread
+    EXPECT_TRUE(sink->Texts().empty());
+    ASSERT_TRUE(test::PumpUntil([&] { return !sink->Texts().empty(); }, 2000));
+    EXPECT_EQ(sink->Texts().front(), "Packet_Count > 1000");
+    MessageBox("x", "Tolm", TMsgIcon::Information);
+    EXPECT_EQ(sink->Entries().back().caption, "Tolm");
+}
+
+TEST(Controls, ObserversSeeChangesAndProgressStaysInRange) {
+    TProgressBar bar("PBar");
+    std::vector<TChange> seen;
+    bar.AddObserver([&](TControl&, TChange c) { seen.push_back(c); });
+    bar.SetMax(256);
+    bar.SetPosition(300);
+    EXPECT_EQ(bar.Position(), 256);
+    bar.SetPosition(-4);
+    EXPECT_EQ(bar.Position(), 0);
+    bar.Repaint();
+    EXPECT_EQ(seen.back(), TChange::Repaint);
+
+    TComboBox list("ComList");
+    list.SetCaption("ComList");
+    EXPECT_EQ(list.Text(), "ComList");
+    list.SetItems({"Com1", "Com2"});
+    list.SetItemIndex(1);
+    EXPECT_EQ(list.Text(), "Com2");
+    list.SetItemIndex(5);  // ignored
+    EXPECT_EQ(list.ItemIndex(), 1);
+}
+
+TEST(Controls, TimerTicksOnTheEventLoopOnlyWhileEnabled) {
+    TTimer timer;
+    int ticks = 0;
+    timer.OnTimer = [&] {
+        if (++ticks == 2) timer.SetEnabled(false);
+    };
+    timer.SetInterval(20);
+    timer.SetEnabled(true);
+    ASSERT_TRUE(test::PumpUntil([&] { return ticks >= 2; }, 2000));
+    test::Pump(100);
+    EXPECT_EQ(ticks, 2);
+}
