@@ -1,0 +1,70 @@
+#pragma once
+// The one serial object the rest of the system talks to: ports by number,
+// plain sends, send-and-wait exchanges, and delivery of unsolicited data to
+// OnReceiveData on the main thread.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "serial/Receivepacket.h"
+#include "toolkit/ByteBuffer.h"
+
+namespace tolm {
+
+class TTolmSerialCommImpl;
+
+class TTolmSerialComm {
+public:
+    TTolmSerialComm();
+    ~TTolmSerialComm();  // closes every listed port and stops the threads
+    TTolmSerialComm(const TTolmSerialComm&) = delete;
+    TTolmSerialComm& operator=(const TTolmSerialComm&) = delete;
+
+    // Opening and closing.
+    int OpenComPort(int port, const std::string& settings);  // 0, -1, -2, -3
+    int CloseComPort(int port);                              // 0, -1, -2
+    int ComSettings(int port, const std::string& settings);  // always 1
+    int GetSerialComIsOpen(int port);                        // 1 open here, 0 free, 2 absent or in use
+    void SetSettings(const std::string& settings);
+    const std::string& Settings() const;
+    void SetRTS_CTS(bool on);
+    bool RTS_CTS() const;
+
+    // Sending without waiting: 0 sent; -1 no driver; -2 not listed; -3 write failed.
+    int SendString(int port, const std::string& data);
+    int SendByte(int port, const TByteBuffer& data);
+    int SendByte(int port, const TByteBuffer& data, int count);
+
+    // Send-and-wait exchanges: the reply is what waits when the caller is woken,
+    // or empty on time-out. expectedLength (0 = not stated) lets the exchange
+    // wake as soon as a reply of that length is complete; it never changes
+    // which bytes are returned.
+    TByteBuffer SendByteReceiveByte(int port, const TByteBuffer& data, int timeoutMs, int expectedLength = 0);
+    std::string SendByteReceiveString(int port, const TByteBuffer& data, int timeoutMs);
+    TByteBuffer SendStringReceiveByte(int port, const std::string& data, int timeoutMs);
+    std::string SendStringReceiveString(int port, const std::string& data, int timeoutMs);
+    TByteBuffer SendByteReceiveByte_SetReadSettings(int port, const TByteBuffer& data, int timeoutMs,
+                                                    const std::string& settings);
+    TByteBuffer ReceiveByte(int port, int timeoutMs);
+
+    // Line and buffer control.
+    void ClearBuffer(int port);
+    void SetRs232Info(int port, const std::string& keyword);
+    bool GetRs232Info(int port, const std::string& lineName);
+
+    // Port discovery ("COMn|readable name|" entries, one per port found).
+    std::string GetComPort();
+
+    int Packet_Count() const;
+
+    // Events. OnReceiveData runs on the main thread with a record valid for the call.
+    std::function<void(TReceivePacket*)> OnReceiveData;
+    std::function<void(TTolmSerialComm*, uint32_t)> OnReceiveError;
+    std::function<void(TTolmSerialComm*, uint32_t)> OnModemStateChange;
+
+private:
+    std::unique_ptr<TTolmSerialCommImpl> impl_;
+};
+
+}  // namespace tolm
