@@ -1,0 +1,21 @@
+#pragma once
+// The diagnostic log: hex-dump lines of frames, each appended with CR LF.
+// It lives in the per-user state directory ($XDG_STATE_HOME/tolm-upgrade/DUMMY.TXT,
+// default ~/.local/state/tolm-upgrade/DUMMY.TXT), created user-only; the path
+// can be redirected (command-line option, tests).
+#include <string>
+
+namespace tolm {
+
+// Appends the first count bytes of text and CR LF. -1 when the log cannot be
+// opened (nothing written); otherwise the result of closing it (0 on success).
+int WriteLogLine(const std::string& text, int count);
+inline int WriteLogLine(const std::string& text) { return WriteLogLine(text, static_cast<int>(text.size())); }
+
+// The log's path; DefaultLogPath() until SetLogPath() is called.
+std::string LogPath();
+std::string DefaultLogPath();
+// An empty path returns to the default.
+void SetLogPath(const std::string& path);
+
+}  // namespace tolm
