@@ -1,0 +1,75 @@
+#include "protocol/Packetframe.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/Logfile.h"
+#include "toolkit/Event.h"
+#include "toolkit/Messages.h"
+
+namespace tolm {
+
+void TPacketFrame::SetTerminalID(const TByteBuffer& frame) {
+    if (frame.Length() < 7) return;
+    TerminalID = frame.Mid(3, 4);
+}
+
+std::string TPacketFrame::GetTerminalName(const TByteBuffer& frame) {
+    if (frame.Length() < 20) return {};
+    return frame.Mid(14, 6).ToText();
+}
+
+std::string TPacketFrame::HexDumpLine(const TByteBuffer& bytes) const {
+    static const char* digits = "0123456789ABCDEF";
+    std::string line;
+    line.reserve(static_cast<size_t>(bytes.Length()) * 3);
+    for (uint8_t b : bytes) {
+        if (dumpStyle_ == THexDump::TwoDigit || b >= 0x10) line += digits[b >> 4];
+        line += digits[b & 0x0F];
+        line += ',';
+    }
+    return line;
+}
+
+void TPacketFrame::ShowByte(const TByteBuffer& bytes) const {
+    if (dumpStyle_ == THexDump::ShortDigit && bytes.Length() < 2) {
+        ShowMessage("not Packet");
+        return;
+    }
+    std::string line;
+    try {
+        line = HexDumpLine(bytes);
+    } catch (const std::exception&) {
+        MessageBox("【功能操作錯誤】『ShowByte』:ShowByte", "Tolm", TMsgIcon::Information);
+        return;
+    }
+    WriteLogLine(line, static_cast<int>(line.size()));
+}
+
+int32_t TPacketFrame::GetFileSize(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    struct stat st {};
+    int32_t size = 0;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<int32_t>(static_cast<uint32_t>(st.st_size));
+    close(fd);
+    return size;
+}
+
+TByteBuffer TPacketFrame::CalcFileSize(const std::string& path, int32_t amount) {
+    return frame::BigEndian32(static_cast<int32_t>(static_cast<uint32_t>(GetFileSize(path)) -
+                                                   static_cast<uint32_t>(amount)));
+}
+
+void TPacketFrame::Wait(int ms) {
+    TEvent never;
+    never.WaitFor(ms);
+}
+
+TByteBuffer TPacketFrame::AddressedRequest(uint8_t deviceType, uint8_t command, const TByteBuffer& data) const {
+    if (!HasTerminalID()) return {};
+    return SetLRC(frame::AddressedPayload(deviceType, TerminalID, command, data));
+}
+
+}  // namespace tolm

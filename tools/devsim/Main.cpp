@@ -1,0 +1,86 @@
+// tolm-devsim: emulated scanners, docking stations and terminals on a
+// pseudo-terminal, and generation of firmware files for them.
+//
+//   tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--set KEY=VALUE]...
+//   tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...
+//   tolm-devsim list
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Device.h"
+#include "Server.h"
+
+using namespace tolm::devsim;
+
+namespace {
+int Usage(const char* why) {
+    if (why) std::fprintf(stderr, "tolm-devsim: %s\n", why);
+    std::fprintf(stderr,
+                 "usage: tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--set KEY=VALUE]...\n"
+                 "       tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...\n"
+                 "       tolm-devsim list\n");
+    return 2;
+}
+
+int List() {
+    std::printf("devices:\n");
+    for (auto& [name, e] : Devices()) std::printf("  %-16s %s\n", name.c_str(), e.help.c_str());
+    std::printf("generators:\n");
+    for (auto& [name, e] : Generators()) std::printf("  %-16s %s\n", name.c_str(), e.help.c_str());
+    return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage(nullptr);
+    std::string verb = argv[1];
+    if (verb == "list") return List();
+    if (verb == "--help" || verb == "-h") {
+        Usage(nullptr);
+        return List();
+    }
+    if (argc < 3) return Usage("missing device or generator name");
+    std::string name = argv[2];
+    Options options;
+    ServerSettings settings;
+    for (int i = 3; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char* what) -> std::string {
+            if (i + 1 >= argc) {
+                Usage((std::string(what) + " needs a value").c_str());
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (arg == "--link") {
+            settings.linkPath = value("--link");
+        } else if (arg == "--image-out") {
+            settings.imageOut = value("--image-out");
+        } else if (arg == "--out") {
+            options.Set("out", value("--out"));
+        } else if (arg == "--set") {
+            std::string kv = value("--set");
+            auto eq = kv.find('=');
+            if (eq == std::string::npos) return Usage("--set takes KEY=VALUE");
+            options.Set(kv.substr(0, eq), kv.substr(eq + 1));
+        } else {
+            return Usage(("unknown argument: " + arg).c_str());
+        }
+    }
+    if (verb == "gen") {
+        auto it = Generators().find(name);
+        if (it == Generators().end()) return Usage(("unknown generator: " + name).c_str());
+        if (!options.Has("out")) return Usage("gen needs --out FILE");
+        return it->second.generator(options);
+    }
+    if (verb == "run") {
+        auto it = Devices().find(name);
+        if (it == Devices().end()) return Usage(("unknown device: " + name).c_str());
+        auto device = it->second.device(options);
+        if (!device) return 2;
+        settings.baud = options.GetInt("baud", 115200);
+        return RunServer(*device, settings, options);
+    }
+    return Usage(("unknown command: " + verb).c_str());
+}

@@ -1,0 +1,18 @@
+#pragma once
+// Serves one emulated device on a pseudo-terminal until SIGINT/SIGTERM.
+#include <string>
+
+#include "Device.h"
+
+namespace tolm::devsim {
+
+struct ServerSettings {
+    std::string linkPath;  // symlink to the pty's device path (e.g. a COMn entry of the port map)
+    std::string imageOut;  // where the device's image is written after each transfer and at exit
+    long baud = 115200;
+};
+
+// Prints "PTY <path>" on stdout (flushed) once the line is ready; returns the exit code.
+int RunServer(Device& device, const ServerSettings& settings, const Options& options);
+
+}  // namespace tolm::devsim
