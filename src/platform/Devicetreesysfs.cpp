@@ -55,7 +55,10 @@ TMemoryDeviceTree BuildSerialDeviceTree(const std::vector<TSerialPortInfo>& port
         if (name.empty()) continue;
         switch (port.Kind) {
             case TSerialPortKind::BuiltIn: {
-                if (!builtInClassAdded) addClassEntry(keys::kBuiltInPortId), builtInClassAdded = true;
+                if (!builtInClassAdded) {
+                    addClassEntry(keys::kBuiltInPortId);
+                    builtInClassAdded = true;
+                }
                 std::string id = std::string(keys::kBuiltInPortId).substr(1);  // the id without its "*"
                 tree.SetValue(std::string(keys::kEnumAcpi) + id + "\\" + InstanceKey(port), keys::kFriendlyName, name);
                 break;

@@ -169,6 +169,8 @@ std::vector<TSerialPortInfo> FindSerialPorts(const TSysfsLocations& where) {
         if (!number || *number < 1) continue;
         linked.insert(*number);
         if (!Exists(it->path())) continue;  // a link to an adapter that is not plugged in
+        std::error_code typeError;
+        if (fs::is_directory(it->path(), typeError)) continue;
         TSerialPortInfo port;
         port.Number = *number;
         port.DevicePath = it->path().string();

@@ -22,23 +22,3 @@ TEST(MemoryDeviceTree, KeysAndValuesKeepTheirOrderAndMatchAnyCase) {
     EXPECT_EQ(tree.ReadString("\\A\\Q", "first"), std::nullopt);
     EXPECT_TRUE(tree.KeyNames("\\nowhere").empty());
 }
-
-TEST(MemoryDeviceTree, UnreadableKeysAndValuesCannotBeOpenedOrRead) {
-    TMemoryDeviceTree tree;
-    tree.SetValue("\\A\\Locked", "Name", "x");
-    tree.SetValue("\\A\\Locked\\Inner", "Name", "y");
-    tree.MakeKeyUnreadable("\\A\\Locked");
-    tree.SetValue("\\A\\Open", "Good", "g");
-    tree.MakeValueUnreadable("\\A\\Open", "Binary");
-
-    EXPECT_FALSE(TDeviceTreeKey::OpenKeyReadOnly(tree, "\\A\\Locked").has_value());
-    EXPECT_TRUE(tree.ValueNames("\\A\\Locked").empty());
-    EXPECT_EQ(tree.ReadString("\\A\\Locked", "Name"), std::nullopt);
-    EXPECT_EQ(tree.ReadString("\\A\\Locked\\Inner", "Name"), "y");  // a key's own rights decide
-
-    auto open = TDeviceTreeKey::OpenKeyReadOnly(tree, "\\A\\Open");
-    ASSERT_TRUE(open.has_value());
-    EXPECT_EQ(open->GetValueNames(), (std::vector<std::string>{"Good", "Binary"}));
-    EXPECT_EQ(open->ReadString("Binary"), std::nullopt);
-    EXPECT_EQ(open->ReadString("Good"), "g");
-}
