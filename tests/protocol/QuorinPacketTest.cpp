@@ -209,3 +209,26 @@ TEST(QuorinDirectoryList, SizePatternGroupsThousands) {
     EXPECT_EQ(TQuorin_Packet::FormatBytes(2244608000LL), "2,244,608,000 Bytes");
     EXPECT_EQ(TQuorin_Packet::FormatBytes(-1234), "-1,234 Bytes");
 }
+
+TEST(QuorinTerminalFiles, WhatCannotBeSentIsRefusedWithItsCode) {
+    test::TempDir dir;
+    dir.Write("small.txt", "hello");
+    dir.Write("big.bin", std::string(548 * 4096 + 1, 'b'));
+    TQuorin_Packet q;
+    q.TerminalID = {0, 0, 0, 1};
+    EXPECT_EQ(q.Send_61_Download(nullptr, 0, "", nullptr), -2);
+    EXPECT_EQ(q.Send_61_Download(nullptr, 0, dir.File("missing.txt"), nullptr), TQuorin_Packet::kFileNotLoadable);
+    EXPECT_EQ(q.Send_61_Download(nullptr, 0, dir.File("big.bin"), nullptr), TQuorin_Packet::kFileNotLoadable);
+    EXPECT_EQ(q.Send_66_Delete(nullptr, 0, "", nullptr), -2);
+    EXPECT_EQ(q.Send_63_Upload(nullptr, 0, "", "", nullptr), -2);
+    // No line to answer: not acknowledged.
+    EXPECT_EQ(q.Send_61_Download(nullptr, 0, dir.File("small.txt"), nullptr), -3);
+    EXPECT_EQ(q.Send_66_Delete(nullptr, 0, "small.txt", nullptr), -3);
+    EXPECT_EQ(q.Send_63_Upload(nullptr, 0, "small.txt", "", nullptr), -3);
+    EXPECT_EQ(q.Send_6A_CheckDiskFree(nullptr, 0), 0u);
+    EXPECT_EQ(q.Send_73_Dir(nullptr, 0), "");
+    // Without a terminal ID there is nobody to address.
+    TQuorin_Packet unannounced;
+    EXPECT_EQ(unannounced.Send_61_Download(nullptr, 0, dir.File("small.txt"), nullptr), -3);
+    EXPECT_FALSE(unannounced.Send_07_Connect_Start(nullptr));
+}

@@ -40,10 +40,12 @@ bool KvDevice::FromOptions(const Options& options, Settings& s, std::string& err
         return false;
     }
     s.flashSize = static_cast<int>(flash);
+    s.flashFill = static_cast<uint8_t>(options.GetInt("flash-fill", s.flashFill));
     return true;
 }
 
-KvDevice::KvDevice(Settings settings) : settings_(std::move(settings)), flash_(settings_.flashSize, 0xFF) {}
+KvDevice::KvDevice(Settings settings)
+    : settings_(std::move(settings)), flash_(settings_.flashSize, settings_.flashFill) {}
 
 TByteBuffer KvDevice::Reply(uint8_t command, const TByteBuffer& data) const {
     return frame::Wrap(
@@ -155,7 +157,7 @@ std::unique_ptr<Device> MakeKv(const Options& options) {
 
 Registration kvRegistration("kv",
                             "KV terminal: silent until 1B 1B 55; 0x10 0x70 0x30; image = flash by data position. "
-                            "--set id=00000001 type=4 kernel=3 flash-size=2097152",
+                            "--set id=00000001 type=4 kernel=3 flash-size=2097152 flash-fill=0xFF",
                             DeviceFactory(MakeKv));
 }  // namespace
 

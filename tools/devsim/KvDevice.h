@@ -14,12 +14,12 @@
 // Requests with a wrong check byte, another type byte or another receiver
 // are ignored.
 //
-// Flash layout (Image()): flash-size bytes (default 2 MiB), erased (0xFF) at
-// start and never erased by the terminal. Firmware entry i (data position 4i)
+// Flash layout (Image()): flash-size bytes (default 2 MiB), holding flash-fill
+// (default 0xFF, erased) at start and never erased by the terminal. Firmware entry i (data position 4i)
 // lands at offset i * 4096, font entry i (data position 512 + 4i) at
 // 512 KiB + i * 4096. So after an upgrade the flash holds exactly the
-// non-blank entries that were sent, each at its data position, and 0xFF
-// everywhere else.
+// non-blank entries that were sent, each at its data position, and flash-fill
+// everywhere else (a fill other than 0xFF shows which entries were never sent).
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +35,7 @@ public:
         uint8_t type = 0x04;
         uint8_t kernel = 3;
         int flashSize = 2 << 20;
+        uint8_t flashFill = 0xFF;  // what the flash holds before the host writes it
     };
     static bool FromOptions(const Options& options, Settings& settings, std::string& error);
 
