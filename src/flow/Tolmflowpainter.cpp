@@ -104,7 +104,7 @@ void PaintUnion(QPainter& p, const TTolmFlow_Union& u) {
     pen.setStyle(Qt::DashLine);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
-    p.drawRect(ToQRect(UnionRect(u)).adjusted(-4, -4, 4, 4));
+    p.drawRect(QRectF(ToQRect(UnionRect(u)).adjusted(-4, -4, 4, 4)).adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
 void PaintLink(QPainter& p, const TTolmFlow_Link& link) {
@@ -216,7 +216,9 @@ void PaintText(QPainter& p, const TTolmFlow_Node& node, const QRect& r) {
 void PaintNode(QPainter& p, const TTolmFlow_Node& node) {
     if (!node.Visible()) return;
     const QRect r = ToQRect(node.DisplayRect());
-    const QRectF rf(r.left(), r.top(), r.width(), r.height());
+    // Through the centres of the outermost pixels, so that a one-pixel
+    // border is sharp and lies inside the node.
+    const QRectF rf = QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5);
     const QPainterPath path = ShapePath(node.Shape(), rf);
 
     PaintFill(p, node, path, rf);

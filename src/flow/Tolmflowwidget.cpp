@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QPaintEvent>
 
+#include <algorithm>
+
 #include "flow/Tolmflowpainter.h"
 
 namespace tolm {
