@@ -1,6 +1,5 @@
 // The Quorin protocol object against the emulated Quorin terminal of
-// tolm-devsim over a pseudo-terminal: a whole firmware download after the
-// terminal's announcement, and a file put, listed, sized and deleted.
+// tolm-devsim over a pseudo-terminal: a file put, listed, sized and deleted.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,15 +19,6 @@ using tolm::test::Devsim;
 
 namespace {
 
-// The terminal's announcement: a received chunk with 0x64 at frame offset 11.
-TByteBuffer WaitForAnnouncement(TTolmSerialComm& comm, int port) {
-    for (int i = 0; i < 10; ++i) {
-        TByteBuffer bytes = comm.ReceiveByte(port, 1000);
-        if (bytes.Length() >= 20 && bytes[frame::kCommandOffset] == frame::kAnnounce) return bytes;
-    }
-    return {};
-}
-
 int CountLines(const std::string& text) {
     int lines = 0;
     for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) ++lines;
@@ -47,52 +37,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(QuorinDevsim, DownloadAfterAnnouncementLeavesTheBodyOnTheTerminal) {
-    const std::string fw = dir.File("fw.bin");
-    ASSERT_EQ(Devsim::Generate({"gen", "quorin-firmware", "--out", fw, "--set", "version=106", "--set", "kernel=4",
-                                "--set", "seed=7", "--set", "blank=1024-5000"}),
-              0);
-    Devsim sim({"run", "quorin", "--link", dir.File("COM7"), "--image-out", dir.File("image"), "--set",
-                "announce-ms=200", "--set", "kernel=4", "--set", "id=0A0B0C0D", "--set", "name=QR2000"});
-    ASSERT_FALSE(sim.WaitForPty().empty());
-
-    TTolmSerialComm comm;
-    ASSERT_EQ(comm.OpenComPort(7, "115200,n,8,1"), 0);
-    TQuorin_Packet q;
-    q.PortNumber = 7;
-    TByteBuffer announcement = WaitForAnnouncement(comm, 7);
-    ASSERT_FALSE(announcement.IsEmpty());
-    q.SetTerminalID(announcement);
-    EXPECT_EQ(q.TerminalID, (TByteBuffer{0x0A, 0x0B, 0x0C, 0x0D}));
-    EXPECT_EQ(TQuorin_Packet::GetTerminalName(announcement), "QR2000");
-    q.SendACK(&comm);
-
-    q.FirmwareSize = TQuorin_Packet::GetFileSize(fw);
-    ASSERT_EQ(q.CheckUpgradeFileVer(fw), 0);
-    EXPECT_EQ(q.KernelDigit, 4);
-    EXPECT_FALSE(q.Send_07_Connect_Start(&comm)) << "the terminal stays silent: the download goes on";
-    EXPECT_EQ(q.CheckUpgradeKernel(&comm), 0);
-    ASSERT_EQ(q.LoadFileToMemory(fw), 0);
-    TProgressBar bar("ProgressBar1");
-    bar.SetMax(546);
-    TPanel panel("Panel1");
-    ASSERT_TRUE(q.Send_70_StartPacket(&comm));
-    ASSERT_TRUE(q.Send_70_Packet(&comm, &bar, &panel));
-    EXPECT_TRUE(q.Send_70_EndPacket(&comm));
-    EXPECT_EQ(bar.Position(), 546);
-    EXPECT_EQ(panel.Caption(), "546");
-    EXPECT_EQ(comm.CloseComPort(7), 0);
-    EXPECT_EQ(sim.Stop(), 0);
-
-    std::string body = dir.Read("fw.bin");
-    ASSERT_EQ(body.size(), 547u * 1024 + 1024);
-    body.resize(body.size() - 1024);
-    for (char& c : body) c = static_cast<char>(static_cast<uint8_t>(c) - 10);
-    const std::string image = dir.Read("image");
-    ASSERT_EQ(image.size(), body.size());
-    EXPECT_TRUE(image == body) << "the terminal's body differs from the file minus its trailer, minus 10";
-}
 
 TEST_F(QuorinDevsim, FileIsPutListedSizedAndDeleted) {
     Devsim sim({"run", "quorin", "--link", dir.File("COM7"), "--set", "id=00000007", "--set", "announce-ms=60000",

@@ -59,6 +59,12 @@ bool KvDevice::TakeImageComplete() {
 }
 
 int KvDevice::RequestLength(const TByteBuffer& pending) {
+    // A request is handed over only once all of it has arrived.
+    const int length = FrameLength(pending);
+    return length > pending.Length() ? 0 : length;
+}
+
+int KvDevice::FrameLength(const TByteBuffer& pending) const {
     const int n = pending.Length();
     if (pending[0] == kUpgradeMode[0]) {
         for (int i = 1; i < n && i < 3; ++i)

@@ -130,6 +130,12 @@ bool QuorinDevice::TakeImageComplete() {
 }
 
 int QuorinDevice::RequestLength(const TByteBuffer& pending) {
+    // A request is handed over only once all of it has arrived.
+    const int length = FrameLength(pending);
+    return length > pending.Length() ? 0 : length;
+}
+
+int QuorinDevice::FrameLength(const TByteBuffer& pending) const {
     const int n = pending.Length();
     if (pending[0] != frame::kFlag) return -1;
     if (n < 2) return 0;

@@ -65,6 +65,9 @@ public:
     const std::map<std::string, TByteBuffer>& Files() const { return settings_.files; }
 
 private:
+    // The whole length of the request that pending starts (it may not all be
+    // there yet); 0 when more bytes are needed to tell, -1 for no request.
+    int FrameLength(const TByteBuffer& pending) const;
     TByteBuffer Reply(uint8_t command, const TByteBuffer& data = {}) const;
     TByteBuffer Answer(const TByteBuffer& request);
     TByteBuffer Firmware(const TByteBuffer& request);
