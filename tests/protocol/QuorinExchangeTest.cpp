@@ -96,6 +96,7 @@ TEST_F(QuorinLine, ConnectStartWantsExactlyAnAcknowledgement) {
 }
 
 TEST_F(QuorinLine, FileRequestsCarryTheirNamesAndRepliesAreRead) {
+    int directoryReplies = 0;  // the peer's thread only
     ScriptedPeer peer(pty.MasterFd(), [](const TByteBuffer& p) -> int {
         if (p.Length() < 13) return 0;
         if (p[11] == 0x6A || p[11] == 0x73) return p.Length() >= 15 ? 15 : 0;
@@ -104,13 +105,15 @@ TEST_F(QuorinLine, FileRequestsCarryTheirNamesAndRepliesAreRead) {
             if (p[i] == 0x00 && p[i + 1] == 0x00) return i + 4;
         return 0;
     },
-                      [](const TByteBuffer& r) -> TByteBuffer {
+                      [&](const TByteBuffer& r) -> TByteBuffer {
                           switch (r[11]) {
                               case 0x66: return kAckReply;
                               case 0x6A: return TerminalReply(kType, 0x6A, {0, 0, 1, 0, 0, 0, 2, 0});
                               case 0x73: {
+                                  // The first reply announces more text than it holds.
                                   std::string text = "A.TXT|12";
-                                  TByteBuffer data{r[12], static_cast<uint8_t>(text.size())};
+                                  const int count = ++directoryReplies == 1 ? 40 : static_cast<int>(text.size());
+                                  TByteBuffer data{r[12], static_cast<uint8_t>(count)};
                                   data.Append(TByteBuffer::FromText(text));
                                   return TerminalReply(kType, 0x73, data);
                               }
@@ -121,8 +124,9 @@ TEST_F(QuorinLine, FileRequestsCarryTheirNamesAndRepliesAreRead) {
     EXPECT_EQ(q.Send_6A_CheckDiskFree(&comm, 0), 256u);
     EXPECT_EQ(q.Send_6A_CheckDiskFree(&comm, 1), 512u);
     EXPECT_EQ(q.Send_6A_CheckDiskFree(&comm, 2), 0u) << "no third figure";
-    EXPECT_EQ(q.Send_73_Dir(&comm, 0), "A.TXT|12");
+    EXPECT_EQ(q.Send_73_Dir(&comm, 0), "A.TXT|12") << "a cut reply is asked for again";
     auto requests = peer.Requests();
+    EXPECT_EQ(requests.size(), 6u);
     ASSERT_GE(requests.size(), 1u);
     TByteBuffer expected = TByteBuffer::FromText("B:OLD.TXT");
     expected.Append(0x00);
