@@ -63,7 +63,8 @@ TEST(KvFirmwareFrames, EntriesByDataPositionWithBlankEntriesMarked) {
 
     const TByteBuffer& e0 = kv.BlockPacket[0];
     ASSERT_EQ(e0.Length(), 4115);
-    EXPECT_EQ(e0.Mid(0, 17), (TByteBuffer{0x7E, 0x7E, 0x04, 0, 0, 0, 0, 0, 0, 0, 1, 0x70, 0x01, 0x00, 0x00, 0x10, 0x00}));
+    EXPECT_EQ(e0.Mid(0, 17),
+              (TByteBuffer{0x7E, 0x7E, 0x04, 0, 0, 0, 0, 0, 0, 0, 1, 0x70, 0x01, 0x00, 0x00, 0x10, 0x00}));
     EXPECT_EQ(e0[17], 'a');
     EXPECT_EQ(e0[4113], frame::CheckByte(e0.data() + 2, 4111));
     EXPECT_EQ(Position(kv.BlockPacket[3]), 12);

@@ -148,8 +148,8 @@ TEST(QuorinTerminalFiles, FileBlocksOf4096WithLengthBytesAndSizeLimit) {
 
 TEST(QuorinTerminalFiles, FileInfoReplyNeedsCommandAndSizeField) {
     // 7E 7E | 03 ID 00000000 63 | 00 10 00 | size | 00 01 | "A:X.TXT" | check 7E
-    TByteBuffer payload = frame::AddressedPayloadFrom(0x03, {0, 0, 0, 1}, {0, 0, 0, 0}, 0x63,
-                                                      TByteBuffer{0x00, 0x10, 0x00, 0x00, 0x01, 0x02, 0x03, 0x00, 0x01});
+    const TByteBuffer data{0x00, 0x10, 0x00, 0x00, 0x01, 0x02, 0x03, 0x00, 0x01};
+    TByteBuffer payload = frame::AddressedPayloadFrom(0x03, {0, 0, 0, 1}, {0, 0, 0, 0}, 0x63, data);
     payload.Append(Bytes("A:X.TXT"));
     TByteBuffer reply = frame::Wrap(payload);
     int32_t size = -1;
