@@ -48,7 +48,9 @@ TWriteOutcome WriteUntilDrained(ISerialDevice& device, IClock& clock, const uint
         if (accepted == count) break;
         auto now = clock.Now();
         if (now >= deadline) break;
-        device.WaitWritable(std::min(MsUntil(now, deadline), static_cast<int>(kPollStep.count())));
+        int step = std::min(MsUntil(now, deadline), static_cast<int>(kPollStep.count()));
+        // A line held by XOFF reports room yet takes nothing: pause instead of spinning.
+        if (n == 0 && device.WaitWritable(step)) clock.SleepFor(milliseconds(std::min(step, 1)));
     }
 
     // Wait until the queue has drained or the deadline passes.
