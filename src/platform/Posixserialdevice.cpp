@@ -118,13 +118,9 @@ bool PosixSerialDevice::Purge(uint32_t flags) {
     return ok;
 }
 
-bool PosixSerialDevice::SetLineState(const TLineSettings& settings, bool rtsCts) {
-    int fd = fd_.load();
-    if (fd < 0) return false;
+bool ApplyLineSettings(termios& tio, const TLineSettings& settings, bool rtsCts) {
     speed_t speed = SpeedConstant(settings.BaudRate);
     if (speed == B0) return false;
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) return false;
     cfmakeraw(&tio);  // binary transfer: NUL bytes and every other byte delivered as received
     tio.c_iflag &= ~(IXON | IXOFF | IXANY | IGNPAR | PARMRK | INPCK);
     tio.c_cflag |= CLOCAL | CREAD;
@@ -145,6 +141,15 @@ bool PosixSerialDevice::SetLineState(const TLineSettings& settings, bool rtsCts)
     tio.c_cc[VTIME] = 0;
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
+    return true;
+}
+
+bool PosixSerialDevice::SetLineState(const TLineSettings& settings, bool rtsCts) {
+    int fd = fd_.load();
+    if (fd < 0) return false;
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return false;
+    if (!ApplyLineSettings(tio, settings, rtsCts)) return false;
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 

@@ -9,12 +9,19 @@
 // The descriptor is non-blocking so that no write can hang past its time-out.
 // Status queries, reads and writes may come from two threads at once; the
 // error counters they share are guarded here.
+#include <termios.h>
+
 #include <atomic>
 #include <mutex>
 
 #include "platform/Serialdevice.h"
 
 namespace tolm {
+
+// Puts a line's speed and framing into tio, in raw binary mode with software
+// flow control off and, when rtsCts, the RTS/CTS handshake on. False for a
+// speed the terminal interface has no constant for.
+bool ApplyLineSettings(termios& tio, const TLineSettings& settings, bool rtsCts);
 
 class PosixSerialDevice : public ISerialDevice {
 public:
