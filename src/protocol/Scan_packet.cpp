@@ -75,10 +75,11 @@ int ReadTrailer(const std::string& path, int64_t offset, TTrailerFields& fields)
     TReadFile file(path);
     if (!file.IsOpen()) return -1;
     if (offset < 0) {
+        // Counted from the end: a file shorter than that distance plus the 21
+        // trailer bytes (1045 bytes for the last block) holds no usable trailer.
         const int64_t size = file.Size();
-        if (size < 0) return -1;
+        if (size < -offset + kTrailerBytesRead) return -1;
         offset += size;
-        if (offset < 0) return -1;  // no trailer block before the start of the file
     }
     TByteBuffer stored(kTrailerBytesRead);
     const int64_t got = file.ReadAt(offset, stored.data(), kTrailerBytesRead);

@@ -41,8 +41,9 @@ struct TTrailerFields {
 // than 21 bytes are given: such a trailer defines no fields.
 bool DecodeTrailer(const TByteBuffer& stored, TTrailerFields& fields);
 
-// Reads and decodes the 21 trailer bytes at file offset `offset` (a negative
-// offset counts from the end of the file, as -1024 does for "the last block").
+// Reads and decodes the 21 trailer bytes at file offset `offset`. A negative
+// offset counts from the end of the file, as -1024 does for "the last block";
+// the file must then be at least that long plus 21 bytes (1045 bytes).
 // 0 read; -1 the file does not exist, cannot be read, or holds fewer than 21
 // trailer bytes there. `fields` changes only on success.
 int ReadTrailer(const std::string& path, int64_t offset, TTrailerFields& fields);
