@@ -21,17 +21,23 @@ public:
     explicit PtyLine(int fd) : fd_(fd) {}
     void Write(const TByteBuffer& bytes) override {
         size_t done = 0;
+        int fullPolls = 0;
         while (done < static_cast<size_t>(bytes.Length())) {
             ssize_t n = ::write(fd_, bytes.data() + done, bytes.Length() - done);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 if (errno == EAGAIN) {
+                    // Nobody reads the line (the host has not opened it): like a
+                    // real serial line, drop the rest after a second rather than
+                    // stall the device and its stop request.
+                    if (g_stop || ++fullPolls > 10) return;
                     pollfd pfd{fd_, POLLOUT, 0};
                     poll(&pfd, 1, 100);
                     continue;
                 }
                 return;
             }
+            fullPolls = 0;
             done += static_cast<size_t>(n);
         }
     }
