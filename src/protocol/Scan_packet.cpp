@@ -1,6 +1,5 @@
-// File side of the first-generation scanner protocol and the scanner image
-// helpers shared with the TID family: trailer, block frames, comparisons.
-// The exchanges on the serial line are in Scan_packetexchange.cpp.
+// The first-generation scanner protocol, and the scanner image helpers shared
+// with the TID family: trailer, block frames, comparisons, then the exchanges.
 #include "protocol/Scan_packet.h"
 
 #include <fcntl.h>
@@ -8,6 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+
+#include "serial/Tolmserialcomm.h"
+#include "toolkit/Controls.h"
 
 namespace tolm {
 
@@ -193,6 +196,55 @@ int TScan_Packet::CompareIdentification(const TByteBuffer& block) const {
     if (Digit6 != 6 && Digit6 != 7 && Digit6 != 8) result = -5;
     if (block[13] != Digit14) result = -6;
     return result;
+}
+
+// ------------------------------------------------------------ exchanges
+
+TByteBuffer TScan_Packet::Send_10_InfoPacket(TTolmSerialComm* comm) {
+    return IdentificationBlock(Exchange(comm, Request(kCmdInfo), kInfoReplyLength));
+}
+
+int TScan_Packet::CheckConnection(TTolmSerialComm* comm) { return Send_10_InfoPacket(comm).Length() == 16 ? 0 : -1; }
+
+int TScan_Packet::CheckUpgradeKernel(TTolmSerialComm* comm) { return CompareKernelLevel(Send_10_InfoPacket(comm)); }
+
+int TScan_Packet::CheckUpgradeKernel10(TTolmSerialComm* comm) {
+    return CompareIdentification(Send_10_InfoPacket(comm));
+}
+
+bool TScan_Packet::ExchangeAcknowledged(TTolmSerialComm* comm, const TByteBuffer& frame) {
+    for (int attempt = 0; attempt < 3; ++attempt)
+        if (IsAcknowledgement(Exchange(comm, frame, kAckLength))) return true;
+    return false;
+}
+
+bool TScan_Packet::Send_70_StartPacket(TTolmSerialComm* comm) { return ExchangeAcknowledged(comm, StartFrame()); }
+
+bool TScan_Packet::Send_70_EndPacket(TTolmSerialComm* comm) { return ExchangeAcknowledged(comm, EndFrame()); }
+
+bool TScan_Packet::Send_30_Quit(TTolmSerialComm* comm) { return ExchangeAcknowledged(comm, Request(kCmdQuit)); }
+
+void TScan_Packet::SendACK(TTolmSerialComm* comm) { Send(comm, Request(kCmdAck)); }
+
+bool TScan_Packet::Send_70_Packet(TTolmSerialComm* comm, TProgressBar* bar, TControl* panel) {
+    for (int i = 0; i < scanimage::kBlockCount; ++i) {
+        if (SkipBlock[i]) continue;
+        const TByteBuffer& packet = BlockPacket[i];
+        // Nothing loaded for this block: there is nothing to send.
+        if (packet.IsEmpty()) return false;
+        if (panel) {
+            panel->SetCaption(std::to_string(i));
+            panel->Repaint();
+        }
+        bool acknowledged = IsAcknowledgement(Exchange(comm, packet, kAckLength));
+        for (int retry = 0; retry < 2 && !acknowledged; ++retry) {
+            Wait(kRetryPauseMs);
+            acknowledged = IsAcknowledgement(Exchange(comm, packet, kAckLength));
+        }
+        if (!acknowledged) return false;
+        if (bar) bar->SetPosition(i);
+    }
+    return true;
 }
 
 }  // namespace tolm
