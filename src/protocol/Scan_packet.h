@@ -57,8 +57,9 @@ using TBlockHeader = std::function<TByteBuffer(int block)>;
 
 // Cuts the 256 blocks that start at file block `firstBlock` into frames:
 // header(i), then the 1024 stored bytes each minus 10. Bytes past the end of
-// the file count as blank flash (0xFF). False (tables untouched) when the file
-// does not exist or cannot be opened.
+// the file count as blank flash (0xFF). False when the file does not exist or
+// cannot be opened (tables untouched), or on a read error (tables emptied, so
+// that nothing half-loaded can be sent).
 bool LoadBlocks(const std::string& path, int firstBlock, const TBlockHeader& header,
                 std::array<TByteBuffer, kBlockCount>& packets, std::array<uint8_t, kBlockCount>& skip);
 
