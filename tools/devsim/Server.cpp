@@ -38,6 +38,7 @@ public:
                 }
                 return;
             }
+            fullPolls = 0;
             done += static_cast<size_t>(n);
         }
     }
