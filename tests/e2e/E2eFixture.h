@@ -14,6 +14,10 @@
 
 namespace tolm::e2e {
 
+using test::RunResult;
+using Device = test::BackgroundDevice;
+
+
 class E2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -28,7 +32,7 @@ protected:
             args.push_back("--set");
             args.push_back(s);
         }
-        auto r = Run(TOLM_DEVSIM, args, 30000);
+        auto r = test::Run(TOLM_DEVSIM, args, 30000);
         EXPECT_EQ(r.exitCode, 0) << r.err;
         return dir.File(name);
     }
@@ -41,7 +45,7 @@ protected:
             args.push_back("--set");
             args.push_back(s);
         }
-        auto d = std::make_unique<Device>(args);
+        auto d = std::make_unique<Device>(TOLM_DEVSIM, args);
         EXPECT_FALSE(d->Pty().empty()) << "tolm-devsim " << device << " did not start";
         return d;
     }
@@ -49,7 +53,7 @@ protected:
     std::string Image(int port) { return dir.Read("image-" + std::to_string(port)); }
 
     RunResult Cli(const std::vector<std::string>& args, int timeoutMs = 240000) {
-        return Run(TOLM_UPGRADE_CLI, args, timeoutMs);
+        return test::Run(TOLM_UPGRADE_CLI, args, timeoutMs);
     }
 
     // The bytes of file [from, from+count), each minus 10: what a device's flash

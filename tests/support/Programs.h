@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace tolm::e2e {
+namespace tolm::test {
 
 struct RunResult {
     int exitCode = -1;  // -1 when killed at the time limit
@@ -16,14 +16,14 @@ struct RunResult {
 // Runs program with args, waits at most timeoutMs (then kills it).
 RunResult Run(const std::string& program, const std::vector<std::string>& args, int timeoutMs);
 
-// tolm-devsim run ...: started at construction, stopped (SIGTERM) by Stop()
+// A program (tolm-devsim run ...) started at construction, stopped (SIGTERM) by Stop()
 // or the destructor.
-class Device {
+class BackgroundDevice {
 public:
-    explicit Device(const std::vector<std::string>& args);
-    ~Device();
-    Device(const Device&) = delete;
-    Device& operator=(const Device&) = delete;
+    BackgroundDevice(const std::string& program, const std::vector<std::string>& args);
+    ~BackgroundDevice();
+    BackgroundDevice(const BackgroundDevice&) = delete;
+    BackgroundDevice& operator=(const BackgroundDevice&) = delete;
     // The pty path it printed; empty when it did not start.
     const std::string& Pty() const { return pty_; }
     // Stops it (its image file is written at exit); returns its exit status.
@@ -35,4 +35,4 @@ private:
     std::string pty_;
 };
 
-}  // namespace tolm::e2e
+}  // namespace tolm::test

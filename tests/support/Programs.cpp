@@ -8,7 +8,7 @@
 
 #include <chrono>
 
-namespace tolm::e2e {
+namespace tolm::test {
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -87,11 +87,11 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
     return result;
 }
 
-Device::Device(const std::vector<std::string>& args) {
+BackgroundDevice::BackgroundDevice(const std::string& program, const std::vector<std::string>& args) {
     int outPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) return;
     int errFd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid_ = Spawn(TOLM_DEVSIM, args, outPipe[1], errFd);
+    pid_ = Spawn(program, args, outPipe[1], errFd);
     close(outPipe[1]);
     close(errFd);
     outFd_ = outPipe[0];
@@ -110,7 +110,7 @@ Device::Device(const std::vector<std::string>& args) {
     if (nl != std::string::npos && text.rfind("PTY ", 0) == 0) pty_ = text.substr(4, nl - 4);
 }
 
-int Device::Stop() {
+int BackgroundDevice::Stop() {
     if (pid_ < 0) return -1;
     kill(pid_, SIGTERM);
     int code = WaitStatus(pid_);
@@ -120,6 +120,6 @@ int Device::Stop() {
     return code;
 }
 
-Device::~Device() { Stop(); }
+BackgroundDevice::~BackgroundDevice() { Stop(); }
 
-}  // namespace tolm::e2e
+}  // namespace tolm::test
