@@ -2,6 +2,7 @@
 // pseudo-terminal, and generation of firmware files for them.
 //
 //   tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--set KEY=VALUE]...
+//                   [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE]
 //   tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...
 //   tolm-devsim list
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "Device.h"
+#include "Faults.h"
 #include "Server.h"
 
 using namespace tolm::devsim;
@@ -18,6 +20,7 @@ int Usage(const char* why) {
     if (why) std::fprintf(stderr, "tolm-devsim: %s\n", why);
     std::fprintf(stderr,
                  "usage: tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--set KEY=VALUE]...\n"
+                 "                       [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE]\n"
                  "       tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...\n"
                  "       tolm-devsim list\n");
     return 2;
@@ -28,6 +31,7 @@ int List() {
     for (auto& [name, e] : Devices()) std::printf("  %-16s %s\n", name.c_str(), e.help.c_str());
     std::printf("generators:\n");
     for (auto& [name, e] : Generators()) std::printf("  %-16s %s\n", name.c_str(), e.help.c_str());
+    std::printf("faults (run):\n%s", Fault::Help());
     return 0;
 }
 }  // namespace
@@ -57,6 +61,13 @@ int main(int argc, char** argv) {
             settings.linkPath = value("--link");
         } else if (arg == "--image-out") {
             settings.imageOut = value("--image-out");
+        } else if (arg == "--fault") {
+            std::string error;
+            auto fault = Fault::Parse(value("--fault"), error);
+            if (!fault) return Usage(error.c_str());
+            settings.faults.push_back(*fault);
+        } else if (arg == "--fault-log") {
+            settings.faultLog = value("--fault-log");
         } else if (arg == "--out") {
             options.Set("out", value("--out"));
         } else if (arg == "--set") {

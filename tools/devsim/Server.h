@@ -1,8 +1,10 @@
 #pragma once
 // Serves one emulated device on a pseudo-terminal until SIGINT/SIGTERM.
 #include <string>
+#include <vector>
 
 #include "Device.h"
+#include "Faults.h"
 
 namespace tolm::devsim {
 
@@ -10,6 +12,8 @@ struct ServerSettings {
     std::string linkPath;  // symlink to the pty's device path (e.g. a COMn entry of the port map)
     std::string imageOut;  // where the device's image is written after each transfer and at exit
     long baud = 115200;
+    std::vector<Fault> faults;  // --fault: what goes wrong with the replies
+    std::string faultLog;       // --fault-log: a line per fault that fires
 };
 
 // Prints "PTY <path>" on stdout (flushed) once the line is ready; returns the exit code.
