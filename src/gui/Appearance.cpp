@@ -7,9 +7,9 @@ QStringList SansFamilies() {
 }
 
 namespace {
-QFont SansFont(int pixelSize, bool bold) {
+QFont SansFont(QStringList families, int pixelSize, bool bold) {
     QFont font;
-    font.setFamilies(SansFamilies());
+    font.setFamilies(families);
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixelSize);
     font.setBold(bold);
@@ -17,8 +17,14 @@ QFont SansFont(int pixelSize, bool bold) {
 }
 }  // namespace
 
-QFont WindowFont() { return SansFont(11, false); }
+QFont WindowFont() { return SansFont(SansFamilies(), 11, false); }
 
-QFont UpgradeCaptionFont() { return SansFont(16, true); }
+QFont UpgradeCaptionFont() {
+    // The caption has to fit an 81-pixel button: without an Arial-compatible
+    // family, the condensed cut comes closer to Arial's width.
+    QStringList families = SansFamilies();
+    families.insert(families.indexOf("DejaVu Sans"), "DejaVu Sans Condensed");
+    return SansFont(families, 16, true);
+}
 
 }  // namespace tolm

@@ -15,7 +15,7 @@ QStringList SansFamilies();
 // The window's default font: 8 points, 11 pixels high.
 QFont WindowFont();
 
-// The "Upgrade" caption: bold, 16 pixels.
+// The "Upgrade" caption: bold, 16 pixels, narrow enough for its button.
 QFont UpgradeCaptionFont();
 
 }  // namespace tolm

@@ -120,8 +120,8 @@ void BindProgressBar(TProgressBar& model, QProgressBar* bar) {
                                  w->setValue(model.Position());
                                  ShowNow(w);
                              } else if (change == TChange::Position) {
+                                 // The bar paints itself at once when the step shows.
                                  w->setValue(model.Position());
-                                 ShowNow(w);
                              }
                          });
 }

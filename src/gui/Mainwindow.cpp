@@ -84,6 +84,7 @@ void TMainWindow::BuildOperatorArea() {
 
     // Made after the bar, so it lies on top of it.
     auto* pbarNum = Named(new TPanelWidget(TBevel::None, TBevel::None, panel1), form_.PBar_num);
+    pbarNum->SetClearWhenEmpty(true);
     BindPanel(form_.PBar_num, pbarNum);
 
     auto* upgrade = Named(new QToolButton(panel1), form_.Upgrade);

@@ -32,6 +32,13 @@ TPanelWidget::TPanelWidget(TBevel outer, TBevel inner, QWidget* parent)
 void TPanelWidget::SetCaption(const QString& caption) {
     if (caption_ == caption) return;
     caption_ = caption;
+    if (clearWhenEmpty_) setAutoFillBackground(!caption_.isEmpty());
+    update();
+}
+
+void TPanelWidget::SetClearWhenEmpty(bool clear) {
+    clearWhenEmpty_ = clear;
+    setAutoFillBackground(!clear || !caption_.isEmpty());
     update();
 }
 

@@ -19,6 +19,10 @@ public:
     const QString& Caption() const { return caption_; }
     void SetCaption(const QString& caption);
 
+    // A panel without a caption lets what lies under it show (the packet
+    // counter on the progress bar is empty between transfers).
+    void SetClearWhenEmpty(bool clear);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -26,6 +30,7 @@ private:
     TBevel outer_;
     TBevel inner_;
     QString caption_;
+    bool clearWhenEmpty_ = false;
 };
 
 }  // namespace tolm

@@ -30,8 +30,14 @@ TEST_F(BindingTest, WidgetsFollowTheirModels) {
     auto* bar = Widget<QProgressBar>("PBar");
     EXPECT_EQ(bar->maximum(), 256);
     EXPECT_EQ(bar->value(), 100);
+    // The counter covers the bar only while it counts.
+    auto* counter = Widget<TPanelWidget>("PBar_num");
+    EXPECT_FALSE(counter->autoFillBackground());
     form->PBar_num.SetCaption("100");
-    EXPECT_EQ(Widget<TPanelWidget>("PBar_num")->Caption(), QString("100"));
+    EXPECT_EQ(counter->Caption(), QString("100"));
+    EXPECT_TRUE(counter->autoFillBackground());
+    form->PBar_num.SetCaption("");
+    EXPECT_FALSE(counter->autoFillBackground());
 
     form->Label1.SetCaption("Fimrware種類 [2]");
     EXPECT_EQ(Widget<QLabel>("Label1")->text(), QString::fromUtf8("Fimrware種類 [2]"));
@@ -108,9 +114,10 @@ TEST_F(BindingTest, RepaintAndProgressPaintWithoutTheEventLoop) {
     form->PBar.Repaint();
     EXPECT_EQ(barPaints.paints, 1);
     form->PBar.SetPosition(42);
-    EXPECT_EQ(barPaints.paints, 2);
+    EXPECT_GE(barPaints.paints, 2);
     form->PBar_num.SetCaption("42");
-    EXPECT_EQ(counterPaints.paints, 1);
+    EXPECT_GE(counterPaints.paints, 1);
+    form->Error.SetCaption("Upgrade Error");
     form->Repaint();
     EXPECT_GE(windowPaints.paints, 1);
 }
