@@ -35,11 +35,6 @@ Widget* Named(Widget* widget, const TControl& model) {
     return widget;
 }
 
-// Runs a form handler as an event of the application.
-std::function<void()> Handler(TForm1& form, void (TForm1::*method)()) {
-    return [&form, method] { TForm1::RunEvent([&form, method] { (form.*method)(); }); };
-}
-
 }  // namespace
 
 TMainWindow::TMainWindow(TForm1& form, QWidget* parent) : QWidget(parent, kDialogFrame), form_(form) {
@@ -95,7 +90,7 @@ void TMainWindow::BuildOperatorArea() {
     upgrade->setIconSize(glyph.size());
     upgrade->setFocusPolicy(Qt::StrongFocus);
     upgrade->setAutoRaise(false);
-    BindButton(form_.Upgrade, upgrade, Handler(form_, &TForm1::UpgradeClick));
+    BindButton(form_.Upgrade, upgrade, Forward(&TForm1::UpgradeClick));
 
     auto* comList = Named(new QComboBox(panel1), form_.ComList);
     BindComboBox(form_.ComList, comList);
@@ -119,7 +114,7 @@ void TMainWindow::BuildServiceControls() {
     for (const auto& [model, method] : buttons) {
         auto* button = Named(new QPushButton(this), *model);
         button->setAutoDefault(false);
-        BindButton(*model, button, Handler(form_, method));
+        BindButton(*model, button, Forward(method));
     }
 
     // The picture stores, sources of the product picture.
@@ -127,6 +122,21 @@ void TMainWindow::BuildServiceControls() {
                           &form_.R_1900D, &form_.R_1900, &form_.W_500}) {
         BindImage(*store, Named(new QLabel(this), *store));
     }
+}
+
+std::function<void()> TMainWindow::Forward(void (TForm1::*handler)()) {
+    return [this, handler] {
+        // A click that arrives while a handler runs (the logic lets pending
+        // events run during a transfer) would start a second sequence on the
+        // same port in the middle of the first: it is dropped.
+        if (handlerRunning_) return;
+        handlerRunning_ = true;
+        struct Reset {
+            bool& flag;
+            ~Reset() { flag = false; }
+        } reset{handlerRunning_};
+        TForm1::RunEvent([this, handler] { (form_.*handler)(); });
+    };
 }
 
 void TMainWindow::SetTabOrder() {

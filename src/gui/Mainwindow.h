@@ -2,12 +2,15 @@
 // The desktop window of a TForm1: it builds a widget for every control model
 // of the form, binds each to its model, and hands clicks and the first
 // activation to the form's handlers through TForm1::RunEvent, so that an
-// exception escaping a handler is shown and the program goes on.
+// exception escaping a handler is shown and the program goes on. A click
+// that arrives while a click handler still runs is dropped.
 //
 // Widgets carry their control's name as object name ("Upgrade", "ComList",
 // "P_Image", ...). The file choice of TForm1::OpenDialog1 is a TFileChooser
 // over this window.
 #include <QWidget>
+
+#include <functional>
 
 namespace tolm {
 
@@ -33,9 +36,12 @@ private:
     void BuildServiceControls();
     void SetTabOrder();
     void QueueFirstActivation();
+    // The click handler of a button: runs the form's handler as an event.
+    std::function<void()> Forward(void (TForm1::*handler)());
 
     TForm1& form_;
     bool activationQueued_ = false;
+    bool handlerRunning_ = false;
 };
 
 }  // namespace tolm

@@ -157,6 +157,22 @@ TEST_F(WindowTest, UpgradeClickReachesTheForm) {
     EXPECT_TRUE(messages->Entries().empty());
 }
 
+TEST_F(WindowTest, AClickDuringARunningHandlerIsDropped) {
+    auto* upgrade = Widget<QAbstractButton>("Upgrade");
+    int nested = 0;
+    form->OpenDialog1.SetChooser([&](const TOpenDialog&, std::string&) {
+        ++chooserCalls;
+        // Pending events run while the press is handled; another press comes.
+        if (nested++ == 0) upgrade->click();
+        return false;
+    });
+    upgrade->click();
+    EXPECT_EQ(chooserCalls, 1);
+    // Once the first press is over, the button works again.
+    upgrade->click();
+    EXPECT_EQ(chooserCalls, 2);
+}
+
 TEST_F(WindowTest, AnExceptionEscapingAHandlerIsShownAndTheWindowGoesOn) {
     TempDir dir;
     dir.Write("unknown.bin", std::string(2048, 'x'));
