@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Serialdevice.h"
 #include "serial/Receivepacket.h"
 #include "toolkit/ByteBuffer.h"
 
@@ -57,6 +58,18 @@ public:
     std::string GetComPort();
 
     int Packet_Count() const;
+
+    // Driver name of a port: "TolmSerialCommPort" + n.
+    static std::string DriverName(int port);
+    // True while a driver for the port exists (the port is open in this component).
+    bool HasDriver(int port) const;
+    // True while the port-polling and delivery threads run (some port is open).
+    bool PollingThreadsRunning() const;
+    // Error mask of the last status query made by a polling pass.
+    uint32_t ErrorWord() const;
+    // The device each port opened from now on gets (default: the POSIX device
+    // through the port map). For tests and emulated lines.
+    void SetDeviceFactory(TSerialDeviceFactory factory);
 
     // Events. OnReceiveData runs on the main thread with a record valid for the call.
     std::function<void(TReceivePacket*)> OnReceiveData;

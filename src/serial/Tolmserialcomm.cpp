@@ -1,0 +1,615 @@
+#include "serial/Tolmserialcomm.h"
+
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Portmap.h"
+#include "serial/Linetiming.h"
+#include "serial/Receivequeue.h"
+#include "serial/Serialcomm.h"
+#include "toolkit/Event.h"
+#include "toolkit/Exception.h"
+#include "toolkit/MainThread.h"
+#include "toolkit/Messages.h"
+#include "toolkit/Thread.h"
+
+namespace tolm {
+
+namespace {
+const std::string kNotListedMessage = "警告..系統發生錯誤";
+const std::string kQueueFullMessage = "Packet_Count > 1000";
+const std::string kDefaultSettings = "115200,n,8,1";
+constexpr int kPollPeriodMs = 100;
+constexpr int kReadSettingsPauseMs = 1000;
+}  // namespace
+
+// One port this component opened.
+struct TSerialComPort {
+    int ComPort = 0;
+    bool Waiting = false;  // a send-and-wait exchange or ReceiveByte is in progress
+};
+
+// A polling thread: one pass, then a wait, until asked to stop. The wait is
+// its own function so that a thread can wait for something better than time.
+class TPollingThread : public TThread {
+protected:
+    void Execute() override {
+        while (!Terminated()) {
+            Pass();
+            if (Terminated()) break;
+            WaitForNextPass();
+        }
+    }
+    virtual void Pass() = 0;
+    virtual void WaitForNextPass() { SleepFor(kPollPeriodMs); }
+};
+
+// Port-polling thread: reads unsolicited data into the ring, wakes a waiting exchange.
+class TSerialThread : public TPollingThread {
+public:
+    explicit TSerialThread(TTolmSerialCommImpl* impl) : impl_(impl) {}
+    ~TSerialThread() override {
+        Terminate();
+        WaitFor();
+    }
+
+protected:
+    void Pass() override;
+
+private:
+    TTolmSerialCommImpl* impl_;
+};
+
+// Delivery thread: has the main thread hand the ring's records to OnReceiveData.
+class TSendDataEventThread : public TPollingThread {
+public:
+    explicit TSendDataEventThread(TTolmSerialCommImpl* impl) : impl_(impl) {}
+    ~TSendDataEventThread() override {
+        Terminate();
+        WaitFor();
+    }
+
+protected:
+    void Pass() override;
+
+private:
+    TTolmSerialCommImpl* impl_;
+};
+
+// Reply-watch thread of one exchange: wakes the waiting caller when its port has data.
+class TSerialReturnThread : public TPollingThread {
+public:
+    explicit TSerialReturnThread(TTolmSerialCommImpl* impl) : impl_(impl) {
+        SetPriority(TThreadPriority::tpTimeCritical);
+    }
+    ~TSerialReturnThread() override {
+        Terminate();
+        WaitFor();
+    }
+
+protected:
+    void Pass() override;
+
+private:
+    TTolmSerialCommImpl* impl_;
+};
+
+class TTolmSerialCommImpl {
+public:
+    explicit TTolmSerialCommImpl(TTolmSerialComm& owner) : owner_(owner) {}
+    ~TTolmSerialCommImpl() { Shutdown(); }
+
+    // Everything below runs on the main thread unless marked otherwise.
+    int OpenComPort(int port, const std::string& settings);
+    int CloseComPort(int port);
+    int ComSettings(int port, const std::string& settings);
+    int GetSerialComIsOpen(int port);
+    int Send(int port, const uint8_t* data, int count);
+    void ClearBuffer(int port);
+    void SetRs232Info(int port, const std::string& keyword);
+    bool GetRs232Info(int port, const std::string& lineName);
+
+    struct Exchange {
+        bool emptyInputFirst = false;
+        bool sends = true;
+        bool watchesReply = false;
+        const std::string* readSettings = nullptr;  // applied after sending, then a pause
+    };
+    TReceivePacket RunExchange(int port, const Exchange& how, const uint8_t* data, int count, int timeoutMs);
+
+    void ProcTimer_Run();     // port-polling thread
+    void ProcTimer_Return();  // reply-watch thread
+    void ProcTimer_Read();    // main thread, asked for by the delivery thread
+
+    void Shutdown();
+    bool PortListEmpty() const;
+    int PacketCount() const;
+    bool HasDriver(int port) const;
+    bool ThreadsRunning() const;
+    uint32_t ErrorWord() const;
+
+    std::string settings_ = kDefaultSettings;
+    bool rtsCts_ = false;
+    TSerialDeviceFactory factory_;
+
+private:
+    enum class Found { NoDriver, NotListed, Listed };
+    // The common preamble of the port operations: the driver, and whether the
+    // port is listed; shows the system-error warning for an unlisted port.
+    Found Lookup(int port, TSerialComm*& driver);
+    TSerialComPort* FindRecord(int port);  // lock held
+    TSerialComm* FindDriver(int port);     // lock held
+    void SetWaiting(int port, bool waiting);
+    void PollPorts(bool queueUnsolicited);
+    void Deliver(TReceivePacket& record);
+    void StartThreads();
+    void StopThreads();
+
+    TTolmSerialComm& owner_;
+    mutable std::mutex lock_;  // the component's one lock: guards everything below
+    std::map<int, std::unique_ptr<TSerialComm>> drivers_;
+    std::vector<TSerialComPort> ports_;
+    uint32_t modemState_ = 0;  // nothing sets it
+    uint32_t errorWord_ = 0;
+    TReceiveQueue queue_;
+    std::shared_ptr<TEvent> replyEvent_;
+
+    // Created, stopped and dropped on the main thread only.
+    std::unique_ptr<TSerialThread> serialThread_;
+    std::unique_ptr<TSendDataEventThread> deliveryThread_;
+};
+
+void TSerialThread::Pass() {
+    if (!impl_->PortListEmpty()) impl_->ProcTimer_Run();
+}
+
+void TSendDataEventThread::Pass() {
+    // Capture the component, not the thread: the pass may stop this thread.
+    TTolmSerialCommImpl* impl = impl_;
+    Synchronize([impl] { impl->ProcTimer_Read(); });
+}
+
+void TSerialReturnThread::Pass() { impl_->ProcTimer_Return(); }
+
+// --------------------------------------------------------------- lookups
+
+TSerialComPort* TTolmSerialCommImpl::FindRecord(int port) {
+    for (auto& record : ports_)
+        if (record.ComPort == port) return &record;
+    return nullptr;
+}
+
+TSerialComm* TTolmSerialCommImpl::FindDriver(int port) {
+    auto it = drivers_.find(port);
+    return it == drivers_.end() ? nullptr : it->second.get();
+}
+
+TTolmSerialCommImpl::Found TTolmSerialCommImpl::Lookup(int port, TSerialComm*& driver) {
+    bool listed;
+    {
+        std::lock_guard lock(lock_);
+        driver = FindDriver(port);
+        listed = FindRecord(port) != nullptr;
+    }
+    if (!driver) return Found::NoDriver;
+    if (!listed) {
+        ShowMessage(kNotListedMessage);
+        return Found::NotListed;
+    }
+    // Drivers are created and deleted on the main thread only, so the pointer
+    // stays valid for the rest of the calling operation.
+    return Found::Listed;
+}
+
+bool TTolmSerialCommImpl::PortListEmpty() const {
+    std::lock_guard lock(lock_);
+    return ports_.empty();
+}
+
+int TTolmSerialCommImpl::PacketCount() const {
+    std::lock_guard lock(lock_);
+    return queue_.Count();
+}
+
+bool TTolmSerialCommImpl::HasDriver(int port) const {
+    std::lock_guard lock(lock_);
+    return drivers_.count(port) != 0;
+}
+
+uint32_t TTolmSerialCommImpl::ErrorWord() const {
+    std::lock_guard lock(lock_);
+    return errorWord_;
+}
+
+bool TTolmSerialCommImpl::ThreadsRunning() const {
+    return (serialThread_ && serialThread_->Running()) || (deliveryThread_ && deliveryThread_->Running());
+}
+
+// ------------------------------------------------------ opening and closing
+
+int TTolmSerialCommImpl::OpenComPort(int port, const std::string& settings) {
+    {
+        std::lock_guard lock(lock_);
+        if (FindDriver(port)) return -3;
+        if (FindRecord(port)) return -1;
+    }
+    auto driver = std::make_unique<TSerialComm>(TTolmSerialComm::DriverName(port), factory_);
+    driver->SetSettings(settings);
+    driver->SetRTS_CTS(rtsCts_);
+    if (driver->OpenPort(port) != 0) return -2;  // the driver goes with the unique_ptr
+
+    bool first;
+    {
+        std::lock_guard lock(lock_);
+        drivers_[port] = std::move(driver);
+        ports_.push_back({port, false});
+        first = ports_.size() == 1;
+    }
+    if (first) StartThreads();
+    return 0;
+}
+
+int TTolmSerialCommImpl::CloseComPort(int port) {
+    std::unique_ptr<TSerialComm> driver;
+    bool hasDriver, listed;
+    {
+        std::lock_guard lock(lock_);
+        auto it = drivers_.find(port);
+        hasDriver = it != drivers_.end();
+        listed = FindRecord(port) != nullptr;
+        if (hasDriver && listed) {
+            // Once out of the map and the list no polling pass can reach it.
+            driver = std::move(it->second);
+            drivers_.erase(it);
+            for (auto rec = ports_.begin(); rec != ports_.end(); ++rec) {
+                if (rec->ComPort == port) {
+                    ports_.erase(rec);
+                    break;
+                }
+            }
+        }
+    }
+    if (!hasDriver) return -1;
+    int result = 0;
+    if (!listed) {
+        ShowMessage(kNotListedMessage);
+        result = -2;
+    } else {
+        driver->ClosePort();
+        driver.reset();
+    }
+    if (PortListEmpty()) StopThreads();
+    return result;
+}
+
+int TTolmSerialCommImpl::ComSettings(int port, const std::string& settings) {
+    TSerialComm* driver;
+    if (Lookup(port, driver) != Found::Listed) return 1;
+    std::lock_guard lock(lock_);
+    driver->SetSettings(settings);  // re-applies the line state at once, without purging
+    return 1;
+}
+
+int TTolmSerialCommImpl::GetSerialComIsOpen(int port) {
+    {
+        std::lock_guard lock(lock_);
+        if (auto* driver = FindDriver(port); driver && driver->IsOpen()) return 1;
+    }
+    auto device = factory_ ? factory_(port) : MakePosixSerialDevice();
+    if (!device || !device->Open(PortMap::DevicePath(port))) return 2;
+    device->Close();
+    return 0;
+}
+
+void TTolmSerialCommImpl::StartThreads() {
+    if (!serialThread_) {
+        serialThread_ = std::make_unique<TSerialThread>(this);
+        serialThread_->Start();
+    }
+    if (!deliveryThread_) {
+        deliveryThread_ = std::make_unique<TSendDataEventThread>(this);
+        deliveryThread_->Start();
+    }
+}
+
+void TTolmSerialCommImpl::StopThreads() {
+    // Ask both first so they wind down together. A stop request also ends a
+    // delivery pass waiting for the main thread, so joining here cannot
+    // deadlock, even when called from inside OnReceiveData.
+    if (serialThread_) serialThread_->Terminate();
+    if (deliveryThread_) deliveryThread_->Terminate();
+    if (serialThread_) serialThread_->WaitFor();
+    if (deliveryThread_) deliveryThread_->WaitFor();
+    serialThread_.reset();
+    deliveryThread_.reset();
+}
+
+void TTolmSerialCommImpl::Shutdown() {
+    std::vector<int> listed;
+    {
+        std::lock_guard lock(lock_);
+        for (auto& record : ports_) listed.push_back(record.ComPort);
+    }
+    for (int port : listed) CloseComPort(port);
+    StopThreads();
+    std::map<int, std::unique_ptr<TSerialComm>> rest;
+    {
+        std::lock_guard lock(lock_);
+        rest.swap(drivers_);
+        ports_.clear();
+    }
+    rest.clear();  // closes any driver left without a record
+}
+
+// ------------------------------------------------------------------ sending
+
+int TTolmSerialCommImpl::Send(int port, const uint8_t* data, int count) {
+    TSerialComm* driver;
+    switch (Lookup(port, driver)) {
+        case Found::NoDriver: return -1;
+        case Found::NotListed: return -2;
+        case Found::Listed: break;
+    }
+    // Not under the lock: a write may block up to its time-out, and the
+    // polling passes must keep running meanwhile.
+    TByteBuffer bytes(data, static_cast<size_t>(count));
+    return driver->OutputByte(bytes) ? 0 : -3;
+}
+
+void TTolmSerialCommImpl::ClearBuffer(int port) {
+    TSerialComm* driver;
+    if (Lookup(port, driver) != Found::Listed) return;
+    std::lock_guard lock(lock_);
+    driver->SetInDataCount(0);
+}
+
+void TTolmSerialCommImpl::SetRs232Info(int port, const std::string& keyword) {
+    TSerialComm* driver;
+    if (Lookup(port, driver) != Found::Listed) return;
+    std::lock_guard lock(lock_);
+    driver->SetRs232Info(keyword);
+}
+
+bool TTolmSerialCommImpl::GetRs232Info(int port, const std::string& lineName) {
+    TSerialComm* driver;
+    if (Lookup(port, driver) != Found::Listed) return false;
+    std::lock_guard lock(lock_);
+    return driver->GetRs232Info(lineName);
+}
+
+// ---------------------------------------------------------------- exchanges
+
+void TTolmSerialCommImpl::SetWaiting(int port, bool waiting) {
+    std::lock_guard lock(lock_);
+    if (auto* record = FindRecord(port)) record->Waiting = waiting;
+}
+
+TReceivePacket TTolmSerialCommImpl::RunExchange(int port, const Exchange& how, const uint8_t* data, int count,
+                                                int timeoutMs) {
+    TReceivePacket reply;
+    // Set before anything else, so that no polling pass starts reading a port
+    // whose reply a caller is about to wait for.
+    SetWaiting(port, true);
+    if (how.emptyInputFirst) ClearBuffer(port);
+
+    IClock::time_point requestLeft = SystemClock().Now();
+    if (how.sends) {
+        if (Send(port, data, count) != 0) {
+            SetWaiting(port, false);
+            return reply;
+        }
+        std::lock_guard lock(lock_);
+        if (auto* driver = FindDriver(port)) requestLeft = driver->LastWriteLeftPort();
+    }
+    if (how.readSettings) {
+        ComSettings(port, *how.readSettings);
+        Sleep(kReadSettingsPauseMs);
+    }
+
+    std::unique_ptr<TSerialReturnThread> watcher;
+    if (how.watchesReply) {
+        watcher = std::make_unique<TSerialReturnThread>(this);
+        watcher->Start();
+    }
+    auto event = std::make_shared<TEvent>();
+    {
+        std::lock_guard lock(lock_);
+        replyEvent_ = event;
+    }
+    // The time-out counts from when the request has left the port.
+    auto wait = ReplyWait(SystemClock().Now(), requestLeft, timeoutMs);
+    bool signalled = event->WaitFor(static_cast<int>(wait.count()));
+    if (watcher) {
+        watcher->Terminate();
+        watcher->WaitFor();
+        watcher.reset();
+    }
+
+    std::lock_guard lock(lock_);
+    if (signalled) {
+        if (auto* driver = FindDriver(port)) {
+            driver->ReadReceivePacket();
+            reply = driver->ReceivePacket();
+        }
+    }
+    if (auto* record = FindRecord(port)) record->Waiting = false;
+    replyEvent_.reset();
+    return reply;
+}
+
+// ------------------------------------------------------------------- passes
+
+void TTolmSerialCommImpl::ProcTimer_Run() { PollPorts(true); }
+
+void TTolmSerialCommImpl::ProcTimer_Return() { PollPorts(false); }
+
+void TTolmSerialCommImpl::PollPorts(bool queueUnsolicited) {
+    std::vector<int> ports;
+    {
+        std::lock_guard lock(lock_);
+        for (auto& record : ports_) ports.push_back(record.ComPort);
+    }
+    for (int port : ports) {
+        bool dropped = false;
+        uint32_t errors = 0, modemState = 0;
+        {
+            // One record's step under the lock.
+            std::lock_guard lock(lock_);
+            TSerialComPort* record = FindRecord(port);
+            TSerialComm* driver = FindDriver(port);
+            if (!record || !driver || !driver->IsOpen()) continue;
+            TCommStatus status = driver->QueryStatus();
+            errorWord_ = status.Errors;
+            if (status.BytesWaiting > 0) {
+                if (record->Waiting) {
+                    // A caller waits for this port's reply: wake it, leave the bytes to it.
+                    if (replyEvent_) replyEvent_->SetEvent();
+                } else if (queueUnsolicited) {
+                    driver->ReadReceivePacket();
+                    const TReceivePacket& packet = driver->ReceivePacket();
+                    // A purged overflow or a failed read brings nothing to deliver.
+                    if (packet.Length > 0 && !queue_.Push(packet)) dropped = true;
+                }
+            }
+            errors = errorWord_;
+            modemState = modemState_;
+        }
+        // Raised outside the lock; a polling pass never waits for the main
+        // thread, so the message is handed over without waiting.
+        if (dropped) ShowMessage(kQueueFullMessage);
+        if (modemState != 0 && owner_.OnModemStateChange) owner_.OnModemStateChange(&owner_, modemState);
+        if (errors != 0 && owner_.OnReceiveError) owner_.OnReceiveError(&owner_, errors);
+    }
+}
+
+void TTolmSerialCommImpl::ProcTimer_Read() {
+    ProcessMessages();
+    int n = PacketCount();
+    for (int i = 0; i < n; ++i) {
+        std::optional<TReceivePacket> record;
+        {
+            std::lock_guard lock(lock_);
+            record = queue_.Take();
+        }
+        if (!record) break;  // taken by a nested delivery pass
+        Deliver(*record);
+    }
+    ProcessMessages();
+}
+
+void TTolmSerialCommImpl::Deliver(TReceivePacket& record) {
+    if (!owner_.OnReceiveData) return;
+    try {
+        owner_.OnReceiveData(&record);
+    } catch (const std::exception& e) {
+        // What escapes the handler is shown, as the application shows an
+        // exception that escapes any event handler; delivery goes on.
+        ShowMessage(e.what());
+    }
+}
+
+// ------------------------------------------------------------ public facade
+
+TTolmSerialComm::TTolmSerialComm() : impl_(std::make_unique<TTolmSerialCommImpl>(*this)) {}
+
+TTolmSerialComm::~TTolmSerialComm() { impl_->Shutdown(); }
+
+int TTolmSerialComm::OpenComPort(int port, const std::string& settings) {
+    return impl_->OpenComPort(port, settings);
+}
+
+int TTolmSerialComm::CloseComPort(int port) { return impl_->CloseComPort(port); }
+
+int TTolmSerialComm::ComSettings(int port, const std::string& settings) {
+    return impl_->ComSettings(port, settings);
+}
+
+int TTolmSerialComm::GetSerialComIsOpen(int port) { return impl_->GetSerialComIsOpen(port); }
+
+void TTolmSerialComm::SetSettings(const std::string& settings) { impl_->settings_ = settings; }
+
+const std::string& TTolmSerialComm::Settings() const { return impl_->settings_; }
+
+void TTolmSerialComm::SetRTS_CTS(bool on) { impl_->rtsCts_ = on; }
+
+bool TTolmSerialComm::RTS_CTS() const { return impl_->rtsCts_; }
+
+int TTolmSerialComm::SendString(int port, const std::string& data) {
+    return impl_->Send(port, reinterpret_cast<const uint8_t*>(data.data()), static_cast<int>(data.size()));
+}
+
+int TTolmSerialComm::SendByte(int port, const TByteBuffer& data) {
+    return impl_->Send(port, data.data(), data.Length());
+}
+
+int TTolmSerialComm::SendByte(int port, const TByteBuffer& data, int count) {
+    TByteBuffer head = data.Mid(0, count);  // a count beyond the buffer raises ERangeError
+    return impl_->Send(port, head.data(), head.Length());
+}
+
+TByteBuffer TTolmSerialComm::SendByteReceiveByte(int port, const TByteBuffer& data, int timeoutMs,
+                                                 int /*expectedLength*/) {
+    TTolmSerialCommImpl::Exchange how;
+    how.emptyInputFirst = true;
+    how.watchesReply = true;
+    return impl_->RunExchange(port, how, data.data(), data.Length(), timeoutMs).Bytes;
+}
+
+std::string TTolmSerialComm::SendByteReceiveString(int port, const TByteBuffer& data, int timeoutMs) {
+    TTolmSerialCommImpl::Exchange how;
+    return impl_->RunExchange(port, how, data.data(), data.Length(), timeoutMs).Text;
+}
+
+TByteBuffer TTolmSerialComm::SendStringReceiveByte(int port, const std::string& data, int timeoutMs) {
+    TTolmSerialCommImpl::Exchange how;
+    return impl_->RunExchange(port, how, reinterpret_cast<const uint8_t*>(data.data()),
+                              static_cast<int>(data.size()), timeoutMs)
+        .Bytes;
+}
+
+std::string TTolmSerialComm::SendStringReceiveString(int port, const std::string& data, int timeoutMs) {
+    TTolmSerialCommImpl::Exchange how;
+    return impl_->RunExchange(port, how, reinterpret_cast<const uint8_t*>(data.data()),
+                              static_cast<int>(data.size()), timeoutMs)
+        .Text;
+}
+
+TByteBuffer TTolmSerialComm::SendByteReceiveByte_SetReadSettings(int port, const TByteBuffer& data, int timeoutMs,
+                                                                 const std::string& settings) {
+    TTolmSerialCommImpl::Exchange how;
+    how.watchesReply = true;
+    how.readSettings = &settings;
+    return impl_->RunExchange(port, how, data.data(), data.Length(), timeoutMs).Bytes;
+}
+
+TByteBuffer TTolmSerialComm::ReceiveByte(int port, int timeoutMs) {
+    TTolmSerialCommImpl::Exchange how;
+    how.emptyInputFirst = true;
+    how.sends = false;
+    how.watchesReply = true;
+    return impl_->RunExchange(port, how, nullptr, 0, timeoutMs).Bytes;
+}
+
+void TTolmSerialComm::ClearBuffer(int port) { impl_->ClearBuffer(port); }
+
+void TTolmSerialComm::SetRs232Info(int port, const std::string& keyword) { impl_->SetRs232Info(port, keyword); }
+
+bool TTolmSerialComm::GetRs232Info(int port, const std::string& lineName) {
+    return impl_->GetRs232Info(port, lineName);
+}
+
+int TTolmSerialComm::Packet_Count() const { return impl_->PacketCount(); }
+
+std::string TTolmSerialComm::DriverName(int port) { return "TolmSerialCommPort" + std::to_string(port); }
+
+bool TTolmSerialComm::HasDriver(int port) const { return impl_->HasDriver(port); }
+
+bool TTolmSerialComm::PollingThreadsRunning() const { return impl_->ThreadsRunning(); }
+
+uint32_t TTolmSerialComm::ErrorWord() const { return impl_->ErrorWord(); }
+
+void TTolmSerialComm::SetDeviceFactory(TSerialDeviceFactory factory) { impl_->factory_ = std::move(factory); }
+
+}  // namespace tolm
