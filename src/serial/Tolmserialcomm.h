@@ -54,7 +54,7 @@ public:
     void SetRs232Info(int port, const std::string& keyword);
     bool GetRs232Info(int port, const std::string& lineName);
 
-    // Port discovery ("COMn|readable name|" entries, one per port found).
+    // Port discovery: "COMn||readable name" entries joined by ",", in port order.
     std::string GetComPort();
 
     int Packet_Count() const;

@@ -5,6 +5,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 namespace tolm {
@@ -12,6 +14,21 @@ namespace tolm {
 namespace {
 std::atomic<bool> g_marked{false};
 std::thread::id g_mainId;
+
+// Calls handed to the main thread wait here, under a standard mutex, so that
+// the hand-off's ordering is visible to race checkers; Qt's event queue only
+// carries a wake-up that holds no data of ours.
+std::mutex g_queueMutex;
+std::deque<std::function<void()>> g_queue;
+
+void RunQueuedCalls() {
+    std::deque<std::function<void()>> calls;
+    {
+        std::lock_guard lock(g_queueMutex);
+        calls.swap(g_queue);
+    }
+    for (auto& call : calls) call();
+}
 }  // namespace
 
 void MarkMainThread() {
@@ -31,7 +48,11 @@ void PostToMainThread(std::function<void()> fn) {
         fn();
         return;
     }
-    QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+    {
+        std::lock_guard lock(g_queueMutex);
+        g_queue.push_back(std::move(fn));
+    }
+    QMetaObject::invokeMethod(app, &RunQueuedCalls, Qt::QueuedConnection);
 }
 
 void ProcessMessages() {
