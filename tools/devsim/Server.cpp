@@ -38,7 +38,7 @@ public:
                 }
                 return;
             }
-            fullPolls = 0;
+            stalledPolls = 0;
             done += static_cast<size_t>(n);
         }
     }
