@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "app/Strfunc.h"
+#include "platform/Portmap.h"
+#include "platform/Serialsettings.h"
 #include "protocol/Kv_packet.h"
 #include "protocol/Quorin_packet.h"
 #include "protocol/Scan_packet.h"
@@ -54,7 +56,7 @@ TForm1::~TForm1() {
     Docking_Times.SetEnabled(false);
     // Nothing is sent to a device on exit; the serial component closes its ports.
     TolmSerialComm1.OnReceiveData = nullptr;
-    if (RawPortHandle >= 0) close(RawPortHandle);
+    if (RawPortHandle) RawPortHandle->Close();
 }
 
 void TForm1::PlaceControls() {
@@ -687,6 +689,33 @@ void TForm1::Button4Click() {
     ShowMessage(text.size() > 3 ? text.substr(3) : std::string());
     TolmSerialComm1.SendByte(1, TByteBuffer{0x65, 0x66, 0x67, 0x0A});
     TolmSerialComm1.CloseComPort(1);
+}
+
+void TForm1::Button5Click() {
+    // Port 1 opened directly, bypassing the serial component. A step that
+    // fails shows "Err" and ends the attempt, so "Open" means the port is open.
+    if (RawPortHandle) RawPortHandle->Close();
+    RawPortHandle = MakePosixSerialDevice();
+    auto fail = [this] {
+        RawPortHandle->Close();
+        RawPortHandle.reset();
+        ShowMessage("Err");
+    };
+    if (!RawPortHandle->Open(PortMap::DevicePath(1))) return fail();
+    if (!RawPortHandle->SetQueueSizes(5120, 5120)) return fail();
+    RawPortHandle->Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    const auto settings = ParseSettings(kScanSettings);
+    if (!settings || !RawPortHandle->SetLineState(*settings, false)) return fail();
+    TCommTimeouts timeouts;
+    timeouts.ReadIntervalTimeout = 100;
+    RawPortHandle->SetTimeouts(timeouts);
+    ShowMessage("Open");
+}
+
+void TForm1::Button6Click() {
+    if (RawPortHandle) RawPortHandle->Close();
+    RawPortHandle.reset();
+    ShowMessage("Close");
 }
 
 void TForm1::RunEvent(const std::function<void()>& handler) {

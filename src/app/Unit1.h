@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Serialdevice.h"
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"
 
@@ -66,7 +67,8 @@ public:
     std::string FirmwareFile;
     int32_t FirmwareFamily = 0;
     std::string FamilyCode;
-    int RawPortHandle = -1;
+    // Port 1 opened directly by the service buttons Button5 and Button6.
+    std::unique_ptr<ISerialDevice> RawPortHandle;
     bool ActivatedOnce = false;
 
     // Start-up and file choice.
