@@ -222,7 +222,14 @@ void TForm1::CheckFirmwareFile() {
             checked = false;
             break;
         }
-        if (checked && r == 0) {
+        // A first-generation scanner file shorter than one image would have
+        // its missing blocks sent as blank flash, its trailer as data.
+        const bool firstGenScanner = FirmwareFamily == 2 && (FamilyCode == "2LB" || FamilyCode == "2ND");
+        if (checked && r == 0 && firstGenScanner && size < kOneImageLength) {
+            Error.SetCaption("G001.1 Upgrade file invalid");
+            FirmwareFile.clear();
+        } else if (checked && r == 0) {
+            RememberCheckedFile();
             if (FirmwareFamily == 2) ScanPacket->ImageLength = size;
             if (FirmwareFamily == 3) QuorinPacket->FirmwareSize = size;
             if (FirmwareFamily == 4) {
@@ -256,6 +263,35 @@ void TForm1::CheckFontFile() {
     }
     ShowProductPicture();
     ShowFileLine();
+}
+
+namespace {
+bool StatFile(const std::string& path, int64_t& size, int64_t& modifiedNs) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    size = static_cast<int64_t>(st.st_size);
+    modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+}  // namespace
+
+void TForm1::RememberCheckedFile() {
+    if (!StatFile(FirmwareFile, checkedSize_, checkedModifiedNs_)) checkedSize_ = -1;
+}
+
+bool TForm1::FileChangedSinceCheck() const {
+    int64_t size = 0, modifiedNs = 0;
+    if (!StatFile(FirmwareFile, size, modifiedNs)) return true;
+    return size != checkedSize_ || modifiedNs != checkedModifiedNs_;
+}
+
+// The file must be chosen (and checked) again; nothing of it is sent.
+bool TForm1::RefuseChangedFile() {
+    if (FirmwareFile.empty() || (FirmwareFamily != 2 && FirmwareFamily != 3) || !FileChangedSinceCheck())
+        return false;
+    SetResultIfEmpty("G001.1 Upgrade file invalid");
+    FirmwareFile.clear();
+    return true;
 }
 
 void TForm1::ShowFileLine() {
@@ -315,6 +351,10 @@ void TForm1::UpgradeClick() {
     Error.SetCaption("");
     if (FirmwareFile.empty()) SelectFirmwareFile();
     if (FirmwareFile.empty()) {
+        HidePicturePanel();
+        return;
+    }
+    if (RefuseChangedFile()) {
         HidePicturePanel();
         return;
     }
@@ -535,6 +575,7 @@ void TForm1::Scan_TID_Upgrade75() {
             ShowKernelMessage(k, true);
             return;
         }
+        if (RefuseChangedFile()) return;
         tid.LoadFileToMemory75(FirmwareFile);
         if (!tid.Send_75_StartPacket(&TolmSerialComm1)) {
             SetResultIfEmpty("Upgrade Start Error");
@@ -586,6 +627,11 @@ void TForm1::Quorin_Upgrade() {
         if (k != 0) k = quorin.CheckUpgradeKernel(&TolmSerialComm1);
         if (k != 0) {
             Error.SetCaption(Firmware(k == -2 ? "G006.19" : k == -1 ? "G006.18" : "G006.20"));
+            return;
+        }
+        if (RefuseChangedFile()) {
+            TolmSerialComm1.CloseComPort(quorin.PortNumber);
+            HidePicturePanel();
             return;
         }
         quorin.LoadFileToMemory(FirmwareFile);

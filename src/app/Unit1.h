@@ -124,6 +124,14 @@ private:
     bool FileStep(const std::string& message);
     void ShowSequenceError(const std::string& operation, const std::exception& e);
     void PlaceControls();
+    // The chosen file as its check saw it. Scanner and Quorin files are read
+    // again when their transfer starts; a file that changed since its check
+    // (a copy still being written, a file replaced) is not sent.
+    void RememberCheckedFile();
+    bool FileChangedSinceCheck() const;
+    bool RefuseChangedFile();
+    int64_t checkedSize_ = -1;
+    int64_t checkedModifiedNs_ = 0;
 };
 
 }  // namespace tolm

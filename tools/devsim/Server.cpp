@@ -173,6 +173,7 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
     }
     SaveImage(device, settings.imageOut);
     ClosePty(settings, pty);
+    AppendLine(settings.faultLog, "replies " + std::to_string(faulty.Replies()));
     return 0;
 }
 
