@@ -64,6 +64,10 @@ struct FakeLine {
     // Output queue model on a fake clock: bytes accepted stay queued until drainAt.
     FakeClock* clock = nullptr;
     IClock::time_point drainAt{};  // time_point::max(): never drains
+    // When set, queued bytes instead leave one per this interval from the
+    // write that found the queue empty, as on a real line.
+    IClock::duration drainPerByte{};
+    IClock::time_point drainStart{};
     bool outputQueueKnown = true;
 
     // What happened.
@@ -207,6 +211,7 @@ public:
         if (line_->writeFails) return -1;
         int room = line_->acceptLimit - static_cast<int>(line_->written.size());
         int n = std::clamp(count, 0, std::max(room, 0));
+        if (line_->queued == 0 && line_->clock) line_->drainStart = line_->clock->Now();
         line_->written.append(reinterpret_cast<const char*>(data), static_cast<size_t>(n));
         line_->queued += n;
         if (n > 0) {
@@ -225,6 +230,10 @@ public:
     int OutputQueued() override {
         std::lock_guard lock(line_->mutex);
         if (!line_->outputQueueKnown) return -1;
+        if (line_->clock && line_->drainPerByte > IClock::duration::zero()) {
+            auto gone = (line_->clock->Now() - line_->drainStart) / line_->drainPerByte;
+            return static_cast<int>(std::max<int64_t>(line_->queued - gone, 0));
+        }
         if (!line_->clock || line_->clock->Now() >= line_->drainAt) line_->queued = 0;
         return line_->queued;
     }
