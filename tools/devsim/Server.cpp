@@ -21,17 +21,24 @@ public:
     explicit PtyLine(int fd) : fd_(fd) {}
     void Write(const TByteBuffer& bytes) override {
         size_t done = 0;
+        int stalledPolls = 0;
         while (done < static_cast<size_t>(bytes.Length())) {
             ssize_t n = ::write(fd_, bytes.data() + done, bytes.Length() - done);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 if (errno == EAGAIN) {
+                    // Nobody is reading the line (a device that announces itself
+                    // fills it in time). Like a real line, bytes the other side
+                    // does not take within about a second are lost; and a stop
+                    // request is never kept waiting.
+                    if (g_stop) return;
                     pollfd pfd{fd_, POLLOUT, 0};
-                    poll(&pfd, 1, 100);
+                    if (poll(&pfd, 1, 100) == 0 && ++stalledPolls >= 10) return;
                     continue;
                 }
                 return;
             }
+            fullPolls = 0;
             done += static_cast<size_t>(n);
         }
     }
