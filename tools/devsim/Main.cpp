@@ -1,7 +1,11 @@
 // tolm-devsim: emulated scanners, docking stations and terminals on a
 // pseudo-terminal, and generation of firmware files for them.
 //
-//   tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--set KEY=VALUE]...
+//   tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--baud-emulation] [--set KEY=VALUE]...
+//
+// --baud-emulation paces the line at the device's speed (--set baud=N, 115200
+// by default; a KV terminal sets its own), so that a pty takes the time a
+// serial line would.
 //   tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...
 //   tolm-devsim list
 #include <cstdio>
@@ -17,7 +21,8 @@ namespace {
 int Usage(const char* why) {
     if (why) std::fprintf(stderr, "tolm-devsim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--set KEY=VALUE]...\n"
+                 "usage: tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--baud-emulation]\n"
+                 "                       [--set KEY=VALUE]...\n"
                  "       tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...\n"
                  "       tolm-devsim list\n");
     return 2;
@@ -57,6 +62,8 @@ int main(int argc, char** argv) {
             settings.linkPath = value("--link");
         } else if (arg == "--image-out") {
             settings.imageOut = value("--image-out");
+        } else if (arg == "--baud-emulation") {
+            settings.baudEmulation = true;
         } else if (arg == "--out") {
             options.Set("out", value("--out"));
         } else if (arg == "--set") {

@@ -10,6 +10,11 @@ struct ServerSettings {
     std::string linkPath;  // symlink to the pty's device path (e.g. a COMn entry of the port map)
     std::string imageOut;  // where the device's image is written after each transfer and at exit
     long baud = 115200;
+    // Pace the line at the device's speed (Device::LineSpeed, else baud), 10
+    // bits per byte in each direction: the host's bytes are read no faster
+    // than they would arrive, and replies are written as fast as they would
+    // go out, so that a pty behaves like a real line in time.
+    bool baudEmulation = false;
 };
 
 // Prints "PTY <path>" on stdout (flushed) once the line is ready; returns the exit code.
