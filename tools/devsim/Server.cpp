@@ -206,7 +206,8 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
         // Hand every complete request to the device, in order.
         while (!pending.IsEmpty()) {
             int len = device.RequestLength(pending);
-            if (len == 0) break;
+            // A request whose bytes are still on their way waits for the rest.
+            if (len == 0 || len > pending.Length()) break;
             if (len < 0) {
                 pending = pending.Mid(1, pending.Length() - 1);
                 continue;
