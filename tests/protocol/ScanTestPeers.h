@@ -22,7 +22,7 @@
 
 extern char** environ;
 
-namespace tolm::test {
+namespace tolm::scantest {
 
 // Runs `tolm-devsim run DEVICE --link LINK --image-out IMAGE --set ...` and
 // waits for its "PTY" line; stopping it makes it write the image and exit.
@@ -108,7 +108,7 @@ public:
     using LengthFn = std::function<int(const std::string& pending)>;
     using AnswerFn = std::function<std::string(const std::string& request, int index)>;
 
-    ScriptedPeer(PtyPair& pty, LengthFn length, AnswerFn answer)
+    ScriptedPeer(test::PtyPair& pty, LengthFn length, AnswerFn answer)
         : pty_(pty), length_(std::move(length)), answer_(std::move(answer)), thread_([this] { Run(); }) {}
     ~ScriptedPeer() {
         stop_ = true;
@@ -150,7 +150,7 @@ private:
         }
     }
 
-    PtyPair& pty_;
+    test::PtyPair& pty_;
     LengthFn length_;
     AnswerFn answer_;
     mutable std::mutex mutex_;
@@ -159,4 +159,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace tolm::test
+}  // namespace tolm::scantest

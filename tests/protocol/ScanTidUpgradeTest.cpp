@@ -155,7 +155,7 @@ protected:
 }  // namespace
 
 TEST_F(ScanTidEmulated, ScannerTakesTheFirstImageAfterItsAnnouncement) {
-    test::DevsimProcess sim("tid-scanner", dir.File("COM7"), dir.File("image.bin"),
+    scantest::DevsimProcess sim("tid-scanner", dir.File("COM7"), dir.File("image.bin"),
                             {"id=0A0B0C0D", "announce=1", "announce-interval=200"});
     ASSERT_TRUE(sim.Ready());
     Open();
@@ -174,7 +174,7 @@ TEST_F(ScanTidEmulated, ScannerTakesTheFirstImageAfterItsAnnouncement) {
 }
 
 TEST_F(ScanTidEmulated, TwoImageFileGoesToScannerThenDockingStation) {
-    test::DevsimProcess sim("tid-pair", dir.File("COM7"), dir.File("image.bin"),
+    scantest::DevsimProcess sim("tid-pair", dir.File("COM7"), dir.File("image.bin"),
                             {"dock-id=00000022", "dock-model=GH2Y", "dock-digit6=5", "dock-kernel=4", "dock-digit14=3"});
     ASSERT_TRUE(sim.Ready());
     Open();
@@ -203,7 +203,7 @@ TEST_F(ScanTidEmulated, TwoImageFileGoesToScannerThenDockingStation) {
 
 TEST_F(ScanTidEmulated, OnlyTheDockingStationAnswers) {
     dir.Write("one.bin", test::StoredImage(images.dock, test::Trailer("2GH2Y", '7', '1', '0')));
-    test::DevsimProcess sim("tid-dock", dir.File("COM7"), dir.File("image.bin"), {"model=GH2Y", "ack75=short"});
+    scantest::DevsimProcess sim("tid-dock", dir.File("COM7"), dir.File("image.bin"), {"model=GH2Y", "ack75=short"});
     ASSERT_TRUE(sim.Ready());
     Open();
     EXPECT_FALSE(tid.Send_90_InfoPacket(&comm));
@@ -217,7 +217,7 @@ TEST_F(ScanTidEmulated, OnlyTheDockingStationAnswers) {
 }
 
 TEST_F(ScanTidScripted, AnnouncementIsAnsweredWithSixF) {
-    test::ScriptedPeer peer(pty, TidLength, [](const std::string&, int) { return std::string(); });
+    scantest::ScriptedPeer peer(pty, TidLength, [](const std::string&, int) { return std::string(); });
     const std::string announce = Frame(std::string("\x01\x00\x00\x00\x09\x00\x00\x00\x00\x6E", 10));
     std::thread device([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -239,7 +239,7 @@ TEST_F(ScanTidScripted, AnnouncementIsAnsweredWithSixF) {
 }
 
 TEST_F(ScanTidScripted, WithoutTerminalIdNothingIsSent) {
-    test::ScriptedPeer peer(pty, TidLength, [](const std::string&, int) { return kAck; });
+    scantest::ScriptedPeer peer(pty, TidLength, [](const std::string&, int) { return kAck; });
     EXPECT_FALSE(tid.Send_70_StartPacket(&comm));
     EXPECT_FALSE(tid.Send_75_EndPacket(&comm));
     EXPECT_TRUE(tid.Send_10_InfoPacket(&comm).IsEmpty());
@@ -252,7 +252,7 @@ TEST_F(ScanTidScripted, WithoutTerminalIdNothingIsSent) {
 TEST_F(ScanTidScripted, SecondAttemptOfABlockIsLogged) {
     LoadOnly({0, 1, 2});
     const std::string wrong = Frame(std::string("\x01\x00\x00\x00\x09\x00\x00\x00\x00\x15", 10));
-    test::ScriptedPeer peer(pty, TidLength, [&](const std::string& r, int index) {
+    scantest::ScriptedPeer peer(pty, TidLength, [&](const std::string& r, int index) {
         if (BlockOf(r) == 1 && index == 1) return std::string();  // first attempt lost
         if (BlockOf(r) == 1 && index == 2) return wrong;           // second answered wrongly
         return kAck;
@@ -269,7 +269,7 @@ TEST_F(ScanTidScripted, SecondAttemptOfABlockIsLogged) {
 
 TEST_F(ScanTidScripted, ThreeLossesEndTheTransferAndAnEmptyReplyIsLogged) {
     LoadOnly({0, 1, 2});
-    test::ScriptedPeer peer(pty, TidLength,
+    scantest::ScriptedPeer peer(pty, TidLength,
                             [](const std::string& r, int) { return BlockOf(r) == 1 ? std::string() : kAck; });
     EXPECT_FALSE(tid.Send_70_Packet(&comm, &bar, &panel));
     auto req = peer.Requests();
@@ -282,7 +282,7 @@ TEST_F(ScanTidScripted, ThreeLossesEndTheTransferAndAnEmptyReplyIsLogged) {
 
 TEST_F(ScanTidScripted, TransferWithoutRetriesLogsNothing) {
     LoadOnly({0, 100, 255});
-    test::ScriptedPeer peer(pty, TidLength, [](const std::string&, int) { return kAck; });
+    scantest::ScriptedPeer peer(pty, TidLength, [](const std::string&, int) { return kAck; });
     EXPECT_TRUE(tid.Send_70_Packet(&comm, &bar, &panel));
     EXPECT_EQ(peer.Requests().size(), 3u);
     EXPECT_EQ(dir.Read("DUMMY.TXT"), "");
@@ -292,7 +292,7 @@ TEST_F(ScanTidScripted, DockStartAndEndAcceptOnlyTheirOwnLongForm) {
     tid.TerminalID = {0, 0, 0, 9};
     const std::string startLong = Frame(std::string("\x01\x00\x00\x00\x09\x00\x00\x00\x00\x75\x06", 11));
     const std::string endLong = Frame(std::string("\x01\x00\x00\x00\x09\x00\x00\x00\x00\x06\x02", 11));
-    test::ScriptedPeer peer(pty, TidLength, [&](const std::string& r, int) {
+    scantest::ScriptedPeer peer(pty, TidLength, [&](const std::string& r, int) {
         const bool start = r.size() == 19;
         return start ? endLong : startLong;  // each the other's form: never accepted
     });

@@ -49,7 +49,7 @@ std::string IdentificationReply(const std::string& model, uint8_t digit6, uint8_
     return r + block + std::string("\x00\x7E", 2);
 }
 
-long Millis(test::ScriptedPeer::Clock::duration d) {
+long Millis(scantest::ScriptedPeer::Clock::duration d) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
 
@@ -94,7 +94,7 @@ TEST(ScanUpgrade, WholeUpgradeAgainstTheEmulatedScanner) {
     const std::string file = test::StoredImage(image, test::Trailer("2LB1Y", '8', '2', '4'));
     dir.Write("fw.bin", file);
 
-    test::DevsimProcess sim("scanner", dir.File("COM7"), dir.File("image.bin"),
+    scantest::DevsimProcess sim("scanner", dir.File("COM7"), dir.File("image.bin"),
                             {"model=LB1Y", "digit6=8", "kernel=3", "digit14=4"});
     ASSERT_TRUE(sim.Ready()) << sim.ReadyLine();
     TTolmSerialComm comm;
@@ -138,7 +138,7 @@ TEST(ScanUpgrade, EmulatedScannerWithOlderKernelIsRefused) {
     TempDir dir;
     setenv("TOLM_PORT_DIR", dir.Path().c_str(), 1);
     dir.Write("fw.bin", test::StoredImage(test::BlankImage(), test::Trailer("2LB1Y", '7', '3', '0')));
-    test::DevsimProcess sim("scanner", dir.File("COM7"), dir.File("image.bin"), {"kernel=2"});
+    scantest::DevsimProcess sim("scanner", dir.File("COM7"), dir.File("image.bin"), {"kernel=2"});
     ASSERT_TRUE(sim.Ready());
     TTolmSerialComm comm;
     ASSERT_EQ(comm.OpenComPort(kPort, "115200,n,8,1"), 0);
@@ -151,7 +151,7 @@ TEST(ScanUpgrade, EmulatedScannerWithOlderKernelIsRefused) {
 
 TEST_F(ScanScripted, LostAcknowledgementIsRetriedAfterPauses) {
     LoadOnly({0, 1, 2});
-    test::ScriptedPeer peer(pty, FirstGenLength, [](const std::string& r, int index) {
+    scantest::ScriptedPeer peer(pty, FirstGenLength, [](const std::string& r, int index) {
         // Block 1 goes unanswered twice (requests 1 and 2), then is acknowledged.
         return (BlockOf(r) == 1 && index < 3) ? std::string() : kAck;
     });
@@ -170,7 +170,7 @@ TEST_F(ScanScripted, LostAcknowledgementIsRetriedAfterPauses) {
 TEST_F(ScanScripted, ThreeLossesEndTheTransfer) {
     LoadOnly({0, 1, 2});
     bar.SetPosition(0);
-    test::ScriptedPeer peer(pty, FirstGenLength,
+    scantest::ScriptedPeer peer(pty, FirstGenLength,
                             [](const std::string& r, int) { return BlockOf(r) == 1 ? std::string() : kAck; });
     EXPECT_FALSE(scan.Send_70_Packet(&comm, &bar, &panel));
     auto req = peer.Requests();
@@ -182,7 +182,7 @@ TEST_F(ScanScripted, ThreeLossesEndTheTransfer) {
 
 TEST_F(ScanScripted, StartAndEndAreTriedThreeTimesWithoutPause) {
     const std::string addressedAck("\x7E\x7E\x01\x00\x00\x00\x01\x00\x00\x00\x00\x06\x06\x7E", 14);
-    test::ScriptedPeer peer(pty, FirstGenLength, [&](const std::string& r, int index) {
+    scantest::ScriptedPeer peer(pty, FirstGenLength, [&](const std::string& r, int index) {
         if (r.size() == 11) return index < 2 ? addressedAck : kAck;  // start: the 14-byte form does not count
         return std::string();                                         // end: never answered
     });
@@ -196,7 +196,7 @@ TEST_F(ScanScripted, StartAndEndAreTriedThreeTimesWithoutPause) {
 
 TEST_F(ScanScripted, IdentificationReplyOfWrongLengthIsNoReply) {
     std::string reply = IdentificationReply("LB1Y", 7, 1, 0);
-    test::ScriptedPeer peer(pty, FirstGenLength, [&](const std::string&, int index) {
+    scantest::ScriptedPeer peer(pty, FirstGenLength, [&](const std::string&, int index) {
         return index == 0 ? reply.substr(0, 23) : index == 1 ? reply + "\x7E" : reply;
     });
     scan.ModelCode = "LB1Y";

@@ -13,7 +13,7 @@ namespace tolm::devsim {
 namespace {
 constexpr int kBlocks = 256;
 
-struct ImageSpec {
+struct ImageLayout {
     firmware::Trailer trailer;
     std::vector<bool> blank;  // per block
     uint32_t seed = 1;
@@ -25,10 +25,10 @@ char DigitOption(const Options& o, const std::string& key, char fallback) {
 
 // Reads the keys of one image (prefix "" or "dock-"); missing keys of the
 // second image take the first image's values.
-bool ReadSpec(const Options& o, const std::string& prefix, const ImageSpec& defaults, ImageSpec& spec,
+bool ReadLayout(const Options& o, const std::string& prefix, const ImageLayout& defaults, ImageLayout& layout,
               std::string& error) {
-    spec = defaults;
-    firmware::Trailer& t = spec.trailer;
+    layout = defaults;
+    firmware::Trailer& t = layout.trailer;
     t.modelCode = o.Get(prefix + "model", defaults.trailer.modelCode);
     if (t.modelCode.size() != 4) {
         error = prefix + "model must have 4 characters";
@@ -45,9 +45,9 @@ bool ReadSpec(const Options& o, const std::string& prefix, const ImageSpec& defa
     t.version = o.Get(prefix + "version", defaults.trailer.version);
     const std::string fill = o.Get(prefix + "fill", "pattern");
     if (fill == "blank") {
-        spec.blank.assign(kBlocks, true);
+        layout.blank.assign(kBlocks, true);
     } else if (fill == "pattern") {
-        if (!firmware::ParseRanges(o.Get(prefix + "blank", ""), kBlocks, spec.blank)) {
+        if (!firmware::ParseRanges(o.Get(prefix + "blank", ""), kBlocks, layout.blank)) {
             error = prefix + "blank must be block numbers or ranges 0-255, such as 1-3,200";
             return false;
         }
@@ -55,18 +55,18 @@ bool ReadSpec(const Options& o, const std::string& prefix, const ImageSpec& defa
         error = prefix + "fill must be pattern or blank";
         return false;
     }
-    spec.seed = static_cast<uint32_t>(o.GetInt(prefix + "seed", defaults.seed));
+    layout.seed = static_cast<uint32_t>(o.GetInt(prefix + "seed", defaults.seed));
     return true;
 }
 
 // One image as the device's flash holds it, then its trailer block.
-TByteBuffer PlainImage(const ImageSpec& spec) {
+TByteBuffer PlainImage(const ImageLayout& layout) {
     TByteBuffer image(kBlocks * firmware::kBlockSize, 0xFF);
     for (int b = 0; b < kBlocks; ++b)
-        if (!spec.blank[static_cast<size_t>(b)])
+        if (!layout.blank[static_cast<size_t>(b)])
             firmware::FillBlock(image.data() + b * firmware::kBlockSize, firmware::kBlockSize,
-                                spec.seed * 1000u + static_cast<uint32_t>(b));
-    image.Append(firmware::TrailerBlock(spec.trailer));
+                                layout.seed * 1000u + static_cast<uint32_t>(b));
+    image.Append(firmware::TrailerBlock(layout.trailer));
     return image;
 }
 
@@ -76,19 +76,19 @@ int Generate(const Options& o, const std::string& defaultModel, int defaultImage
         std::fprintf(stderr, "tolm-devsim: images must be 1 or 2\n");
         return 2;
     }
-    ImageSpec base;
+    ImageLayout base;
     base.trailer.modelCode = defaultModel;
     base.trailer.digit6 = '7';
     base.trailer.digit10 = '1';
     base.trailer.digit14 = '0';
-    ImageSpec first, second;
+    ImageLayout first, second;
     std::string error;
-    bool ok = ReadSpec(o, "", base, first, error);
+    bool ok = ReadLayout(o, "", base, first, error);
     if (ok && images == 2) {
-        ImageSpec dockDefaults = first;
+        ImageLayout dockDefaults = first;
         dockDefaults.seed = first.seed + 1;  // the two images differ
         dockDefaults.blank.assign(kBlocks, false);
-        ok = ReadSpec(o, "dock-", dockDefaults, second, error);
+        ok = ReadLayout(o, "dock-", dockDefaults, second, error);
     }
     if (!ok) {
         std::fprintf(stderr, "tolm-devsim: %s\n", error.c_str());

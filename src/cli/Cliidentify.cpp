@@ -1,0 +1,208 @@
+// tolm-upgrade-cli identify and split: what a file is, and cutting a
+// two-image scanner file into its two halves.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/Unit1.h"
+#include "cli/Cliargs.h"
+#include "cli/Commands.h"
+#include "cli/Filecheck.h"
+#include "protocol/Quorin_packet.h"
+#include "protocol/Scan_tid_packet.h"
+#include "toolkit/Messages.h"
+
+namespace tolm::cli {
+
+bool CanReadFile(const std::string& path, std::string& whyNot) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        whyNot = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        whyNot = path + ": is a directory, not a firmware file";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        whyNot = path + ": is not a regular file";
+        return false;
+    }
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        whyNot = path + ": " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+namespace {
+const char* kIdentifyHelp =
+    "usage: tolm-upgrade-cli identify [--json] FILE\n"
+    "\n"
+    "Shows the family, model code, trailer digits, Quorin version and size of a firmware or font file,\n"
+    "and whether the window's file check accepts it (and why not).\n";
+
+const char* kSplitHelp =
+    "usage: tolm-upgrade-cli split FILE\n"
+    "\n"
+    "Cuts a two-image scanner file into Scan.BIN (scanner image) and Dock.BIN (docking-station image)\n"
+    "in the current directory.\n";
+
+// Records the check's messages instead of printing them.
+class CollectSink : public IMessageSink {
+public:
+    void Show(const std::string& text, const std::string&, TMsgIcon) override { texts.push_back(text); }
+    std::vector<std::string> texts;
+};
+
+// The decoded trailer text: the 50 bytes at the start of the last 1024-byte
+// block (or of the file, when it is shorter), each stored +10.
+std::string DecodedTrailer(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat st {};
+    fstat(fd, &st);
+    unsigned char buf[50];
+    ssize_t n = pread(fd, buf, sizeof buf, st.st_size >= 1024 ? st.st_size - 1024 : 0);
+    close(fd);
+    std::string out;
+    for (ssize_t i = 0; i < n; ++i) out += static_cast<char>(buf[i] - 10);
+    return out;
+}
+
+std::string Printable(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    return out;
+}
+}  // namespace
+
+int IdentifyCommand(const ArgList& argv) {
+    Args args(argv, {}, {"--json", "--help"});
+    if (args.Flag("--help")) {
+        std::fputs(kIdentifyHelp, stdout);
+        return kExitPass;
+    }
+    args.ExpectPositional(1, "FILE (see --help)");
+    const std::string file = args.Positional()[0];
+    std::string whyNot;
+    if (!CanReadFile(file, whyNot)) {
+        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        return kExitUsage;
+    }
+
+    auto sink = std::make_shared<CollectSink>();
+    auto previous = InstallMessageSink(sink);
+    TForm1 form;
+    form.OpenDialog1.SetChooser([file](const TOpenDialog&, std::string& chosen) {
+        chosen = file;
+        return true;
+    });
+    std::string raised;
+    try {
+        form.SelectFirmwareFile();
+    } catch (const std::exception& e) {
+        raised = e.what();
+    }
+    InstallMessageSink(previous);
+
+    const bool font = file.size() >= 4 && [&] {
+        std::string tail = file.substr(file.size() - 4);
+        for (auto& c : tail) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return tail == ".FON";
+    }();
+    const std::string trailer = font ? std::string() : DecodedTrailer(file);
+    auto field = [&](size_t from, size_t len) {
+        return trailer.size() >= from + len ? Printable(trailer.substr(from, len)) : std::string();
+    };
+    struct stat st {};
+    stat(file.c_str(), &st);
+
+    const bool accepted = raised.empty() && !form.FirmwareFile.empty() && form.FirmwareFamily != 0;
+    std::string reason;
+    if (!raised.empty()) reason = raised;
+    for (auto& t : sink->texts) reason += (reason.empty() ? "" : "; ") + t;
+    if (!form.Error.Caption().empty()) reason += (reason.empty() ? "" : "; ") + form.Error.Caption();
+    if (raised.empty() && form.FirmwareFamily == 0 && reason.empty())
+        reason = "the trailer names no known device family";
+    if (!accepted && reason.empty()) reason = "the trailer could not be read whole";
+
+    const std::string family = font ? "4" : std::to_string(form.FirmwareFamily);
+    const std::string code = font ? "font" : Printable(form.FamilyCode);
+    if (args.Flag("--json")) {
+        std::printf("{\"file\": %s, \"size\": %lld, \"family\": %s, \"family_code\": %s, \"model_code\": %s, "
+                    "\"digit6\": %s, \"kernel_digit\": %s, \"digit14\": %s, \"quorin_version\": %s, "
+                    "\"accepted\": %s, \"reason\": %s}\n",
+                    JsonString(file).c_str(), static_cast<long long>(st.st_size), family.c_str(),
+                    JsonString(code).c_str(), JsonString(field(1, 4)).c_str(), JsonString(field(6, 1)).c_str(),
+                    JsonString(field(10, 1)).c_str(), JsonString(field(14, 1)).c_str(),
+                    JsonString(field(18, 3)).c_str(), accepted ? "true" : "false", JsonString(reason).c_str());
+    } else {
+        std::printf("file:           %s\n", file.c_str());
+        std::printf("size:           %lld bytes\n", static_cast<long long>(st.st_size));
+        std::printf("family:         %s (%s)\n", family.c_str(), code.c_str());
+        if (!font) {
+            std::printf("model code:     %s\n", field(1, 4).c_str());
+            std::printf("digits 6/10/14: %s %s %s\n", field(6, 1).c_str(), field(10, 1).c_str(),
+                        field(14, 1).c_str());
+            std::printf("version:        %s\n", field(18, 3).c_str());
+        }
+        std::printf("accepted:       %s%s%s\n", accepted ? "yes" : "no", reason.empty() ? "" : " - ",
+                    reason.c_str());
+    }
+    return accepted ? kExitPass : kExitFailed;
+}
+
+int SplitCommand(const ArgList& argv) {
+    Args args(argv, {}, {"--help"});
+    if (args.Flag("--help")) {
+        std::fputs(kSplitHelp, stdout);
+        return kExitPass;
+    }
+    args.ExpectPositional(1, "FILE (see --help)");
+    const std::string file = args.Positional()[0];
+    std::string whyNot;
+    if (!CanReadFile(file, whyNot)) {
+        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        return kExitUsage;
+    }
+    TScan_TID_Packet tid;
+    const int r = tid.DecomposeRomFile(file);
+    if (r != 0) {
+        std::fprintf(stderr, "tolm-upgrade-cli: cannot split %s (result %d)\n", file.c_str(), r);
+        return kExitFailed;
+    }
+    std::printf("Scan.BIN\nDock.BIN\n");
+    return kExitPass;
+}
+
+}  // namespace tolm::cli

@@ -1,0 +1,22 @@
+#include "cli/Climessages.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tolm::cli {
+
+void StderrLinesSink::Show(const std::string& text, const std::string& caption, TMsgIcon) {
+    texts_.push_back(text);
+    // The error boxes carry the caption "Tolm"; plain boxes the program's title.
+    if (caption == "Tolm")
+        std::fprintf(stderr, "Tolm: %s\n", text.c_str());
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+bool StderrLinesSink::Saw(const std::string& text) const {
+    return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
+}
+
+}  // namespace tolm::cli

@@ -1,0 +1,131 @@
+// tolm-upgrade-cli ports: the port map with each port's readable name and
+// state, and making or removing the links of the port directory.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "cli/Cliargs.h"
+#include "cli/Commands.h"
+#include "cli/Filecheck.h"
+#include "platform/Sysfsserialports.h"
+#include "serial/Tolmserialcomm.h"
+
+namespace tolm::cli {
+
+namespace {
+const char* kPortsHelp =
+    "usage: tolm-upgrade-cli ports [--json]\n"
+    "       tolm-upgrade-cli ports link COMn DEVICE\n"
+    "       tolm-upgrade-cli ports unlink COMn\n"
+    "\n"
+    "Lists the ports that a port number reaches (port directory links and built-in ports) with their\n"
+    "readable names and whether each is free, in use or absent; link and unlink edit the port directory\n"
+    "($TOLM_PORT_DIR, else $XDG_CONFIG_HOME/tolm-upgrade/ports, else ~/.config/tolm-upgrade/ports).\n";
+
+const char* StateText(int isOpen) {
+    switch (isOpen) {
+    case 0: return "free";
+    case 1: return "open here";
+    default: return "in use or absent";
+    }
+}
+
+// "COM3" (any case) to 3; 0 when the text is no COM name.
+int ComNumber(const std::string& text) {
+    if (text.size() < 4 || strncasecmp(text.c_str(), "com", 3) != 0) return 0;
+    int n = 0;
+    for (size_t i = 3; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i])) || n > 999) return 0;
+        n = n * 10 + (text[i] - '0');
+    }
+    return n >= 1 && n <= 255 ? n : 0;
+}
+
+int List(bool json) {
+    const auto ports = FindSerialPorts();
+    TTolmSerialComm comm;
+    if (json) std::printf("[");
+    bool first = true;
+    for (const auto& p : ports) {
+        const char* state = StateText(comm.GetSerialComIsOpen(p.Number));
+        if (json) {
+            std::printf("%s\n  {\"port\": %d, \"name\": %s, \"device\": %s, \"readable_name\": %s, \"state\": %s}",
+                        first ? "" : ",", p.Number, JsonString(p.PortName()).c_str(),
+                        JsonString(p.DevicePath).c_str(), JsonString(p.ReadableName()).c_str(),
+                        JsonString(state).c_str());
+        } else {
+            if (first) std::printf("%-6s %-40s %-36s %s\n", "PORT", "DEVICE", "NAME", "STATE");
+            std::printf("%-6s %-40s %-36s %s\n", p.PortName().c_str(), p.DevicePath.c_str(),
+                        p.ReadableName().empty() ? "-" : p.ReadableName().c_str(), state);
+        }
+        first = false;
+    }
+    if (json) std::printf("%s]\n", first ? "" : "\n");
+    if (!json && first) std::printf("no serial ports found (port directory: %s)\n", SysfsPortDirectory().c_str());
+    return kExitPass;
+}
+
+int Link(const std::string& name, const std::string& device) {
+    const int n = ComNumber(name);
+    if (n == 0) throw UsageError("\"" + name + "\" is not a port name such as COM3");
+    struct stat st {};
+    if (stat(device.c_str(), &st) != 0) {
+        std::fprintf(stderr, "tolm-upgrade-cli: %s: %s\n", device.c_str(), std::strerror(errno));
+        return kExitFailed;
+    }
+    if (!S_ISCHR(st.st_mode)) std::fprintf(stderr, "warning: %s is not a character device\n", device.c_str());
+    const std::string dir = SysfsPortDirectory();
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    const std::string link = dir + "/COM" + std::to_string(n);
+    std::filesystem::remove(link, ec);
+    const std::string target = std::filesystem::absolute(device).string();
+    if (symlink(target.c_str(), link.c_str()) != 0) {
+        std::fprintf(stderr, "tolm-upgrade-cli: cannot create %s: %s\n", link.c_str(), std::strerror(errno));
+        return kExitFailed;
+    }
+    std::printf("COM%d -> %s\n", n, target.c_str());
+    return kExitPass;
+}
+
+int Unlink(const std::string& name) {
+    const int n = ComNumber(name);
+    if (n == 0) throw UsageError("\"" + name + "\" is not a port name such as COM3");
+    const std::string link = SysfsPortDirectory() + "/COM" + std::to_string(n);
+    struct stat st {};
+    if (lstat(link.c_str(), &st) != 0) {
+        std::fprintf(stderr, "tolm-upgrade-cli: COM%d is not linked (%s)\n", n, link.c_str());
+        return kExitFailed;
+    }
+    if (unlink(link.c_str()) != 0) {
+        std::fprintf(stderr, "tolm-upgrade-cli: cannot remove %s: %s\n", link.c_str(), std::strerror(errno));
+        return kExitFailed;
+    }
+    return kExitPass;
+}
+}  // namespace
+
+int PortsCommand(const ArgList& argv) {
+    Args args(argv, {}, {"--json", "--help"});
+    if (args.Flag("--help")) {
+        std::fputs(kPortsHelp, stdout);
+        return kExitPass;
+    }
+    const auto& pos = args.Positional();
+    if (pos.empty()) return List(args.Flag("--json"));
+    if (pos[0] == "link") {
+        args.ExpectPositional(3, "COMn and DEVICE: ports link COMn DEVICE");
+        return Link(pos[1], pos[2]);
+    }
+    if (pos[0] == "unlink") {
+        args.ExpectPositional(2, "COMn: ports unlink COMn");
+        return Unlink(pos[1]);
+    }
+    throw UsageError("unknown ports command \"" + pos[0] + "\" (list, link or unlink)");
+}
+
+}  // namespace tolm::cli

@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+
+namespace tolm::cli {
+
+// True when path is a regular file this process can read; else whyNot says
+// what is wrong ("no such file", "is a directory", "permission denied", ...).
+bool CanReadFile(const std::string& path, std::string& whyNot);
+
+// JSON string literal of text (UTF-8 passes through; control bytes escaped).
+std::string JsonString(const std::string& text);
+
+}  // namespace tolm::cli

@@ -1,0 +1,25 @@
+#pragma once
+// The --port argument: a port number ("3"), a COM name in any case ("COM3",
+// "Com3") or a device path ("/dev/ttyUSB0"), which is given a port number for
+// this run through a private port directory.
+#include <string>
+
+namespace tolm::cli {
+
+class PortArg {
+public:
+    // Throws UsageError for text that is none of the three forms.
+    explicit PortArg(const std::string& text);
+    ~PortArg();  // removes the private port directory, if one was made
+    PortArg(const PortArg&) = delete;
+    PortArg& operator=(const PortArg&) = delete;
+    int Number() const { return number_; }
+    const std::string& Text() const { return text_; }
+
+private:
+    int number_ = 1;
+    std::string text_;
+    std::string privateDir_;
+};
+
+}  // namespace tolm::cli

@@ -1,0 +1,77 @@
+// The command line's own failure paths and its other commands.
+#include <sys/stat.h>
+
+#include "E2eFixture.h"
+
+using namespace tolm::e2e;
+
+TEST_F(E2eTest, NoDeviceOnThePortIsAConnectionError) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {});
+    tolm::test::PtyPair silent;
+    tolm::test::LinkPort(dir, 3, silent.SlavePath());
+    auto r = Cli({"upgrade", "--port", "3", fw});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.LastOutLine(), "G006.0 Connection Error");
+}
+
+TEST_F(E2eTest, PortThatCannotBeOpenedExitsWithThree) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {});
+    tolm::test::LinkPort(dir, 9, dir.File("no-such-device"));
+    auto r = Cli({"upgrade", "--port", "9", fw});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("E001: Warn ComPort to be unable to open"), std::string::npos) << r.err;
+}
+
+TEST_F(E2eTest, MissingUnreadableOrUnknownFilesAreRefusedBeforeThePort) {
+    auto missing = Cli({"upgrade", "--port", "9", dir.File("none.bin")});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.err.find("none.bin"), std::string::npos);
+
+    dir.Write("junk.bin", std::string(300000, 'j'));
+    auto junk = Cli({"upgrade", "--port", "9", dir.File("junk.bin")});
+    EXPECT_EQ(junk.exitCode, 2);
+    EXPECT_EQ(junk.LastOutLine(), "G001.1 Upgrade file invalid");
+
+    auto folder = Cli({"upgrade", dir.Path()});
+    EXPECT_EQ(folder.exitCode, 2);
+    EXPECT_NE(folder.err.find("directory"), std::string::npos);
+
+    auto usage = Cli({"upgrade", "--port", "x", dir.File("junk.bin")});
+    EXPECT_EQ(usage.exitCode, 2);
+}
+
+TEST_F(E2eTest, OldQuorinVersionIsRefusedByTheCheck) {
+    auto fw = Generate("quorin-firmware", "old.bin", {"version=104"});
+    auto r = Cli({"upgrade", "--port", "9", fw});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Fireware 版本小於105"), std::string::npos) << r.err;
+}
+
+TEST_F(E2eTest, IdentifyTellsFamilyModelAndVerdict) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {"kernel=4"});
+    auto r = Cli({"identify", "--json", fw});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\"family\": 2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"family_code\": \"2LB\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"model_code\": \"LB1Y\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"kernel_digit\": \"4\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"accepted\": true"), std::string::npos) << r.out;
+
+    dir.Write("short.bin", std::string(100, '\x3D'));
+    auto bad = Cli({"identify", dir.File("short.bin")});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.out.find("accepted:       no"), std::string::npos) << bad.out;
+}
+
+TEST_F(E2eTest, PortsListsLinksAndUnlinks) {
+    tolm::test::PtyPair line;
+    auto link = Cli({"ports", "link", "COM12", line.SlavePath()});
+    EXPECT_EQ(link.exitCode, 0) << link.err;
+    auto list = Cli({"ports", "--json"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("\"port\": 12"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\"state\": \"free\""), std::string::npos) << list.out;
+    EXPECT_EQ(Cli({"ports", "unlink", "com12"}).exitCode, 0);
+    EXPECT_EQ(Cli({"ports", "unlink", "COM12"}).exitCode, 1);
+    EXPECT_EQ(Cli({"ports", "link", "XYZ", line.SlavePath()}).exitCode, 2);
+}
