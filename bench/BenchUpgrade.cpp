@@ -1,25 +1,29 @@
 // tolm-bench-upgrade: how close a whole upgrade comes to the time its bytes
 // need on the serial line.
 //
-// For each family it generates a firmware file with tolm-devsim, serves the
+// For each family it generates a firmware file with tolm-devsim and serves the
 // emulated device on a pseudo-terminal paced at the family's line speed
-// (tolm-devsim run ... --baud-emulation), and runs the upgrade in this process
-// through the protocol classes and the serial component, as the upgrade
-// driver calls them. It reports the line time of the bytes exchanged (10 bits
-// a byte at the port's speed, both directions), the measured time and their
-// ratio, once with the component's poll(2) waiting and once with the fixed
-// 100 ms sleeping passes (TOLM_SERIAL_POLLING=sleep selects those in any
-// program). It then measures the wake-up delay of a single exchange: from the
-// moment a 14-byte reply has been written until the caller has it.
+// (tolm-devsim run ... --baud-emulation). It reports the line time of the
+// bytes exchanged (10 bits a byte at the port's speed, both directions), the
+// measured time and their ratio, once with the serial component's poll(2)
+// waiting and once with the fixed 100 ms sleeping passes
+// (TOLM_SERIAL_POLLING=sleep selects those in any program), two ways:
 //
-// Measured: the protocol operations of the upgrade, pauses of the protocol
-// classes included. Not measured: the upgrade driver's own waits (100 ms,
-// 200 ms) and what precedes the first request (waiting for a terminal's
-// announcement); and the Quorin connect request (0x07), which a terminal in
-// normal mode answers with silence, so that it always costs its 1000 ms
-// time-out.
+//  - in this process, through the protocol classes as the upgrade driver
+//    calls them, counting the bytes at the port. Measured: the protocol
+//    operations, their own pauses included. Not measured: the driver's own
+//    waits (100 ms, 200 ms), the wait for a terminal's announcement before
+//    the first request, and the Quorin connect request (0x07), which a
+//    terminal in normal mode answers with silence, so that it always costs
+//    its 1000 ms time-out;
+//  - by running `tolm-upgrade-cli upgrade`, from its start to its exit, with
+//    the bytes counted by the emulator: the whole driver with every wait and
+//    time-out, and the program's own start.
 //
-//   tolm-bench-upgrade [--devsim PATH] [--families scanner,tid,quorin,kv]
+// Then it measures the wake-up delay of a single exchange: from the moment a
+// 14-byte reply has been written until the caller has it.
+//
+//   tolm-bench-upgrade [--devsim PATH] [--cli PATH | --no-cli] [--families scanner,tid,quorin,kv]
 //                      [--modes events,sleep] [--kv-body BYTES] [--wake-samples N]
 #include <fcntl.h>
 #include <poll.h>
@@ -149,20 +153,33 @@ private:
     std::atomic<int> baud_{0};
 };
 
-// ------------------------------------------------------------ tolm-devsim
+// ------------------------------------------------------------ programs
 
 std::string g_devsim = TOLM_DEVSIM_PATH;
+#ifdef TOLM_UPGRADE_CLI_PATH
+std::string g_cli = TOLM_UPGRADE_CLI_PATH;
+#else
+std::string g_cli;
+#endif
 
-int RunToEnd(const std::vector<std::string>& args) {
+std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args) {
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(g_devsim.c_str()));
+    argv.push_back(const_cast<char*>(program.c_str()));
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    return argv;
+}
+
+// Runs a program to its end with stdout (and, when quiet, stderr) discarded;
+// its exit status, or -1.
+int RunToEnd(const std::string& program, const std::vector<std::string>& args, bool quiet = false) {
+    std::vector<char*> argv = Argv(program, args);
     pid_t pid = fork();
     if (pid == 0) {
         int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
-        execv(g_devsim.c_str(), argv.data());
+        if (quiet) dup2(null, STDERR_FILENO);
+        execv(program.c_str(), argv.data());
         _exit(127);
     }
     int status = 0;
@@ -170,16 +187,16 @@ int RunToEnd(const std::vector<std::string>& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A running `tolm-devsim run`: ready once it has printed its PTY line.
+int Generate(const std::vector<std::string>& args) { return RunToEnd(g_devsim, args); }
+
+// A running `tolm-devsim run ... --baud-emulation`: ready once it has printed
+// its PTY line; Stop() ends it and reads what it says crossed the line.
 class Devsim {
 public:
     explicit Devsim(const std::vector<std::string>& args) {
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) return;
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(g_devsim.c_str()));
-        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
+        std::vector<char*> argv = Argv(g_devsim, args);
         pid_ = fork();
         if (pid_ == 0) {
             dup2(out[1], STDOUT_FILENO);
@@ -187,22 +204,38 @@ public:
             _exit(127);
         }
         close(out[1]);
-        std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-        close(out[0]);
-        ready_ = line.rfind("PTY ", 0) == 0;
+        out_ = out[0];
+        ready_ = ReadLine().rfind("PTY ", 0) == 0;
     }
-    ~Devsim() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
+    ~Devsim() { Stop(); }
     bool Ready() const { return ready_; }
 
+    // Ends the emulator; true when it reported its line figures.
+    bool Stop() {
+        if (pid_ <= 0) return false;
+        kill(pid_, SIGTERM);
+        std::string line = ReadLine();
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        close(out_);
+        return std::sscanf(line.c_str(), "LINE %lld bytes %lf s", &bytes_, &lineSeconds_) == 2;
+    }
+    long long Bytes() const { return bytes_; }
+    double LineSeconds() const { return lineSeconds_; }
+
 private:
+    std::string ReadLine() {
+        std::string line;
+        char c;
+        while (read(out_, &c, 1) == 1 && c != '\n') line += c;
+        return line;
+    }
+
     pid_t pid_ = -1;
+    int out_ = -1;
     bool ready_ = false;
+    long long bytes_ = 0;
+    double lineSeconds_ = 0;
 };
 
 // ------------------------------------------------------------ the families
@@ -246,7 +279,7 @@ RunResult Finish(LineTally& tally, bool ok, const std::string& failure) {
 
 RunResult RunScanner(const Bench& b, TPollingMode mode) {
     const std::string fw = b.Path("scanner.bin");
-    if (RunToEnd({"gen", "scanner-fw", "--out", fw}) != 0) return {false, "cannot generate the file"};
+    if (Generate({"gen", "scanner-fw", "--out", fw}) != 0) return {false, "cannot generate the file"};
     Devsim sim({"run", "scanner", "--link", b.Path("COM1"), "--baud-emulation", "--set", "baud=115200"});
     if (!sim.Ready()) return {false, "tolm-devsim did not start"};
     LineTally tally;
@@ -283,7 +316,7 @@ RunResult RunScanner(const Bench& b, TPollingMode mode) {
 
 RunResult RunTidScanner(const Bench& b, TPollingMode mode) {
     const std::string fw = b.Path("tid.bin");
-    if (RunToEnd({"gen", "tid-fw", "--out", fw, "--set", "images=1"}) != 0) return {false, "cannot generate the file"};
+    if (Generate({"gen", "tid-fw", "--out", fw, "--set", "images=1"}) != 0) return {false, "cannot generate the file"};
     Devsim sim({"run", "tid-scanner", "--link", b.Path("COM1"), "--baud-emulation", "--set", "baud=115200"});
     if (!sim.Ready()) return {false, "tolm-devsim did not start"};
     LineTally tally;
@@ -320,7 +353,7 @@ RunResult RunTidScanner(const Bench& b, TPollingMode mode) {
 
 RunResult RunQuorin(const Bench& b, TPollingMode mode) {
     const std::string fw = b.Path("quorin.bin");
-    if (RunToEnd({"gen", "quorin-firmware", "--out", fw}) != 0) return {false, "cannot generate the file"};
+    if (Generate({"gen", "quorin-firmware", "--out", fw}) != 0) return {false, "cannot generate the file"};
     Devsim sim({"run", "quorin", "--link", b.Path("COM1"), "--baud-emulation", "--set", "baud=115200", "--set",
                 "announce-ms=100"});
     if (!sim.Ready()) return {false, "tolm-devsim did not start"};
@@ -371,7 +404,7 @@ RunResult RunQuorin(const Bench& b, TPollingMode mode) {
 
 RunResult RunKv(const Bench& b, TPollingMode mode) {
     const std::string fw = b.Path("kv.bin");
-    if (RunToEnd({"gen", "kv-firmware", "--out", fw, "--set", "body-size=" + std::to_string(b.kvBody)}) != 0)
+    if (Generate({"gen", "kv-firmware", "--out", fw, "--set", "body-size=" + std::to_string(b.kvBody)}) != 0)
         return {false, "cannot generate the file"};
     Devsim sim({"run", "kv", "--link", b.Path("COM1"), "--baud-emulation"});
     if (!sim.Ready()) return {false, "tolm-devsim did not start"};
@@ -411,6 +444,29 @@ RunResult RunKv(const Bench& b, TPollingMode mode) {
     tally.Stop();
     comm.CloseComPort(kPort);
     return Finish(tally, ok, failure);
+}
+
+// The whole upgrade by tolm-upgrade-cli against a freshly started emulator.
+RunResult RunCli(const Bench& b, const std::string& file, const std::vector<std::string>& device, TPollingMode mode) {
+    std::vector<std::string> args{"run"};
+    args.insert(args.end(), device.begin(), device.end());
+    args.insert(args.end(), {"--link", b.Path("COM1"), "--baud-emulation"});
+    Devsim sim(args);
+    if (!sim.Ready()) return {false, "tolm-devsim did not start"};
+    setenv("TOLM_SERIAL_POLLING", mode == TPollingMode::Sleep ? "sleep" : "events", 1);
+    auto start = Clock::now();
+    int status =
+        RunToEnd(g_cli, {"upgrade", "--port", "1", "--log", b.Path("DUMMY.TXT"), "--wait", "10", file}, true);
+    auto took = Clock::now() - start;
+    unsetenv("TOLM_SERIAL_POLLING");
+    RunResult r;
+    if (!sim.Stop()) return {false, "tolm-devsim gave no line figures"};
+    r.ok = status == 0;
+    if (!r.ok) r.failure = "tolm-upgrade-cli exit status " + std::to_string(status);
+    r.bytes = sim.Bytes();
+    r.lineSeconds = sim.LineSeconds();
+    r.measuredSeconds = Seconds(took);
+    return r;
 }
 
 // ------------------------------------------------------------ wake-up delay
@@ -481,6 +537,8 @@ double MedianWakeDelayMs(const Bench& b, TPollingMode mode, int expectedLength, 
 
 // ------------------------------------------------------------ main
 
+const char* ModeName(TPollingMode mode) { return mode == TPollingMode::Events ? "poll(2) waiting" : "100 ms sleep"; }
+
 std::vector<std::string> Split(const std::string& text) {
     std::vector<std::string> parts;
     std::stringstream in(text);
@@ -492,12 +550,26 @@ std::vector<std::string> Split(const std::string& text) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: tolm-bench-upgrade [--devsim PATH] [--families scanner,tid,quorin,kv]\n"
+                 "usage: tolm-bench-upgrade [--devsim PATH] [--cli PATH | --no-cli] [--families scanner,tid,quorin,kv]\n"
                  "                          [--modes events,sleep] [--kv-body BYTES] [--wake-samples N]\n");
     return 2;
 }
 
-const char* ModeName(TPollingMode mode) { return mode == TPollingMode::Events ? "poll(2) waiting" : "100 ms sleep"; }
+void PrintRow(const std::string& label, TPollingMode mode, const RunResult& r) {
+    if (!r.ok) {
+        std::printf("%-34s %-16s FAILED: %s\n", label.c_str(), ModeName(mode), r.failure.c_str());
+    } else {
+        std::printf("%-34s %-16s %9lld %9.2f %11.2f %7.3f\n", label.c_str(), ModeName(mode),
+                    static_cast<long long>(r.bytes), r.lineSeconds, r.measuredSeconds,
+                    r.measuredSeconds / r.lineSeconds);
+    }
+    std::fflush(stdout);
+}
+
+void PrintHeader(const char* title) {
+    std::printf("\n%s\n%-34s %-16s %9s %9s %11s %7s\n", title, "family (baud)", "waiting", "bytes", "line s",
+                "measured s", "ratio");
+}
 
 }  // namespace
 
@@ -508,10 +580,16 @@ int main(int argc, char** argv) {
     Bench bench;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--no-cli") {
+            g_cli.clear();
+            continue;
+        }
         if (i + 1 >= argc) return Usage();
         std::string value = argv[++i];
         if (arg == "--devsim")
             g_devsim = value;
+        else if (arg == "--cli")
+            g_cli = value;
         else if (arg == "--families")
             families = Split(value);
         else if (arg == "--modes")
@@ -536,34 +614,36 @@ int main(int argc, char** argv) {
     struct Family {
         const char* key;
         const char* name;
-        const char* speed;
         RunResult (*run)(const Bench&, TPollingMode);
+        const char* file;                 // as the in-process run generated it
+        std::vector<std::string> device;  // tolm-devsim run arguments for the command-line run
     };
-    const Family all[] = {
-        {"scanner", "first-generation scanner", "115200", RunScanner},
-        {"tid", "TID scanner", "115200", RunTidScanner},
-        {"quorin", "Quorin terminal", "115200", RunQuorin},
-        {"kv", "KV terminal firmware", "9600/38400", RunKv},
+    const std::vector<Family> all = {
+        {"scanner", "first-generation scanner (115200)", RunScanner, "scanner.bin", {"scanner"}},
+        // The window waits for the TID scanner's announcement before its first request.
+        {"tid", "TID scanner (115200)", RunTidScanner, "tid.bin", {"tid-scanner", "--set", "announce=1"}},
+        {"quorin", "Quorin terminal (115200)", RunQuorin, "quorin.bin", {"quorin", "--set", "announce-ms=100"}},
+        {"kv", "KV terminal (9600, 38400)", RunKv, "kv.bin", {"kv"}},
     };
-
-    std::printf("%-26s %-16s %10s %10s %10s %8s\n", "family (baud)", "waiting", "bytes", "line s", "measured s",
-                "ratio");
-    int failures = 0;
+    std::vector<std::pair<const Family*, TPollingMode>> runs;
     for (const Family& f : all) {
         if (std::find(families.begin(), families.end(), f.key) == families.end()) continue;
-        for (const std::string& m : modes) {
-            TPollingMode mode = m == "sleep" ? TPollingMode::Sleep : TPollingMode::Events;
-            RunResult r = f.run(bench, mode);
-            std::string label = std::string(f.name) + " (" + f.speed + ")";
-            if (!r.ok) {
-                ++failures;
-                std::printf("%-26s %-16s FAILED: %s\n", label.c_str(), ModeName(mode), r.failure.c_str());
-                continue;
-            }
-            std::printf("%-26s %-16s %10lld %10.2f %10.2f %8.3f\n", label.c_str(), ModeName(mode),
-                        static_cast<long long>(r.bytes), r.lineSeconds, r.measuredSeconds,
-                        r.measuredSeconds / r.lineSeconds);
-            std::fflush(stdout);
+        for (const std::string& m : modes) runs.push_back({&f, m == "sleep" ? TPollingMode::Sleep : TPollingMode::Events});
+    }
+
+    int failures = 0;
+    PrintHeader("Protocol sequence in this process (bytes counted at the port)");
+    for (auto& [f, mode] : runs) {
+        RunResult r = f->run(bench, mode);
+        failures += r.ok ? 0 : 1;
+        PrintRow(f->name, mode, r);
+    }
+    if (!g_cli.empty()) {
+        PrintHeader("tolm-upgrade-cli upgrade, start to exit (bytes counted by the emulator)");
+        for (auto& [f, mode] : runs) {
+            RunResult r = RunCli(bench, bench.Path(f->file), f->device, mode);
+            failures += r.ok ? 0 : 1;
+            PrintRow(f->name, mode, r);
         }
     }
 

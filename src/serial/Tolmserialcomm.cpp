@@ -207,7 +207,7 @@ private:
     uint32_t errorWord_ = 0;
     TReceiveQueue queue_;
     std::shared_ptr<TEvent> replyEvent_;
-    TWakeup deliveryWakeup_;  // signalled when a record is queued, and to stop the delivery thread
+    TWakeup deliveryWakeup_;  // signalled when a record is queued, so the delivery thread runs at once
 
     // Created, stopped and dropped on the main thread only.
     std::unique_ptr<TSerialThread> serialThread_;

@@ -34,10 +34,17 @@ bool SleepUntil(Clock::time_point when) {
 
 // The line's speed, when the server emulates it: each byte takes ten bit
 // times (start bit, eight data bits, stop bit) at the device's current speed.
+// It also adds up the bytes that crossed the line and their line time.
 class LineSpeed {
 public:
     LineSpeed(const Device& device, long baud, bool emulated) : device_(device), baud_(baud), emulated_(emulated) {}
     bool Emulated() const { return emulated_; }
+    void Crossed(int bytes, Clock::duration charTime) {
+        bytes_ += bytes;
+        lineTime_ += bytes * charTime;
+    }
+    long long Bytes() const { return bytes_; }
+    double LineSeconds() const { return std::chrono::duration<double>(lineTime_).count(); }
     Clock::duration CharTime() const {
         long speed = device_.LineSpeed() > 0 ? device_.LineSpeed() : baud_;
         return std::chrono::nanoseconds(10'000'000'000LL / std::max(speed, 1L));
@@ -52,11 +59,13 @@ private:
     const Device& device_;
     long baud_;
     bool emulated_;
+    long long bytes_ = 0;
+    Clock::duration lineTime_{};
 };
 
 class PtyLine : public Line {
 public:
-    PtyLine(int fd, const LineSpeed& speed) : fd_(fd), speed_(speed) {}
+    PtyLine(int fd, LineSpeed& speed) : fd_(fd), speed_(speed) {}
     void Write(const TByteBuffer& bytes) override {
         if (!speed_.Emulated()) {
             WriteNow(bytes.data(), static_cast<size_t>(bytes.Length()));
@@ -74,6 +83,7 @@ public:
             done += n;
         }
         lineFree_ = start + bytes.Length() * charTime;
+        speed_.Crossed(bytes.Length(), charTime);
     }
 
 private:
@@ -102,7 +112,7 @@ private:
     }
 
     int fd_;
-    const LineSpeed& speed_;
+    LineSpeed& speed_;
     Clock::time_point lineFree_{};  // when the last reply byte has gone out
 };
 
@@ -111,7 +121,7 @@ private:
 // device sees a request complete when a real line would deliver it.
 class LineReader {
 public:
-    LineReader(int fd, const LineSpeed& speed) : fd_(fd), speed_(speed) {}
+    LineReader(int fd, LineSpeed& speed) : fd_(fd), speed_(speed) {}
     // Called when the pty has input; appends what was read. False on a stop request.
     bool Read(TByteBuffer& pending) {
         if (!speed_.Emulated()) {
@@ -132,6 +142,7 @@ public:
         if (got > 0) {
             pending.Append(TByteBuffer(buf_, static_cast<size_t>(got)));
             lineFree_ = due - (n - got) * charTime;
+            speed_.Crossed(static_cast<int>(got), charTime);
         }
         int more = 0;
         lineBusy_ = got > 0 && ioctl(fd_, FIONREAD, &more) == 0 && more > 0;
@@ -140,7 +151,7 @@ public:
 
 private:
     int fd_;
-    const LineSpeed& speed_;
+    LineSpeed& speed_;
     uint8_t buf_[8192];
     Clock::time_point lineFree_{};  // when the last byte read had arrived
     bool lineBusy_ = false;         // more bytes waited right after that
@@ -219,6 +230,11 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
         }
     }
     SaveImage(device, settings.imageOut);
+    if (speed.Emulated()) {
+        // For benchmarks: what crossed the line, and the time it needed there.
+        std::printf("LINE %lld bytes %.6f s\n", speed.Bytes(), speed.LineSeconds());
+        std::fflush(stdout);
+    }
     if (!settings.linkPath.empty()) unlink(settings.linkPath.c_str());
     close(keepSlave);
     close(master);
