@@ -1,0 +1,42 @@
+// tolm-upgrade: the desktop program. It takes no options.
+#include <QApplication>
+
+#include <exception>
+#include <memory>
+
+#include "app/Unit1.h"
+#include "gui/Appearance.h"
+#include "gui/Mainwindow.h"
+#include "gui/Messageboxsink.h"
+#include "toolkit/Exception.h"
+#include "toolkit/MainThread.h"
+#include "toolkit/Messages.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    // The title is the application name; a display name is not set, because
+    // the window system would then append it to the window's caption.
+    QApplication::setApplicationName("Tolm Upgrade");
+    QApplication::setFont(tolm::WindowFont());
+    tolm::MarkMainThread();
+
+    auto boxes = std::make_shared<tolm::TMessageBoxSink>();
+    tolm::InstallMessageSink(boxes);
+
+    int result = 1;
+    try {
+        tolm::TForm1 form;
+        tolm::TMainWindow window(form);
+        boxes->SetParent(&window);
+        window.show();
+        result = QApplication::exec();
+    } catch (const tolm::Exception& e) {
+        // Every handler runs under TForm1::RunEvent; this is what escaped
+        // start-up or the loop itself: shown, and the program ends.
+        tolm::ShowMessage(e.Message);
+    } catch (const std::exception& e) {
+        tolm::ShowMessage(e.what());
+    }
+    tolm::InstallMessageSink(nullptr);
+    return result;
+}
