@@ -46,6 +46,7 @@ public:
 
     bool LineAction(TLineAction action) override;
     bool ModemStatus(uint32_t& bits) override;
+    int PollDescriptor() const override { return fd_.load(); }
 
 private:
     uint32_t TakeLineErrors();

@@ -103,6 +103,11 @@ public:
     virtual bool LineAction(TLineAction action) = 0;
     // MS_ flags of the modem-status lines; false when they cannot be read.
     virtual bool ModemStatus(uint32_t& bits) = 0;
+
+    // A descriptor that poll(2) reports readable while input bytes wait, so a
+    // thread can sleep until data comes instead of asking at intervals; -1
+    // when the device has none (it is then asked at short intervals).
+    virtual int PollDescriptor() const { return -1; }
 };
 
 // Makes the device object for a port number (the driver then opens it).

@@ -10,6 +10,8 @@ namespace {
 // Longest single pause while waiting for room or for the queue to drain, so a
 // queue that empties early is noticed soon.
 constexpr auto kPollStep = milliseconds(5);
+// Shortest pause while the output queue drains.
+constexpr auto kMinDrainStep = microseconds(200);
 
 int MsUntil(IClock::time_point now, IClock::time_point deadline) {
     if (deadline <= now) return 0;
@@ -63,7 +65,11 @@ TWriteOutcome WriteUntilDrained(ISerialDevice& device, IClock& clock, const uint
         }
         auto now = clock.Now();
         if (now >= deadline) break;
-        clock.SleepFor(std::min<IClock::duration>(deadline - now, kPollStep));
+        // The queued bytes need their line time to go out: look again about
+        // then, so the departure is noticed within a fraction of a millisecond
+        // rather than a whole polling step late.
+        IClock::duration drain = std::clamp<IClock::duration>(LineTime(queued, line), kMinDrainStep, kPollStep);
+        clock.SleepFor(std::min<IClock::duration>(deadline - now, drain));
     }
 
     if (queued > 0 || accepted < count) {

@@ -69,6 +69,10 @@ public:
     void ClosePort();
     // The port counts as open exactly while the device handle exists.
     bool IsOpen() const { return device_ != nullptr; }
+    // The open device's descriptor for poll(2), or -1 (closed, or a device without one).
+    int PollDescriptor() const { return device_ ? device_->PollDescriptor() : -1; }
+    // The speed and framing in force on the open port; none while closed.
+    const std::optional<TLineSettings>& LineSettings() const { return line_; }
 
     // Settings string and hardware handshake; applied at once to an open port.
     void SetSettings(const std::string& settings);

@@ -1,12 +1,19 @@
 #include "serial/Tolmserialcomm.h"
 
+#include <poll.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Portmap.h"
+#include "serial/Arrivalwatch.h"
 #include "serial/Linetiming.h"
+#include "serial/Portwait.h"
 #include "serial/Receivequeue.h"
 #include "serial/Serialcomm.h"
 #include "toolkit/Event.h"
@@ -25,15 +32,41 @@ constexpr int kPollPeriodMs = 100;
 constexpr int kReadSettingsPauseMs = 1000;
 }  // namespace
 
+TPollingMode DefaultPollingMode() {
+    const char* value = std::getenv("TOLM_SERIAL_POLLING");
+    return (value && std::string(value) == "sleep") ? TPollingMode::Sleep : TPollingMode::Events;
+}
+
 // One port this component opened.
 struct TSerialComPort {
     int ComPort = 0;
-    bool Waiting = false;  // a send-and-wait exchange or ReceiveByte is in progress
+    bool Waiting = false;    // a send-and-wait exchange or ReceiveByte is in progress
+    int ExpectedLength = 0;  // reply length the waiting caller accepts; 0 not stated
+    TArrivalWatch Arrival;   // how the bytes now waiting have come in
 };
 
-// A polling thread: one pass, then a wait, until asked to stop. The wait is
-// its own function so that a thread can wait for something better than time.
+// What a port-watching thread waits for until its next pass.
+struct TWaitPlan {
+    std::vector<int> Fds;    // descriptors of ports with nothing waiting: wait for input
+    std::vector<int> Ports;  // the port of each descriptor
+    IClock::time_point NextCheck = IClock::time_point::max();  // look at the ports again by then
+};
+
+// Poll events of the last wait, by port.
+using TPortEvents = std::map<int, short>;
+
+// A polling thread: one pass, then a wait, until asked to stop. Stop() also
+// ends the wait at once.
 class TPollingThread : public TThread {
+public:
+    explicit TPollingThread(TTolmSerialCommImpl* impl) : impl_(impl) {}
+    void Stop() {
+        Terminate();
+        wakeup_.Signal();
+    }
+    // Ends the current wait early, so that the next pass runs now.
+    void Wake() { wakeup_.Signal(); }
+
 protected:
     void Execute() override {
         while (!Terminated()) {
@@ -43,57 +76,64 @@ protected:
         }
     }
     virtual void Pass() = 0;
-    virtual void WaitForNextPass() { SleepFor(kPollPeriodMs); }
+    virtual void WaitForNextPass() = 0;
+
+    TTolmSerialCommImpl* impl_;
+    TWakeup wakeup_;
 };
 
-// Port-polling thread: reads unsolicited data into the ring, wakes a waiting exchange.
-class TSerialThread : public TPollingThread {
+// A thread that watches the ports: the port-polling thread (every port: wakes
+// a waiting exchange, queues unsolicited data) and the reply-watch thread
+// (only the port a caller waits on).
+class TPortWatchThread : public TPollingThread {
 public:
-    explicit TSerialThread(TTolmSerialCommImpl* impl) : impl_(impl) {}
-    ~TSerialThread() override {
-        Terminate();
-        WaitFor();
-    }
+    TPortWatchThread(TTolmSerialCommImpl* impl, bool queuesUnsolicited)
+        : TPollingThread(impl), queuesUnsolicited_(queuesUnsolicited) {}
 
 protected:
     void Pass() override;
+    void WaitForNextPass() override;
 
 private:
-    TTolmSerialCommImpl* impl_;
+    const bool queuesUnsolicited_;
+    TWaitPlan plan_;
+    TPortEvents events_;
+};
+
+// Port-polling thread: reads unsolicited data into the ring, wakes a waiting exchange.
+class TSerialThread : public TPortWatchThread {
+public:
+    explicit TSerialThread(TTolmSerialCommImpl* impl) : TPortWatchThread(impl, true) {}
+    ~TSerialThread() override {
+        Stop();
+        WaitFor();
+    }
+};
+
+// Reply-watch thread of one exchange: wakes the waiting caller when its reply is in.
+class TSerialReturnThread : public TPortWatchThread {
+public:
+    explicit TSerialReturnThread(TTolmSerialCommImpl* impl) : TPortWatchThread(impl, false) {
+        SetPriority(TThreadPriority::tpTimeCritical);
+    }
+    ~TSerialReturnThread() override {
+        Stop();
+        WaitFor();
+    }
 };
 
 // Delivery thread: has the main thread hand the ring's records to OnReceiveData.
 class TSendDataEventThread : public TPollingThread {
 public:
-    explicit TSendDataEventThread(TTolmSerialCommImpl* impl) : impl_(impl) {}
+    explicit TSendDataEventThread(TTolmSerialCommImpl* impl) : TPollingThread(impl) {}
     ~TSendDataEventThread() override {
-        Terminate();
+        Stop();
         WaitFor();
     }
 
 protected:
     void Pass() override;
-
-private:
-    TTolmSerialCommImpl* impl_;
-};
-
-// Reply-watch thread of one exchange: wakes the waiting caller when its port has data.
-class TSerialReturnThread : public TPollingThread {
-public:
-    explicit TSerialReturnThread(TTolmSerialCommImpl* impl) : impl_(impl) {
-        SetPriority(TThreadPriority::tpTimeCritical);
-    }
-    ~TSerialReturnThread() override {
-        Terminate();
-        WaitFor();
-    }
-
-protected:
-    void Pass() override;
-
-private:
-    TTolmSerialCommImpl* impl_;
+    void WaitForNextPass() override;
 };
 
 class TTolmSerialCommImpl {
@@ -116,12 +156,17 @@ public:
         bool sends = true;
         bool watchesReply = false;
         const std::string* readSettings = nullptr;  // applied after sending, then a pause
+        int expectedLength = 0;                     // reply length the caller accepts; 0 not stated
     };
     TReceivePacket RunExchange(int port, const Exchange& how, const uint8_t* data, int count, int timeoutMs);
 
-    void ProcTimer_Run();     // port-polling thread
-    void ProcTimer_Return();  // reply-watch thread
-    void ProcTimer_Read();    // main thread, asked for by the delivery thread
+    // Port-polling (queueUnsolicited) and reply-watch passes, on their threads:
+    // what to wait for until the next pass.
+    TWaitPlan PollPorts(bool queueUnsolicited, const TPortEvents& lastEvents);
+    // The wait between two passes of a port-watching thread, bounded by the pass period.
+    void WaitForPorts(const TWaitPlan& plan, TWakeup& wakeup, TPortEvents& events);
+    void ProcTimer_Read();  // main thread, asked for by the delivery thread
+    TWakeup& DeliveryWakeup() { return deliveryWakeup_; }
 
     void Shutdown();
     bool PortListEmpty() const;
@@ -130,9 +175,16 @@ public:
     bool ThreadsRunning() const;
     uint32_t ErrorWord() const;
 
+    TPollingMode Mode() const { return mode_.load(); }
+    int PassPeriodMs() const { return passPeriodMs_.load(); }
+    IClock& SettleClock() const { return *settleClock_.load(); }
+
     std::string settings_ = kDefaultSettings;
     bool rtsCts_ = false;
     TSerialDeviceFactory factory_;
+    std::atomic<TPollingMode> mode_{DefaultPollingMode()};
+    std::atomic<int> passPeriodMs_{kPollPeriodMs};
+    std::atomic<IClock*> settleClock_{&SystemClock()};
 
 private:
     enum class Found { NoDriver, NotListed, Listed };
@@ -141,11 +193,11 @@ private:
     Found Lookup(int port, TSerialComm*& driver);
     TSerialComPort* FindRecord(int port);  // lock held
     TSerialComm* FindDriver(int port);     // lock held
-    void SetWaiting(int port, bool waiting);
-    void PollPorts(bool queueUnsolicited);
+    void SetWaiting(int port, bool waiting, int expectedLength);
     void Deliver(TReceivePacket& record);
     void StartThreads();
     void StopThreads();
+    void WakePortPolling();
 
     TTolmSerialComm& owner_;
     mutable std::mutex lock_;  // the component's one lock: guards everything below
@@ -155,14 +207,28 @@ private:
     uint32_t errorWord_ = 0;
     TReceiveQueue queue_;
     std::shared_ptr<TEvent> replyEvent_;
+    TWakeup deliveryWakeup_;  // signalled when a record is queued, so the delivery thread runs at once
 
     // Created, stopped and dropped on the main thread only.
     std::unique_ptr<TSerialThread> serialThread_;
     std::unique_ptr<TSendDataEventThread> deliveryThread_;
 };
 
-void TSerialThread::Pass() {
-    if (!impl_->PortListEmpty()) impl_->ProcTimer_Run();
+void TPortWatchThread::Pass() {
+    // The port-polling pass runs only while some port is listed.
+    if (queuesUnsolicited_ && impl_->PortListEmpty()) {
+        plan_ = {};
+        return;
+    }
+    plan_ = impl_->PollPorts(queuesUnsolicited_, events_);
+}
+
+void TPortWatchThread::WaitForNextPass() {
+    if (impl_->Mode() == TPollingMode::Sleep) {
+        SleepFor(impl_->PassPeriodMs());
+        return;
+    }
+    impl_->WaitForPorts(plan_, wakeup_, events_);
 }
 
 void TSendDataEventThread::Pass() {
@@ -171,7 +237,16 @@ void TSendDataEventThread::Pass() {
     Synchronize([impl] { impl->ProcTimer_Read(); });
 }
 
-void TSerialReturnThread::Pass() { impl_->ProcTimer_Return(); }
+void TSendDataEventThread::WaitForNextPass() {
+    if (impl_->Mode() == TPollingMode::Sleep) {
+        SleepFor(impl_->PassPeriodMs());
+        return;
+    }
+    // Until a record is queued, a stop request, or the pass period.
+    TWakeup& queued = impl_->DeliveryWakeup();
+    TInputWaitResult r = WaitForInput({queued.Fd()}, wakeup_, std::chrono::milliseconds(impl_->PassPeriodMs()));
+    if (!r.Events.empty() && (r.Events[0] & POLLIN)) queued.Drain();
+}
 
 // --------------------------------------------------------------- lookups
 
@@ -244,10 +319,15 @@ int TTolmSerialCommImpl::OpenComPort(int port, const std::string& settings) {
     {
         std::lock_guard lock(lock_);
         drivers_[port] = std::move(driver);
-        ports_.push_back({port, false});
+        TSerialComPort record;
+        record.ComPort = port;
+        ports_.push_back(record);
         first = ports_.size() == 1;
     }
-    if (first) StartThreads();
+    if (first)
+        StartThreads();
+    else
+        WakePortPolling();  // so that its wait takes in the new port now
     return 0;
 }
 
@@ -277,6 +357,8 @@ int TTolmSerialCommImpl::CloseComPort(int port) {
         ShowMessage(kNotListedMessage);
         result = -2;
     } else {
+        // Out of the list, so the next pass no longer waits on its descriptor.
+        WakePortPolling();
         driver->ClosePort();
         driver.reset();
     }
@@ -314,12 +396,17 @@ void TTolmSerialCommImpl::StartThreads() {
     }
 }
 
+void TTolmSerialCommImpl::WakePortPolling() {
+    if (serialThread_) serialThread_->Wake();
+}
+
 void TTolmSerialCommImpl::StopThreads() {
-    // Ask both first so they wind down together. A stop request also ends a
-    // delivery pass waiting for the main thread, so joining here cannot
-    // deadlock, even when called from inside OnReceiveData.
-    if (serialThread_) serialThread_->Terminate();
-    if (deliveryThread_) deliveryThread_->Terminate();
+    // Ask both first so they wind down together; the request ends their
+    // waits at once. It also ends a delivery pass waiting for the main
+    // thread, so joining here cannot deadlock, even when called from inside
+    // OnReceiveData.
+    if (serialThread_) serialThread_->Stop();
+    if (deliveryThread_) deliveryThread_->Stop();
     if (serialThread_) serialThread_->WaitFor();
     if (deliveryThread_) deliveryThread_->WaitFor();
     serialThread_.reset();
@@ -363,6 +450,7 @@ void TTolmSerialCommImpl::ClearBuffer(int port) {
     if (Lookup(port, driver) != Found::Listed) return;
     std::lock_guard lock(lock_);
     driver->SetInDataCount(0);
+    if (auto* record = FindRecord(port)) record->Arrival.Reset();
 }
 
 void TTolmSerialCommImpl::SetRs232Info(int port, const std::string& keyword) {
@@ -381,9 +469,14 @@ bool TTolmSerialCommImpl::GetRs232Info(int port, const std::string& lineName) {
 
 // ---------------------------------------------------------------- exchanges
 
-void TTolmSerialCommImpl::SetWaiting(int port, bool waiting) {
+void TTolmSerialCommImpl::SetWaiting(int port, bool waiting, int expectedLength) {
     std::lock_guard lock(lock_);
-    if (auto* record = FindRecord(port)) record->Waiting = waiting;
+    if (auto* record = FindRecord(port)) {
+        record->Waiting = waiting;
+        record->ExpectedLength = waiting ? std::max(expectedLength, 0) : 0;
+        // The reply is watched from here on by its own rule.
+        record->Arrival.Reset();
+    }
 }
 
 TReceivePacket TTolmSerialCommImpl::RunExchange(int port, const Exchange& how, const uint8_t* data, int count,
@@ -391,13 +484,13 @@ TReceivePacket TTolmSerialCommImpl::RunExchange(int port, const Exchange& how, c
     TReceivePacket reply;
     // Set before anything else, so that no polling pass starts reading a port
     // whose reply a caller is about to wait for.
-    SetWaiting(port, true);
+    SetWaiting(port, true, how.expectedLength);
     if (how.emptyInputFirst) ClearBuffer(port);
 
     IClock::time_point requestLeft = SystemClock().Now();
     if (how.sends) {
         if (Send(port, data, count) != 0) {
-            SetWaiting(port, false);
+            SetWaiting(port, false, 0);
             return reply;
         }
         std::lock_guard lock(lock_);
@@ -408,21 +501,23 @@ TReceivePacket TTolmSerialCommImpl::RunExchange(int port, const Exchange& how, c
         Sleep(kReadSettingsPauseMs);
     }
 
-    std::unique_ptr<TSerialReturnThread> watcher;
-    if (how.watchesReply) {
-        watcher = std::make_unique<TSerialReturnThread>(this);
-        watcher->Start();
-    }
+    // The event exists before the reply watch starts, so the watch's first
+    // pass can already wake the caller.
     auto event = std::make_shared<TEvent>();
     {
         std::lock_guard lock(lock_);
         replyEvent_ = event;
     }
+    std::unique_ptr<TSerialReturnThread> watcher;
+    if (how.watchesReply) {
+        watcher = std::make_unique<TSerialReturnThread>(this);
+        watcher->Start();
+    }
     // The time-out counts from when the request has left the port.
     auto wait = ReplyWait(SystemClock().Now(), requestLeft, timeoutMs);
     bool signalled = event->WaitFor(static_cast<int>(wait.count()));
     if (watcher) {
-        watcher->Terminate();
+        watcher->Stop();
         watcher->WaitFor();
         watcher.reset();
     }
@@ -434,23 +529,28 @@ TReceivePacket TTolmSerialCommImpl::RunExchange(int port, const Exchange& how, c
             reply = driver->ReceivePacket();
         }
     }
-    if (auto* record = FindRecord(port)) record->Waiting = false;
+    if (auto* record = FindRecord(port)) {
+        record->Waiting = false;
+        record->ExpectedLength = 0;
+        if (signalled) record->Arrival.Reset();  // what was watched has been read
+    }
     replyEvent_.reset();
     return reply;
 }
 
 // ------------------------------------------------------------------- passes
 
-void TTolmSerialCommImpl::ProcTimer_Run() { PollPorts(true); }
-
-void TTolmSerialCommImpl::ProcTimer_Return() { PollPorts(false); }
-
-void TTolmSerialCommImpl::PollPorts(bool queueUnsolicited) {
+TWaitPlan TTolmSerialCommImpl::PollPorts(bool queueUnsolicited, const TPortEvents& lastEvents) {
+    const bool sleeping = Mode() == TPollingMode::Sleep;
+    IClock& clock = SettleClock();
+    const auto passPeriod = std::chrono::milliseconds(PassPeriodMs());
+    TWaitPlan plan;
     std::vector<int> ports;
     {
         std::lock_guard lock(lock_);
         for (auto& record : ports_) ports.push_back(record.ComPort);
     }
+    bool queued = false;
     for (int port : ports) {
         bool dropped = false;
         uint32_t errors = 0, modemState = 0;
@@ -462,19 +562,62 @@ void TTolmSerialCommImpl::PollPorts(bool queueUnsolicited) {
             if (!record || !driver || !driver->IsOpen()) continue;
             TCommStatus status = driver->QueryStatus();
             errorWord_ = status.Errors;
-            if (status.BytesWaiting > 0) {
-                if (record->Waiting) {
-                    // A caller waits for this port's reply: wake it, leave the bytes to it.
-                    if (replyEvent_) replyEvent_->SetEvent();
-                } else if (queueUnsolicited) {
-                    driver->ReadReceivePacket();
-                    const TReceivePacket& packet = driver->ReceivePacket();
-                    // A purged overflow or a failed read brings nothing to deliver.
-                    if (packet.Length > 0 && !queue_.Push(packet)) dropped = true;
-                }
-            }
             errors = errorWord_;
             modemState = modemState_;
+
+            // The reply watch looks only at the port a caller waits on.
+            if (record->Waiting || queueUnsolicited) {
+                TArrivalWatch::TVerdict verdict;
+                if (sleeping) {
+                    verdict.Complete = status.BytesWaiting > 0;  // whatever waits at this pass
+                } else {
+                    TSettleRule rule;
+                    rule.ExpectedLength = record->Waiting ? record->ExpectedLength : 0;
+                    if (const auto& line = driver->LineSettings()) rule.CharTime = LineTime(1, *line);
+                    verdict = record->Arrival.Observe(status.BytesWaiting, clock.Now(), rule);
+                }
+
+                if (verdict.Complete && record->Waiting) {
+                    // A caller waits for this port's reply: wake it, leave the bytes to it.
+                    if (replyEvent_) replyEvent_->SetEvent();
+                    // Look again shortly, in case the caller has given up meanwhile.
+                    verdict.NextCheck = clock.Now() + kSettleSampleStep;
+                } else if (verdict.Complete) {
+                    driver->ReadReceivePacket();
+                    record->Arrival.Reset();
+                    const TReceivePacket& packet = driver->ReceivePacket();
+                    // A purged overflow or a failed read brings nothing to deliver.
+                    if (packet.Length > 0) {
+                        if (queue_.Push(packet))
+                            queued = true;
+                        else
+                            dropped = true;
+                    }
+                    verdict.NextCheck = IClock::time_point::max();  // read: wait for more
+                }
+
+                if (!sleeping) {
+                    const int fd = driver->PollDescriptor();
+                    auto event = lastEvents.find(port);
+                    const short revents = event == lastEvents.end() ? 0 : event->second;
+                    if (verdict.NextCheck != IClock::time_point::max()) {
+                        plan.NextCheck = std::min(plan.NextCheck, verdict.NextCheck);
+                    } else if (fd < 0) {
+                        // No descriptor to wait on: ask again at short intervals.
+                        plan.NextCheck = std::min(plan.NextCheck, clock.Now() + kSettleSampleStep);
+                    } else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                        // A hung-up or failed line stays "ready" for poll(2): ask
+                        // it again at the next pass instead of spinning on it.
+                        plan.NextCheck = std::min(plan.NextCheck, clock.Now() + passPeriod);
+                    } else if ((revents & POLLIN) && status.BytesWaiting == 0) {
+                        // Reported readable with nothing to read: ask again shortly.
+                        plan.NextCheck = std::min(plan.NextCheck, clock.Now() + kSettleSampleStep);
+                    } else {
+                        plan.Fds.push_back(fd);
+                        plan.Ports.push_back(port);
+                    }
+                }
+            }
         }
         // Raised outside the lock; a polling pass never waits for the main
         // thread, so the message is handed over without waiting.
@@ -482,6 +625,21 @@ void TTolmSerialCommImpl::PollPorts(bool queueUnsolicited) {
         if (modemState != 0 && owner_.OnModemStateChange) owner_.OnModemStateChange(&owner_, modemState);
         if (errors != 0 && owner_.OnReceiveError) owner_.OnReceiveError(&owner_, errors);
     }
+    if (queued && !sleeping) deliveryWakeup_.Signal();
+    return plan;
+}
+
+void TTolmSerialCommImpl::WaitForPorts(const TWaitPlan& plan, TWakeup& wakeup, TPortEvents& events) {
+    using namespace std::chrono;
+    nanoseconds timeout = milliseconds(PassPeriodMs());
+    if (plan.NextCheck != IClock::time_point::max()) {
+        auto untilCheck = duration_cast<nanoseconds>(plan.NextCheck - SettleClock().Now());
+        timeout = std::clamp(untilCheck, nanoseconds(0), timeout);
+    }
+    TInputWaitResult result = WaitForInput(plan.Fds, wakeup, timeout);
+    events.clear();
+    for (size_t i = 0; i < plan.Ports.size(); ++i)
+        if (result.Events[i] != 0) events[plan.Ports[i]] = result.Events[i];
 }
 
 void TTolmSerialCommImpl::ProcTimer_Read() {
@@ -550,10 +708,11 @@ int TTolmSerialComm::SendByte(int port, const TByteBuffer& data, int count) {
 }
 
 TByteBuffer TTolmSerialComm::SendByteReceiveByte(int port, const TByteBuffer& data, int timeoutMs,
-                                                 int /*expectedLength*/) {
+                                                 int expectedLength) {
     TTolmSerialCommImpl::Exchange how;
     how.emptyInputFirst = true;
     how.watchesReply = true;
+    how.expectedLength = expectedLength;
     return impl_->RunExchange(port, how, data.data(), data.Length(), timeoutMs).Bytes;
 }
 
@@ -611,5 +770,15 @@ bool TTolmSerialComm::PollingThreadsRunning() const { return impl_->ThreadsRunni
 uint32_t TTolmSerialComm::ErrorWord() const { return impl_->ErrorWord(); }
 
 void TTolmSerialComm::SetDeviceFactory(TSerialDeviceFactory factory) { impl_->factory_ = std::move(factory); }
+
+void TTolmSerialComm::SetPollingMode(TPollingMode mode) { impl_->mode_ = mode; }
+
+TPollingMode TTolmSerialComm::PollingMode() const { return impl_->Mode(); }
+
+void TTolmSerialComm::SetPassPeriodMs(int ms) { impl_->passPeriodMs_ = std::max(ms, 1); }
+
+int TTolmSerialComm::PassPeriodMs() const { return impl_->PassPeriodMs(); }
+
+void TTolmSerialComm::SetSettleClock(IClock* clock) { impl_->settleClock_ = clock ? clock : &SystemClock(); }
 
 }  // namespace tolm

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Clock.h"
 #include "platform/Serialdevice.h"
 #include "serial/Receivepacket.h"
 #include "toolkit/ByteBuffer.h"
@@ -14,6 +15,21 @@
 namespace tolm {
 
 class TTolmSerialCommImpl;
+
+// How the component's polling threads wait between passes.
+enum class TPollingMode {
+    // poll(2) on the open ports and a wake-up descriptor, bounded by the pass
+    // period: a waiting exchange wakes as soon as its reply is complete, and
+    // unsolicited data is queued once the line has gone quiet (Arrivalwatch.h).
+    Events,
+    // A fixed sleep of one pass period: an exchange wakes at the first pass
+    // that sees a byte, and unsolicited data is queued as each pass finds it.
+    Sleep,
+};
+
+// The mode a new component starts in: Sleep when the environment variable
+// TOLM_SERIAL_POLLING is "sleep" (for comparing with the fixed passes), else Events.
+TPollingMode DefaultPollingMode();
 
 class TTolmSerialComm {
 public:
@@ -39,7 +55,8 @@ public:
 
     // Send-and-wait exchanges: the reply is what waits when the caller is woken,
     // or empty on time-out. expectedLength (0 = not stated) lets the exchange
-    // wake as soon as a reply of that length is complete; it never changes
+    // wake as soon as that many bytes wait and the line has been quiet for two
+    // character times, instead of after the settle gap; it never changes
     // which bytes are returned.
     TByteBuffer SendByteReceiveByte(int port, const TByteBuffer& data, int timeoutMs, int expectedLength = 0);
     std::string SendByteReceiveString(int port, const TByteBuffer& data, int timeoutMs);
@@ -70,6 +87,19 @@ public:
     // The device each port opened from now on gets (default: the POSIX device
     // through the port map). For tests and emulated lines.
     void SetDeviceFactory(TSerialDeviceFactory factory);
+
+    // How the polling threads wait (DefaultPollingMode() at construction).
+    // Takes effect for threads started afterwards: set it while no port is open.
+    void SetPollingMode(TPollingMode mode);
+    TPollingMode PollingMode() const;
+    // Upper bound of every polling thread's wait, 100 ms. Tests lengthen it to
+    // tell a wake-up from a pass that merely came round.
+    void SetPassPeriodMs(int ms);
+    int PassPeriodMs() const;
+    // The clock the quiet-line rules measure with (the machine's by default);
+    // tests move a fake one to decide when a line counts as quiet. The clock
+    // must outlive the component's open ports.
+    void SetSettleClock(IClock* clock);
 
     // Events. OnReceiveData runs on the main thread with a record valid for the call.
     std::function<void(TReceivePacket*)> OnReceiveData;

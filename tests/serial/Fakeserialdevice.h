@@ -4,7 +4,11 @@
 // lines, more bytes waiting than a pty holds, an output queue that drains late
 // or never. The state lives in a shared FakeLine so the test keeps it after the
 // driver has taken the device; every access is locked, since the component's
-// polling threads use the device too.
+// polling threads use the device too. A line made pollable offers a descriptor
+// (a pipe) that poll(2) reports readable exactly while input bytes are visible.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
 #include <memory>
@@ -36,6 +40,10 @@ private:
 };
 
 struct FakeLine {
+    ~FakeLine() {
+        for (int fd : readyPipe)
+            if (fd >= 0) close(fd);
+    }
     std::mutex mutex;
     // Scripted answers.
     bool openSucceeds = true;
@@ -56,6 +64,10 @@ struct FakeLine {
     // Output queue model on a fake clock: bytes accepted stay queued until drainAt.
     FakeClock* clock = nullptr;
     IClock::time_point drainAt{};  // time_point::max(): never drains
+    // When set, queued bytes instead leave one per this interval from the
+    // write that found the queue empty, as on a real line.
+    IClock::duration drainPerByte{};
+    IClock::time_point drainStart{};
     bool outputQueueKnown = true;
 
     // What happened.
@@ -72,15 +84,53 @@ struct FakeLine {
     std::string input;    // bytes waiting to be read
     std::string written;  // bytes accepted by writes
     int queued = 0;       // accepted and not yet drained
+    int statusQueries = 0;
 
+    // Gives the line a descriptor for poll(2) (before the device is opened).
+    void MakePollable() {
+        std::lock_guard lock(mutex);
+        if (readyPipe[0] >= 0) return;
+        if (pipe2(readyPipe, O_NONBLOCK | O_CLOEXEC) != 0) readyPipe[0] = readyPipe[1] = -1;
+    }
+    // The line hangs up: its descriptor reports POLLHUP from now on.
+    void HangUp() {
+        std::lock_guard lock(mutex);
+        if (readyPipe[1] >= 0) close(readyPipe[1]);
+        readyPipe[1] = -1;
+        readyMarked = false;
+    }
     void Feed(const std::string& bytes) {
         std::lock_guard lock(mutex);
         input += bytes;
+        SyncReady();
+    }
+    // Feeds bytes and returns the count of status queries made before them,
+    // so that a test can wait for a look at the port that saw them.
+    int FeedAndCount(const std::string& bytes) {
+        std::lock_guard lock(mutex);
+        input += bytes;
+        SyncReady();
+        return statusQueries;
+    }
+    int StatusQueries() {
+        std::lock_guard lock(mutex);
+        return statusQueries;
     }
     std::string Written() {
         std::lock_guard lock(mutex);
         return written;
     }
+
+    // Keeps the descriptor readable exactly while input is visible (mutex held).
+    void SyncReady() {
+        bool visible = !hideInputUntilWrite && (!input.empty() || reportedWaiting.value_or(0) > 0);
+        if (readyPipe[1] < 0) return;
+        char c = 1;
+        if (visible && !readyMarked) readyMarked = write(readyPipe[1], &c, 1) == 1;
+        if (!visible && readyMarked) readyMarked = read(readyPipe[0], &c, 1) != 1;
+    }
+    int readyPipe[2] = {-1, -1};
+    bool readyMarked = false;
 };
 
 class FakeSerialDevice : public ISerialDevice {
@@ -114,6 +164,7 @@ public:
         if (flags & PURGE_RXCLEAR) {
             line_->input.clear();
             line_->reportedWaiting.reset();
+            line_->SyncReady();
         }
         if (flags & PURGE_TXCLEAR) line_->queued = 0;
         return true;
@@ -137,6 +188,8 @@ public:
     bool QueryStatus(TCommStatus& status) override {
         std::lock_guard lock(line_->mutex);
         status = {};
+        ++line_->statusQueries;
+        line_->SyncReady();
         if (!line_->statusSucceeds) return false;
         uint32_t visible = line_->hideInputUntilWrite ? 0 : static_cast<uint32_t>(line_->input.size());
         status.BytesWaiting = line_->reportedWaiting.value_or(visible);
@@ -150,6 +203,7 @@ public:
         int n = std::min<int>(count, static_cast<int>(line_->input.size()));
         std::copy_n(line_->input.begin(), n, buffer);
         line_->input.erase(0, static_cast<size_t>(n));
+        line_->SyncReady();
         return n;
     }
     int WriteSome(const uint8_t* data, int count) override {
@@ -157,12 +211,14 @@ public:
         if (line_->writeFails) return -1;
         int room = line_->acceptLimit - static_cast<int>(line_->written.size());
         int n = std::clamp(count, 0, std::max(room, 0));
+        if (line_->queued == 0 && line_->clock) line_->drainStart = line_->clock->Now();
         line_->written.append(reinterpret_cast<const char*>(data), static_cast<size_t>(n));
         line_->queued += n;
         if (n > 0) {
             line_->hideInputUntilWrite = false;
             line_->input += line_->replyOnWrite;
             line_->replyOnWrite.clear();
+            line_->SyncReady();
         }
         return n;
     }
@@ -174,6 +230,10 @@ public:
     int OutputQueued() override {
         std::lock_guard lock(line_->mutex);
         if (!line_->outputQueueKnown) return -1;
+        if (line_->clock && line_->drainPerByte > IClock::duration::zero()) {
+            auto gone = (line_->clock->Now() - line_->drainStart) / line_->drainPerByte;
+            return static_cast<int>(std::max<int64_t>(line_->queued - gone, 0));
+        }
         if (!line_->clock || line_->clock->Now() >= line_->drainAt) line_->queued = 0;
         return line_->queued;
     }
@@ -186,6 +246,10 @@ public:
         std::lock_guard lock(line_->mutex);
         bits = line_->modemReadable ? line_->modemBits : 0;
         return line_->modemReadable;
+    }
+    int PollDescriptor() const override {
+        std::lock_guard lock(line_->mutex);
+        return line_->open ? line_->readyPipe[0] : -1;
     }
 
 private:

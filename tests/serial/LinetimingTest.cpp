@@ -65,6 +65,18 @@ TEST_F(WriteFixture, LateDrainIsWaitedForAndMarksTheDeparture) {
     EXPECT_EQ(out.LeftPort, clock.Now());
 }
 
+TEST_F(WriteFixture, DepartureOfALongBlockIsNoticedPromptly) {
+    // A 1035-byte block leaving at 115200 baud, one byte every 87 us: the
+    // last one is gone at 90.045 ms. Looking again at the rest's line time
+    // notices that within a fraction of a millisecond, not a 5 ms step late.
+    line->drainPerByte = microseconds(87);
+    auto out = Write(std::string(1035, 'b'), n81);
+    EXPECT_TRUE(out.Complete);
+    EXPECT_GE(clock.Now() - clock.Start(), microseconds(90045));
+    EXPECT_LE(clock.Now() - clock.Start(), microseconds(90300));
+    EXPECT_EQ(out.LeftPort, clock.Now());
+}
+
 TEST_F(WriteFixture, QueueThatNeverDrainsIsCutShortAtTheWriteTimeout) {
     line->drainAt = IClock::time_point::max();  // CTS held off, say
     auto out = Write(std::string(100, 'c'), n81);

@@ -47,6 +47,9 @@ public:
     virtual TByteBuffer Image() const { return {}; }
     // True once after a transfer has ended, so the server saves the image then.
     virtual bool TakeImageComplete() { return false; }
+    // The line speed the device runs at now, in bits per second, for a server
+    // that emulates the line's timing; 0: the speed the server was given.
+    virtual long LineSpeed() const { return 0; }
 };
 
 using DeviceFactory = std::function<std::unique_ptr<Device>(const Options&)>;

@@ -56,6 +56,8 @@ public:
     bool TakeImageComplete() override;
 
     bool InUpgradeMode() const { return upgradeMode_; }
+    // 9600 baud until the escape sequence, 38400 in upgrade mode.
+    long LineSpeed() const override { return upgradeMode_ ? 38400 : 9600; }
 
 private:
     // The whole length of the request that pending starts (it may not all be

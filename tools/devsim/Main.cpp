@@ -1,8 +1,12 @@
 // tolm-devsim: emulated scanners, docking stations and terminals on a
 // pseudo-terminal, and generation of firmware files for them.
 //
-//   tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--set KEY=VALUE]...
+//   tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--baud-emulation] [--set KEY=VALUE]...
 //                   [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE]
+//
+// --baud-emulation paces the line at the device's speed (--set baud=N, 115200
+// by default; a KV terminal sets its own), so that a pty takes the time a
+// serial line would. --fault makes the line misbehave (Faults.h; `list` tells).
 //   tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...
 //   tolm-devsim list
 #include <cstdio>
@@ -19,8 +23,8 @@ namespace {
 int Usage(const char* why) {
     if (why) std::fprintf(stderr, "tolm-devsim: %s\n", why);
     std::fprintf(stderr,
-                 "usage: tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--set KEY=VALUE]...\n"
-                 "                       [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE]\n"
+                 "usage: tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--baud-emulation]\n"
+                 "                       [--set KEY=VALUE]... [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE]\n"
                  "       tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...\n"
                  "       tolm-devsim list\n");
     return 2;
@@ -61,6 +65,8 @@ int main(int argc, char** argv) {
             settings.linkPath = value("--link");
         } else if (arg == "--image-out") {
             settings.imageOut = value("--image-out");
+        } else if (arg == "--baud-emulation") {
+            settings.baudEmulation = true;
         } else if (arg == "--fault") {
             std::string error;
             auto fault = Fault::Parse(value("--fault"), error);

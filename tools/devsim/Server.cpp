@@ -3,13 +3,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 namespace tolm::devsim {
 
@@ -17,14 +21,78 @@ namespace {
 std::atomic<bool> g_stop{false};
 void OnSignal(int) { g_stop = true; }
 
+using Clock = std::chrono::steady_clock;
+
+// Sleeps until `when`; false when a stop request came first.
+bool SleepUntil(Clock::time_point when) {
+    while (!g_stop) {
+        auto now = Clock::now();
+        if (now >= when) return true;
+        std::this_thread::sleep_for(std::min<Clock::duration>(when - now, std::chrono::milliseconds(50)));
+    }
+    return false;
+}
+
+// The line's speed, when the server emulates it: each byte takes ten bit
+// times (start bit, eight data bits, stop bit) at the device's current speed.
+// It also adds up the bytes that crossed the line and their line time.
+class LineSpeed {
+public:
+    LineSpeed(const Device& device, long baud, bool emulated) : device_(device), baud_(baud), emulated_(emulated) {}
+    bool Emulated() const { return emulated_; }
+    void Crossed(int bytes, Clock::duration charTime) {
+        bytes_ += bytes;
+        lineTime_ += bytes * charTime;
+    }
+    long long Bytes() const { return bytes_; }
+    double LineSeconds() const { return std::chrono::duration<double>(lineTime_).count(); }
+    Clock::duration CharTime() const {
+        long speed = device_.LineSpeed() > 0 ? device_.LineSpeed() : baud_;
+        return std::chrono::nanoseconds(10'000'000'000LL / std::max(speed, 1L));
+    }
+    // Bytes moved per paced step: about a millisecond of line time, at least one.
+    int StepBytes() const {
+        auto perMs = std::chrono::milliseconds(1) / CharTime();
+        return static_cast<int>(std::max<int64_t>(perMs, 1));
+    }
+
+private:
+    const Device& device_;
+    long baud_;
+    bool emulated_;
+    long long bytes_ = 0;
+    Clock::duration lineTime_{};
+};
+
 class PtyLine : public Line {
 public:
-    explicit PtyLine(int fd) : fd_(fd) {}
+    PtyLine(int fd, LineSpeed& speed) : fd_(fd), speed_(speed) {}
     void Write(const TByteBuffer& bytes) override {
+        if (!speed_.Emulated()) {
+            WriteNow(bytes.data(), static_cast<size_t>(bytes.Length()));
+            return;
+        }
+        // Each step's bytes are handed over when their last one would have
+        // reached the far end; the next reply starts after this one has gone.
+        const auto charTime = speed_.CharTime();
+        const auto start = std::max(Clock::now(), lineFree_);
+        const int step = speed_.StepBytes();
+        for (int done = 0; done < bytes.Length();) {
+            int n = std::min(step, bytes.Length() - done);
+            if (!SleepUntil(start + (done + n) * charTime)) return;
+            WriteNow(bytes.data() + done, static_cast<size_t>(n));
+            done += n;
+        }
+        lineFree_ = start + bytes.Length() * charTime;
+        speed_.Crossed(bytes.Length(), charTime);
+    }
+
+private:
+    void WriteNow(const uint8_t* data, size_t length) {
         size_t done = 0;
         int stalledPolls = 0;
-        while (done < static_cast<size_t>(bytes.Length())) {
-            ssize_t n = ::write(fd_, bytes.data() + done, bytes.Length() - done);
+        while (done < length) {
+            ssize_t n = ::write(fd_, data + done, length - done);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 if (errno == EAGAIN) {
@@ -44,8 +112,50 @@ public:
         }
     }
 
+    int fd_;
+    LineSpeed& speed_;
+    Clock::time_point lineFree_{};  // when the last reply byte has gone out
+};
+
+// Reads what the host wrote. Emulated, no faster than the line carries it:
+// a step of bytes is taken only once its last byte would have arrived, so the
+// device sees a request complete when a real line would deliver it.
+class LineReader {
+public:
+    LineReader(int fd, LineSpeed& speed) : fd_(fd), speed_(speed) {}
+    // Called when the pty has input; appends what was read. False on a stop request.
+    bool Read(TByteBuffer& pending) {
+        if (!speed_.Emulated()) {
+            ssize_t n = ::read(fd_, buf_, sizeof buf_);
+            if (n > 0) pending.Append(TByteBuffer(buf_, static_cast<size_t>(n)));
+            return true;
+        }
+        int waiting = 0;
+        if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0) waiting = 1;
+        const auto charTime = speed_.CharTime();
+        // Bytes that were already waiting when the last step was read follow
+        // it on the line; the first bytes after a quiet spell start now.
+        if (!lineBusy_) lineFree_ = std::max(lineFree_, Clock::now());
+        const int n = std::min({waiting, speed_.StepBytes(), static_cast<int>(sizeof buf_)});
+        const auto due = lineFree_ + n * charTime;
+        if (!SleepUntil(due)) return false;
+        ssize_t got = ::read(fd_, buf_, static_cast<size_t>(n));
+        if (got > 0) {
+            pending.Append(TByteBuffer(buf_, static_cast<size_t>(got)));
+            lineFree_ = due - (n - got) * charTime;
+            speed_.Crossed(static_cast<int>(got), charTime);
+        }
+        int more = 0;
+        lineBusy_ = got > 0 && ioctl(fd_, FIONREAD, &more) == 0 && more > 0;
+        return true;
+    }
+
 private:
     int fd_;
+    LineSpeed& speed_;
+    uint8_t buf_[8192];
+    Clock::time_point lineFree_{};  // when the last byte read had arrived
+    bool lineBusy_ = false;         // more bytes waited right after that
 };
 
 bool SaveImage(const Device& device, const std::string& path) {
@@ -112,10 +222,6 @@ void AppendLine(const std::string& path, const std::string& text) {
     out << text << '\n';
 }
 
-// Waits ms, or less when a stop request comes.
-void Pause(int ms) {
-    for (int waited = 0; waited < ms && !g_stop; waited += 10) usleep(10000);
-}
 }  // namespace
 
 int RunServer(Device& device, const ServerSettings& settings, const Options&) {
@@ -125,11 +231,12 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
 
     Pty pty;
     if (!OpenPty(settings, pty)) return 1;
-    auto line = std::make_unique<PtyLine>(pty.master);
+    LineSpeed speed(device, settings.baud, settings.baudEmulation);
+    auto line = std::make_unique<PtyLine>(pty.master, speed);
+    auto reader = std::make_unique<LineReader>(pty.master, speed);
     FaultyLine faulty(*line, settings.faults, [] { return g_stop.load(); },
                       [&](const std::string& text) { AppendLine(settings.faultLog, text); });
     TByteBuffer pending;
-    uint8_t buf[8192];
     while (!g_stop) {
         int backMs = -1;
         if (faulty.TakeVanish(backMs)) {
@@ -137,21 +244,20 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
             ClosePty(settings, pty);
             pending = TByteBuffer();
             if (backMs < 0) {
-                while (!g_stop) Pause(50);
+                SleepUntil(Clock::time_point::max());  // gone for good: wait for the stop
                 break;
             }
-            Pause(backMs);
-            if (g_stop) break;
+            if (!SleepUntil(Clock::now() + std::chrono::milliseconds(backMs))) break;
             if (!OpenPty(settings, pty)) return 1;
-            line = std::make_unique<PtyLine>(pty.master);
+            line = std::make_unique<PtyLine>(pty.master, speed);
+            reader = std::make_unique<LineReader>(pty.master, speed);
             faulty.SetInner(*line);
         }
         pollfd pfd{pty.master, POLLIN, 0};
         int r = poll(&pfd, 1, 50);
         if (r < 0 && errno != EINTR) break;
         if (r > 0 && (pfd.revents & POLLIN)) {
-            ssize_t n = read(pty.master, buf, sizeof buf);
-            if (n > 0) pending.Append(TByteBuffer(buf, static_cast<size_t>(n)));
+            if (!reader->Read(pending)) break;
         } else if (r == 0) {
             device.OnIdle(*line);
         }
@@ -159,7 +265,8 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
         // go through the faults.
         while (!pending.IsEmpty() && !g_stop) {
             int len = device.RequestLength(pending);
-            if (len == 0) break;
+            // A request whose bytes are still on their way waits for the rest.
+            if (len == 0 || len > pending.Length()) break;
             if (len < 0) {
                 pending = pending.Mid(1, pending.Length() - 1);
                 continue;
@@ -172,6 +279,11 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
         }
     }
     SaveImage(device, settings.imageOut);
+    if (speed.Emulated()) {
+        // For benchmarks: what crossed the line, and the time it needed there.
+        std::printf("LINE %lld bytes %.6f s\n", speed.Bytes(), speed.LineSeconds());
+        std::fflush(stdout);
+    }
     ClosePty(settings, pty);
     AppendLine(settings.faultLog, "replies " + std::to_string(faulty.Replies()));
     return 0;
