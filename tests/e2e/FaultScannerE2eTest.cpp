@@ -100,3 +100,17 @@ TEST_F(FaultE2eTest, TidPairVanishingDuringTheDockImageFailsWithoutPass) {
     auto r = TimedCli({"upgrade", "--port", "6", fw});
     ExpectFailure(r, "Upgrade Error");
 }
+
+TEST_F(FaultE2eTest, FaultOptionsAreListedAndBadOnesRefusedWithAReason) {
+    auto list = tolm::test::Run(TOLM_DEVSIM, {"list"}, 10000);
+    EXPECT_EQ(list.exitCode, 0);
+    for (const char* kind : {"drop", "corrupt", "length", "split", "delay", "twice", "noise", "vanish"})
+        EXPECT_NE(list.out.find(std::string("  ") + kind + " "), std::string::npos) << kind;
+    for (const std::string bad : {"smash:3", "drop", "drop:0", "drop:5-2", "drop:rate=2", "delay:3:ms=x",
+                                  "drop:3:back=10", "noise:2:bytes=0"}) {
+        auto r = tolm::test::Run(TOLM_DEVSIM, {"run", "scanner", "--link", dir.File("COM3"), "--fault", bad}, 10000);
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_NE(r.err.find("fault"), std::string::npos) << bad << ": " << r.err;
+        EXPECT_FALSE(LinkExists(3)) << bad << " should be refused before any line is made";
+    }
+}
