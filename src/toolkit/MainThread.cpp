@@ -2,7 +2,11 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <QThread>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <deque>
@@ -16,10 +20,12 @@ std::atomic<bool> g_marked{false};
 std::thread::id g_mainId;
 
 // Calls handed to the main thread wait here, under a standard mutex, so that
-// the hand-off's ordering is visible to race checkers; Qt's event queue only
-// carries a wake-up that holds no data of ours.
+// the hand-off's ordering is visible to race checkers. The main thread is
+// woken through an eventfd watched by its event loop: a post shares no memory
+// with the main thread but the queue.
 std::mutex g_queueMutex;
 std::deque<std::function<void()>> g_queue;
+std::atomic<int> g_wakeFd{-1};
 
 void RunQueuedCalls() {
     std::deque<std::function<void()>> calls;
@@ -29,11 +35,26 @@ void RunQueuedCalls() {
     }
     for (auto& call : calls) call();
 }
+
+void InstallWakeup() {
+    auto* app = QCoreApplication::instance();
+    if (!app || g_wakeFd >= 0) return;
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) return;
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd] {
+        uint64_t count = 0;
+        (void)!read(fd, &count, sizeof count);
+        RunQueuedCalls();
+    });
+    g_wakeFd = fd;
+}
 }  // namespace
 
 void MarkMainThread() {
     g_mainId = std::this_thread::get_id();
     g_marked = true;
+    InstallWakeup();
 }
 
 bool IsMainThread() {
@@ -52,7 +73,13 @@ void PostToMainThread(std::function<void()> fn) {
         std::lock_guard lock(g_queueMutex);
         g_queue.push_back(std::move(fn));
     }
-    QMetaObject::invokeMethod(app, &RunQueuedCalls, Qt::QueuedConnection);
+    if (const int fd = g_wakeFd; fd >= 0) {
+        const uint64_t one = 1;
+        (void)!write(fd, &one, sizeof one);
+    } else {
+        // Main thread not marked: wake it through Qt's own queue.
+        QMetaObject::invokeMethod(app, &RunQueuedCalls, Qt::QueuedConnection);
+    }
 }
 
 void ProcessMessages() {
