@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl1-mesa-dev
-          libgtest-dev libgmock-dev libudev-dev fonts-noto-cjk)
+          libgtest-dev libgmock-dev libudev-dev fonts-noto-cjk fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -19,4 +19,10 @@ fi
 build_dir="${TOLM_BUILD_DIR:-build}"
 build_type="${TOLM_BUILD_TYPE:-RelWithDebInfo}"
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" "$@" >/dev/null
-cmake --build "$build_dir" -j "$(nproc)"
+# TOLM_TARGETS (space-separated) builds only those targets.
+if [ -n "${TOLM_TARGETS:-}" ]; then
+  # shellcheck disable=SC2086
+  cmake --build "$build_dir" -j "$(nproc)" --target ${TOLM_TARGETS}
+else
+  cmake --build "$build_dir" -j "$(nproc)"
+fi

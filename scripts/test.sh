@@ -8,7 +8,9 @@ scripts/setup.sh
 (cd build && ctest --output-on-failure -j 2 --timeout 300)
 
 if [ "${TOLM_SKIP_TSAN:-0}" != "1" ]; then
-  TOLM_BUILD_DIR=build-tsan TOLM_BUILD_TYPE=Debug scripts/setup.sh -DTOLM_SANITIZE=thread
+  TOLM_BUILD_DIR=build-tsan TOLM_BUILD_TYPE=Debug \
+    TOLM_TARGETS="toolkit_tests serial_tests e2e_scanner_tests e2e_terminal_tests e2e_cli_tests" \
+    scripts/setup.sh -DTOLM_SANITIZE=thread
   (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
      ctest --output-on-failure -j 2 --timeout 600 -R '^(toolkit|serial|e2e)')
 fi
