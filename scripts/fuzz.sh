@@ -36,7 +36,7 @@ fuzz_bin="$build_dir/tests/fuzz"
 targets=(${TOLM_FUZZ_TARGETS:-$(cd tests/fuzz/corpus && ls)})
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-artifacts="$build_dir/artifacts"
+artifacts="$(cd "$build_dir" && pwd)/artifacts"
 mkdir -p "$artifacts"
 
 # One target: libFuzzer writes new inputs to the first folder and only reads
