@@ -100,10 +100,12 @@ std::string TTolmFlow::FreeName(const std::vector<std::unique_ptr<T>>& list, con
     const std::string base = name.empty() ? defaultBase : name;
     std::unordered_set<std::string> taken;
     for (const auto& e : list) taken.insert(e->Name());
-    // n elements leave at least one of the numbers 0..n free.
+    // A number is also passed over when another kind of element holds the
+    // name (a node named Union_Object0): taking it would fail, and a saved
+    // diagram holding such a node and a union could not be read back.
     for (size_t i = 0;; ++i) {
         std::string candidate = base + std::to_string(i);
-        if (!taken.count(candidate)) return candidate;
+        if (!taken.count(candidate) && !FindComponent(candidate)) return candidate;
     }
 }
 

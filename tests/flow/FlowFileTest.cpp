@@ -224,6 +224,33 @@ TEST(FlowFile, ReadingTheSameFileTwiceFailsOnTheNameAndKeepsTheFirstRead) {
     }
 }
 
+TEST(FlowFile, ANodeNamedLikeANewUnionDoesNotStopTheDiagramReadingBack) {
+    // A union is read after every node: its provisional name must not clash
+    // with a node that took that name.
+    TempDir dir;
+    TTolmFlow source;
+    TTolmFlow_Union* group = source.AddUnion("");
+    group->SetName("Group");
+    TTolmFlow_Node* node = source.AddNode("", 0, 0, 1, 1);
+    node->SetName("Union_Object0");
+    group->Add_AtNodeObjects(node);
+    source.SaveToFile(dir.File("d.flow"));
+
+    for (bool byChar : {false, true}) {
+        SCOPED_TRACE(byChar);
+        TTolmFlow flow;
+        ASSERT_NO_THROW(byChar ? flow.OPenToFile_v(dir.File("d.flow")) : flow.OpenToFile(dir.File("d.flow")));
+        ASSERT_EQ(flow.ObjectNode_Count(), 1);
+        EXPECT_EQ(flow.GetNodeAtIndex(0)->Name(), "Union_Object0");
+        if (byChar) continue;  // the character reader reads no unions
+        ASSERT_EQ(flow.ObjectUnion_Count(), 1);
+        EXPECT_EQ(flow.GetUnionAtIndex(0)->Name(), "Group");
+        EXPECT_EQ(flow.GetUnionAtIndex(0)->AtNodeObjects_Count(), 1);
+        flow.SaveToFile(dir.File("again.flow"));
+        EXPECT_EQ(dir.Read("again.flow"), dir.Read("d.flow"));
+    }
+}
+
 TEST(FlowFile, UnionMembersThatDoNotExistAreSkipped) {
     TempDir dir;
     dir.Write("u.flow",

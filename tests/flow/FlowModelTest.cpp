@@ -54,9 +54,19 @@ TEST(FlowNaming, NamesMustBeIdentifiersAndUniqueAmongAllComponents) {
     node->SetName("Node_Object0");  // its own name again is no clash
     node->SetName("_Free_9");
     u->SetName("Node_Object0");  // free again once the node gave it up
-    EXPECT_THROW(flow.AddNode("", 0, 0, 1, 1), EComponentError);  // would be Node_Object0
-    EXPECT_EQ(flow.ObjectNode_Count(), 1);
     EXPECT_THROW(flow.AddNode("9", 0, 0, 1, 1), EComponentError);
+    EXPECT_EQ(flow.ObjectNode_Count(), 1);
+}
+
+TEST(FlowNaming, NewElementsPassOverNumbersThatAnotherKindHolds) {
+    TTolmFlow flow;
+    flow.AddUnion("")->SetName("Node_Object0");
+    flow.AddNode("", 0, 0, 1, 1)->SetName("Union_Object0");
+    flow.AddNode("", 0, 0, 1, 1)->SetName("Union_Object1");
+    EXPECT_EQ(flow.AddNode("", 0, 0, 1, 1)->Name(), "Node_Object1");
+    EXPECT_EQ(flow.AddUnion("")->Name(), "Union_Object2");
+    EXPECT_EQ(flow.ObjectNode_Count(), 3);
+    EXPECT_EQ(flow.ObjectUnion_Count(), 2);
 }
 
 TEST(FlowNaming, ANameFreedByADeletedElementCanBeTakenAgain) {
