@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test: the normal build's full suite, then the serial and
-# end-to-end tests under the thread sanitizer.
+# Runs every test: the normal build's full suite, the serial and end-to-end
+# tests under the thread sanitizer, and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,4 +13,10 @@ if [ "${TOLM_SKIP_TSAN:-0}" != "1" ]; then
     scripts/setup.sh -DTOLM_SANITIZE=thread
   (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
      ctest --output-on-failure -j 2 --timeout 600 -R '^(toolkit|serial|e2e)')
+fi
+
+# A short run of every fuzz target over its committed corpus (clang, address
+# and undefined-behaviour sanitizers).
+if [ "${TOLM_SKIP_FUZZ:-0}" != "1" ]; then
+  scripts/fuzz.sh "${TOLM_FUZZ_SECONDS:-20}"
 fi
