@@ -124,9 +124,10 @@ public:
     void SaveToFile(const std::string& path) const;
     // Adds the file's nodes and unions, line by line (lines of any length;
     // CR LF, LF or no line end at the end of the file). A line that fails
-    // (bad number, taken or invalid name) raises after removing the element
-    // it had added; what was read before stays. EFOpenError when the file
-    // cannot be opened.
+    // (bad number, taken or invalid name, pictures declaring far more pixels
+    // than the file spells out) raises after removing the element it had
+    // added; what was read before stays. EFOpenError when the file cannot be
+    // opened.
     void OpenToFile(const std::string& path);
     // Adds the file's nodes only, reading character by character; stops at
     // the first text that cannot begin a node line (so at the first union).

@@ -37,6 +37,30 @@ std::ifstream OpenForReading(const std::string& path) {
     return in;
 }
 
+// A picture text may declare a size far beyond the pixels it spells out (the
+// rest is white), so a line of twenty bytes can ask for 64 MB. One read may
+// hold one picture of the largest size plus as many pixels as its file could
+// spell out, six characters each: every saved diagram fits, and a small
+// corrupt file cannot exhaust memory with many such pictures.
+class TPictureBudget {
+public:
+    explicit TPictureBudget(const std::string& path) : limit_(TFlowPicture::MaxPixels) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        if (!ec) limit_ += static_cast<int64_t>(size / 6);
+    }
+    // Counts the node's picture; throws once the read goes over its budget.
+    void Take(const TTolmFlow_Node& node, const std::string& path) {
+        used_ += static_cast<int64_t>(node.Image().Width()) * node.Image().Height();
+        if (used_ > limit_)
+            throw EConvertError("The pictures of \"" + path + "\" declare more pixels than the file holds");
+    }
+
+private:
+    int64_t limit_;
+    int64_t used_ = 0;
+};
+
 bool WriteAll(int fd, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -97,6 +121,7 @@ void TTolmFlow::SaveToFile(const std::string& path) const {
 void TTolmFlow::OpenToFile(const std::string& path) {
     std::ifstream in = OpenForReading(path);
     RepaintOnExit repaint(*this);
+    TPictureBudget pictures(path);
     std::string line;
     while (std::getline(in, line)) {
         // CR LF and LF end a line; the last line may have no line end.
@@ -107,6 +132,7 @@ void TTolmFlow::OpenToFile(const std::string& path) {
             TTolmFlow_Node* node = AddNode("", 100, 100, 100, 100);
             try {
                 node->SetNodeStructure(rest);
+                pictures.Take(*node, path);
             } catch (...) {
                 RemoveNewNode(node);  // a line that fails leaves nothing of itself
                 throw;
@@ -126,6 +152,7 @@ void TTolmFlow::OpenToFile(const std::string& path) {
 void TTolmFlow::OPenToFile_v(const std::string& path) {
     std::ifstream in = OpenForReading(path);
     RepaintOnExit repaint(*this);
+    TPictureBudget pictures(path);
     static const std::string kNodeStart = "Node ";
     std::string collected;
     for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
@@ -136,6 +163,7 @@ void TTolmFlow::OPenToFile_v(const std::string& path) {
             TTolmFlow_Node* node = AddNode("", 100, 100, 100, 100);
             try {
                 node->SetNodeStructure_FilePoint(in);
+                pictures.Take(*node, path);
             } catch (...) {
                 RemoveNewNode(node);
                 throw;

@@ -251,6 +251,20 @@ TEST(FlowFile, ANodeNamedLikeANewUnionDoesNotStopTheDiagramReadingBack) {
     }
 }
 
+TEST(FlowFile, PicturesDeclaringFarMorePixelsThanTheFileHoldsStopTheRead) {
+    // Each line asks for a white 4095 x 4095 picture (64 MB) in 22 bytes.
+    TempDir dir;
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "Node Bitmap=00FFF0FFF\r\n";
+    dir.Write("big.flow", text);
+    TTolmFlow flow;
+    EXPECT_THROW(flow.OpenToFile(dir.File("big.flow")), EConvertError);
+    // One picture of the largest size fits; the next is refused with its node.
+    ASSERT_EQ(flow.ObjectNode_Count(), 1);
+    EXPECT_EQ(flow.GetNodeAtIndex(0)->Image().Width(), 4095);
+    EXPECT_EQ(flow.GetNodeAtIndex(0)->Image().Height(), 4095);
+}
+
 TEST(FlowFile, UnionMembersThatDoNotExistAreSkipped) {
     TempDir dir;
     dir.Write("u.flow",
