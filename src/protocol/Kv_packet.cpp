@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "protocol/Readfile.h"
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"
 #include "toolkit/MainThread.h"
@@ -30,43 +31,6 @@ constexpr int kKernelTrailerOffset = 10;
 constexpr int kAckLength = 14;
 constexpr int kCommandReplyTimeoutMs = 3000;
 
-// A workstation file opened read-only for reads at given offsets.
-class TReadFile {
-public:
-    explicit TReadFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st {};
-        if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~TReadFile() {
-        if (fd_ >= 0) close(fd_);
-    }
-    TReadFile(const TReadFile&) = delete;
-    TReadFile& operator=(const TReadFile&) = delete;
-
-    bool IsOpen() const { return fd_ >= 0; }
-    long long Size() const {
-        struct stat st {};
-        return fstat(fd_, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-    }
-    // Up to count bytes at offset (fewer at the end of the file).
-    TByteBuffer ReadAt(long long offset, int count) const {
-        TByteBuffer out(count);
-        int done = 0;
-        while (done < count) {
-            ssize_t n = pread(fd_, out.data() + done, static_cast<size_t>(count - done), offset + done);
-            if (n <= 0) break;
-            done += static_cast<int>(n);
-        }
-        out.SetLength(done);
-        return out;
-    }
-
-private:
-    int fd_;
-};
 
 // A command file's bytes, first to last; false when it cannot be read.
 bool ReadCommandFile(const std::string& path, TByteBuffer& bytes) {
