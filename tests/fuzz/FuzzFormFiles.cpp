@@ -54,6 +54,7 @@ void CheckFirmware(TForm1& form, fuzz::TCountingSink& sink, const uint8_t* data,
     form.FamilyCode = "old";
     form.FirmwareFile = path;
     sink.Count = 0;
+    form.Error.SetCaption("");
     form.CheckFirmwareFile();
 
     const std::string code = size > 0 ? DecodedCode(data, size) : "old";
@@ -66,14 +67,20 @@ void CheckFirmware(TForm1& form, fuzz::TCountingSink& sink, const uint8_t* data,
     FUZZ_CHECK(kept || form.FirmwareFile.empty(), "the check changed the file name");
     FUZZ_CHECK(form.Path.Caption() == (kept ? "firmware.bin" : ""), "file line is not the file name");
     if (family == 0) FUZZ_CHECK(kept && sink.Count == 0, "a file of unknown family was rejected");
-    if (family == 2 || family == 3) FUZZ_CHECK(sink.Count == (kept ? 0 : 1), "scanner/Quorin rejection messages");
+    // A first-generation scanner file shorter than one image is refused on the
+    // result line; every other scanner or Quorin refusal shows one message.
+    const bool firstGen = family == 2 && (code == "2LB" || code == "2ND");
+    const bool refusedAsTooShort = firstGen && !kept && sink.Count == 0 &&
+                                   form.Error.Caption() == "G001.1 Upgrade file invalid";
+    if (family == 2 || family == 3)
+        FUZZ_CHECK(sink.Count == (kept ? 0 : 1) || refusedAsTooShort, "scanner/Quorin rejection messages");
     if (family == 4) FUZZ_CHECK(sink.Count == 0, "a KV file check showed a message box");
 
     if (kept && family == 3) FUZZ_CHECK(form.QuorinPacket->FirmwareSize == static_cast<int32_t>(size), "Quorin size");
     if (kept && family == 4) FUZZ_CHECK(form.KVPacket->FirmwareSize == static_cast<int32_t>(size), "KV size");
     if (kept && family == 2) FUZZ_CHECK(form.ScanPacket->ImageLength == static_cast<int32_t>(size), "scanner size");
-    // First-generation scanner files need a whole trailer block and its 21 bytes.
-    if (family == 2 && (code == "2LB" || code == "2ND")) FUZZ_CHECK(kept == (size >= 1045), "scanner trailer check");
+    // First-generation scanner files need a whole image and its trailer block.
+    if (firstGen) FUZZ_CHECK(kept == (size >= 263168), "scanner size check");
 }
 
 void CheckFont(TForm1& form, fuzz::TCountingSink& sink, size_t size) {
