@@ -1,11 +1,13 @@
-// Generators "kv-firmware" and "kv-font".
+// Generators "quorin-firmware", "kv-firmware" and "kv-font".
 //
+// quorin-firmware: body (default 547 KiB) + 1024-byte trailer, every byte
+//   stored plus 10; the trailer as below plus the version at 18-20.
 // kv-firmware: body (body-size bytes, default 64 KiB) + 1024-byte trailer,
 //   every byte stored as its value plus 10. Trailer (values before the +10):
 //   0-2 family code, 3-4 the end of the model code (offsets 1-4), 10 kernel
 //   digit, the rest 0.
 // kv-font: size bytes (default 4096), stored as they are.
-// Both: a pseudo-random pattern from seed; blank ranges ("FROM-TO,..." file
+// All: a pseudo-random pattern from seed; blank ranges ("FROM-TO,..." file
 // offsets, TO exclusive) hold the value 0xFF, so that whole 4096-byte entries
 // inside them are blank and never sent.
 #include <cstdint>
@@ -66,6 +68,38 @@ int Write(const std::string& out, const std::vector<uint8_t>& bytes) {
     return 0;
 }
 
+// The trailer's family code (0-2), model code (1-4) and kernel digit (10),
+// before the +10 storage; returns the trailer's start.
+uint8_t* WriteTrailerFields(std::vector<uint8_t>& file, long bodySize, const std::string& family,
+                            const std::string& model, const std::string& kernel) {
+    uint8_t* trailer = file.data() + bodySize;
+    for (int i = 0; i < 4; ++i) trailer[1 + i] = static_cast<uint8_t>(model[static_cast<size_t>(i)]);
+    for (int i = 0; i < 3; ++i) trailer[i] = static_cast<uint8_t>(family[static_cast<size_t>(i)]);
+    trailer[10] = static_cast<uint8_t>(kernel[0]);
+    return trailer;
+}
+
+int QuorinFirmware(const Options& options) {
+    const long bodySize = options.GetInt("body-size", 547L * 1024);
+    const std::string family = options.Get("family", "3QR");
+    const std::string model = options.Get("model", "QR1Y");
+    const std::string version = options.Get("version", "105");
+    const std::string kernel = options.Get("kernel", "3");
+    std::vector<uint8_t> file;
+    if (family.size() != 3 || model.size() != 4 || version.size() != 3 || kernel.size() != 1 ||
+        !Content(options, bodySize, file)) {
+        std::fprintf(stderr,
+                     "tolm-devsim: quorin-firmware: body-size 0..64 MiB, family 3 chars, model 4, version 3, "
+                     "kernel 1, blank FROM-TO,...\n");
+        return 2;
+    }
+    file.resize(static_cast<size_t>(bodySize + kTrailer), 0);
+    uint8_t* trailer = WriteTrailerFields(file, bodySize, family, model, kernel);
+    for (int i = 0; i < 3; ++i) trailer[18 + i] = static_cast<uint8_t>(version[static_cast<size_t>(i)]);
+    for (auto& b : file) b = static_cast<uint8_t>(b + 10);
+    return Write(options.Get("out"), file);
+}
+
 int KvFirmware(const Options& options) {
     const long bodySize = options.GetInt("body-size", 64L * 1024);
     const std::string family = options.Get("family", "4KV");
@@ -79,10 +113,7 @@ int KvFirmware(const Options& options) {
         return 2;
     }
     file.resize(static_cast<size_t>(bodySize + kTrailer), 0);
-    uint8_t* trailer = file.data() + bodySize;
-    for (int i = 0; i < 4; ++i) trailer[1 + i] = static_cast<uint8_t>(model[static_cast<size_t>(i)]);
-    for (int i = 0; i < 3; ++i) trailer[i] = static_cast<uint8_t>(family[static_cast<size_t>(i)]);
-    trailer[10] = static_cast<uint8_t>(kernel[0]);
+    WriteTrailerFields(file, bodySize, family, model, kernel);
     for (auto& b : file) b = static_cast<uint8_t>(b + 10);
     return Write(options.Get("out"), file);
 }
@@ -95,6 +126,12 @@ int KvFont(const Options& options) {
     }
     return Write(options.Get("out"), file);
 }
+
+Registration quorinFirmwareRegistration(
+    "quorin-firmware",
+    "Quorin firmware file (+10 per byte, 1024-byte trailer). --set body-size=560128 version=105 kernel=3 "
+    "family=3QR model=QR1Y seed=1 blank=FROM-TO,...",
+    Generator(QuorinFirmware));
 
 Registration kvFirmwareRegistration(
     "kv-firmware",
