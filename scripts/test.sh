@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+scripts/check-layers.sh
 scripts/setup.sh
 (cd build && ctest --output-on-failure -j 2 --timeout 300)
 

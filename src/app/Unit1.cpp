@@ -8,7 +8,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "app/Strfunc.h"
+#include "base/Strfunc.h"
 #include "platform/Portmap.h"
 #include "platform/Serialsettings.h"
 #include "protocol/Kv_packet.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/Logfile.h"
+#include "base/Logfile.h"
 #include "cli/Cliargs.h"
 #include "cli/Climessages.h"
 #include "cli/Commands.h"

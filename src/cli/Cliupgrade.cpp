@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/Logfile.h"
+#include "base/Logfile.h"
 #include "app/Unit1.h"
 #include "cli/Cliargs.h"
 #include "cli/Climessages.h"

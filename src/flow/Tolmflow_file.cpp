@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/Strfunc.h"
+#include "base/Strfunc.h"
 #include "flow/Flowtext.h"
 #include "flow/Tolmflow.h"
 #include "toolkit/Exception.h"

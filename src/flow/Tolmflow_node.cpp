@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/Strfunc.h"
+#include "base/Strfunc.h"
 #include "flow/Flowtext.h"
 #include "flow/Tolmflow_link.h"
 #include "toolkit/Exception.h"

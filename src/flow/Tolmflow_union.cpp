@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/Strfunc.h"
+#include "base/Strfunc.h"
 #include "flow/Tolmflow_link.h"
 #include "flow/Tolmflow_node.h"
 #include "toolkit/Exception.h"

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/Logfile.h"
+#include "base/Logfile.h"
 #include "toolkit/Event.h"
 #include "toolkit/Messages.h"
 

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <sys/stat.h>
 
-#include "app/Strfunc.h"
+#include "base/Strfunc.h"
 #include "protocol/Readfile.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Exception.h"

@@ -8,7 +8,7 @@
 
 #include "FuzzSupport.h"
 #include "protocol/Frame.h"
-#include "app/Strfunc.h"
+#include "base/Strfunc.h"
 #include "protocol/Quorin_packet.h"
 #include "protocol/Scan_packet.h"
 #include "protocol/Scan_tid_packet.h"

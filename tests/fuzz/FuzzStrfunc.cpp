@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "app/Strfunc.h"
+#include "base/Strfunc.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "TestSupport.h"
-#include "app/Logfile.h"
+#include "base/Logfile.h"
 #include "protocol/Frame.h"
 #include "protocol/Packetframe.h"
 

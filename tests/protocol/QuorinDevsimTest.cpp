@@ -7,7 +7,7 @@
 
 #include "TerminalLine.h"
 #include "TestSupport.h"
-#include "app/Logfile.h"
+#include "base/Logfile.h"
 #include "protocol/Quorin_packet.h"
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"

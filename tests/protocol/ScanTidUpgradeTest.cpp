@@ -6,7 +6,7 @@
 #include "ScanTestFiles.h"
 #include "ScanTestPeers.h"
 #include "TestSupport.h"
-#include "app/Logfile.h"
+#include "base/Logfile.h"
 #include "protocol/Scan_tid_packet.h"
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"

@@ -1,4 +1,4 @@
-#include "app/Logfile.h"
+#include "base/Logfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

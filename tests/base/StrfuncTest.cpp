@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "TestSupport.h"
-#include "app/Logfile.h"
-#include "app/Strfunc.h"
+#include "base/Logfile.h"
+#include "base/Strfunc.h"
 
 using namespace tolm;
 

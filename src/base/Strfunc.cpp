@@ -1,4 +1,4 @@
-#include "app/Strfunc.h"
+#include "base/Strfunc.h"
 
 #include <array>
 #include <string_view>
