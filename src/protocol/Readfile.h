@@ -1,10 +1,7 @@
 #pragma once
-// A workstation file opened read-only (regular files only) for reads at
-// given offsets: what the terminal families' loaders read their files with.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// A workstation file opened read-only (regular files only) for reads at given
+// offsets: what every family's loaders and the file splitter read with.
+#include <cstdint>
 #include <string>
 
 #include "toolkit/ByteBuffer.h"
@@ -13,36 +10,19 @@ namespace tolm {
 
 class TReadFile {
 public:
-    explicit TReadFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st {};
-        if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~TReadFile() {
-        if (fd_ >= 0) close(fd_);
-    }
+    explicit TReadFile(const std::string& path);
+    ~TReadFile();
     TReadFile(const TReadFile&) = delete;
     TReadFile& operator=(const TReadFile&) = delete;
 
     bool IsOpen() const { return fd_ >= 0; }
-    long long Size() const {
-        struct stat st {};
-        return fstat(fd_, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-    }
-    // Up to count bytes at offset (fewer at the end of the file).
-    TByteBuffer ReadAt(long long offset, int count) const {
-        TByteBuffer out(count);
-        int done = 0;
-        while (done < count) {
-            ssize_t n = pread(fd_, out.data() + done, static_cast<size_t>(count - done), offset + done);
-            if (n <= 0) break;
-            done += static_cast<int>(n);
-        }
-        out.SetLength(done);
-        return out;
-    }
+    // The file's size in bytes; -1 when it is not open.
+    long long Size() const;
+    // Reads up to count bytes at offset into buffer: the number read (fewer at
+    // the end of the file), or -1 on a read error.
+    long long ReadAt(long long offset, uint8_t* buffer, long long count) const;
+    // Up to count bytes at offset (fewer at the end of the file or after a read error).
+    TByteBuffer ReadAt(long long offset, int count) const;
 
 private:
     int fd_;

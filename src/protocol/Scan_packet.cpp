@@ -2,13 +2,9 @@
 // with the TID family: trailer, block frames, comparisons, then the exchanges.
 #include "protocol/Scan_packet.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 
+#include "protocol/Readfile.h"
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"
 
@@ -21,44 +17,6 @@ namespace {
 constexpr uint8_t kStoredOffset = 10;  // every file byte is stored as its value + 10
 
 uint8_t Unstore(uint8_t stored) { return static_cast<uint8_t>(stored - kStoredOffset); }
-
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// A read-only descriptor that closes itself.
-class TReadFile {
-public:
-    explicit TReadFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~TReadFile() {
-        if (fd_ >= 0) close(fd_);
-    }
-    TReadFile(const TReadFile&) = delete;
-    TReadFile& operator=(const TReadFile&) = delete;
-    bool IsOpen() const { return fd_ >= 0; }
-    int64_t Size() const {
-        struct stat st {};
-        return fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
-    }
-    // Reads up to count bytes at offset; the number read, or -1 on an error.
-    int64_t ReadAt(int64_t offset, uint8_t* buffer, int64_t count) const {
-        int64_t done = 0;
-        while (done < count) {
-            ssize_t n = pread(fd_, buffer + done, static_cast<size_t>(count - done), offset + done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return -1;
-            }
-            if (n == 0) break;
-            done += n;
-        }
-        return done;
-    }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
@@ -74,7 +32,6 @@ bool DecodeTrailer(const TByteBuffer& stored, TTrailerFields& fields) {
 }
 
 int ReadTrailer(const std::string& path, int64_t offset, TTrailerFields& fields) {
-    if (!FileExists(path)) return -1;
     TReadFile file(path);
     if (!file.IsOpen()) return -1;
     if (offset < 0) {
@@ -94,7 +51,6 @@ bool IsSkippable(int block, bool blank) { return blank && block % 4 != 0 && bloc
 
 bool LoadBlocks(const std::string& path, int firstBlock, const TBlockHeader& header,
                 std::array<TByteBuffer, kBlockCount>& packets, std::array<uint8_t, kBlockCount>& skip) {
-    if (!FileExists(path)) return false;
     TReadFile file(path);
     if (!file.IsOpen()) return false;
 

@@ -12,29 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "protocol/Readfile.h"
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"
 
 namespace tolm {
 
 namespace {
-
-// Reads up to count bytes at offset; fewer at the end of the file. False on an error.
-bool ReadUpTo(int fd, int64_t offset, int64_t count, std::vector<uint8_t>& out) {
-    out.resize(static_cast<size_t>(count));
-    int64_t done = 0;
-    while (done < count) {
-        ssize_t n = pread(fd, out.data() + done, static_cast<size_t>(count - done), offset + done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) break;
-        done += n;
-    }
-    out.resize(static_cast<size_t>(done));
-    return true;
-}
 
 // Writes the bytes to path through a temporary file that is renamed into
 // place, so that a failed write never leaves a half-written file.
@@ -149,15 +133,14 @@ int TScan_TID_Packet::CompareIdentification(const TByteBuffer& block) const {
 }
 
 int TScan_TID_Packet::DecomposeRomFile(const std::string& path, const std::string& outputDir) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    std::vector<uint8_t> scan, dock;
-    const bool read = ReadUpTo(fd, 0, scanimage::kImageLength, scan) &&
-                      ReadUpTo(fd, scanimage::kImageLength, scanimage::kImageLength, dock);
-    close(fd);
-    if (!read) return -1;
+    TReadFile file(path);
+    if (!file.IsOpen()) return -1;
+    std::vector<uint8_t> scan(scanimage::kImageLength), dock(scanimage::kImageLength);
+    const long long scanRead = file.ReadAt(0, scan.data(), scanimage::kImageLength);
+    const long long dockRead = file.ReadAt(scanimage::kImageLength, dock.data(), scanimage::kImageLength);
+    if (scanRead < 0 || dockRead < 0) return -1;
+    scan.resize(static_cast<size_t>(scanRead));
+    dock.resize(static_cast<size_t>(dockRead));
     // Only the bytes actually read are written: a short file gives short halves.
     const std::string dir = outputDir.empty() ? "." : outputDir;
     if (!WriteWhole(dir + "/Scan.BIN", scan)) return -2;
