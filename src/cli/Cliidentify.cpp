@@ -9,6 +9,9 @@
 #include <cstring>
 #include <memory>
 
+#include <QJsonDocument>
+#include <QStringDecoder>
+
 #include "app/Unit1.h"
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
@@ -42,26 +45,12 @@ bool CanReadFile(const std::string& path, std::string& whyNot) {
     return true;
 }
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
+void PutText(QJsonObject& object, const QString& key, const std::string& text) {
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString decoded = utf8(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    object.insert(key, decoded);
+    if (utf8.hasError())
+        object.insert(key + "_hex", QString::fromLatin1(QByteArray(text.data(), static_cast<qsizetype>(text.size())).toHex()));
 }
 
 namespace {
@@ -139,13 +128,20 @@ int Identify(const std::string& file, bool json) {
     const std::string family = font ? "4" : std::to_string(form.FirmwareFamily);
     const std::string code = font ? "font" : Printable(form.FamilyCode);
     if (json) {
-        std::printf("{\"file\": %s, \"size\": %lld, \"family\": %s, \"family_code\": %s, \"model_code\": %s, "
-                    "\"digit6\": %s, \"kernel_digit\": %s, \"digit14\": %s, \"quorin_version\": %s, "
-                    "\"accepted\": %s, \"reason\": %s}\n",
-                    JsonString(file).c_str(), static_cast<long long>(st.st_size), family.c_str(),
-                    JsonString(code).c_str(), JsonString(field(1, 4)).c_str(), JsonString(field(6, 1)).c_str(),
-                    JsonString(field(10, 1)).c_str(), JsonString(field(14, 1)).c_str(),
-                    JsonString(field(18, 3)).c_str(), accepted ? "true" : "false", JsonString(reason).c_str());
+        // One object on one line, as scripts that collect a line per file expect.
+        QJsonObject out;
+        PutText(out, "file", file);
+        out.insert("size", static_cast<qint64>(st.st_size));
+        out.insert("family", font ? 4 : form.FirmwareFamily);
+        PutText(out, "family_code", code);
+        PutText(out, "model_code", field(1, 4));
+        PutText(out, "digit6", field(6, 1));
+        PutText(out, "kernel_digit", field(10, 1));
+        PutText(out, "digit14", field(14, 1));
+        PutText(out, "quorin_version", field(18, 3));
+        out.insert("accepted", accepted);
+        PutText(out, "reason", reason);
+        std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
     } else {
         std::printf("file:           %s\n", file.c_str());
         std::printf("size:           %lld bytes\n", static_cast<long long>(st.st_size));

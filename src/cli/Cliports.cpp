@@ -8,6 +8,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
 #include "cli/Filecheck.h"
@@ -39,15 +43,18 @@ int ComNumber(const std::string& text) {
 int List(bool json) {
     const auto ports = FindSerialPorts();
     TTolmSerialComm comm;
-    if (json) std::printf("[");
+    QJsonArray list;
     bool first = true;
     for (const auto& p : ports) {
         const char* state = StateText(comm.GetSerialComIsOpen(p.Number));
         if (json) {
-            std::printf("%s\n  {\"port\": %d, \"name\": %s, \"device\": %s, \"readable_name\": %s, \"state\": %s}",
-                        first ? "" : ",", p.Number, JsonString(p.PortName()).c_str(),
-                        JsonString(p.DevicePath).c_str(), JsonString(p.ReadableName()).c_str(),
-                        JsonString(state).c_str());
+            QJsonObject port;
+            port.insert("port", p.Number);
+            PutText(port, "name", p.PortName());
+            PutText(port, "device", p.DevicePath);
+            PutText(port, "readable_name", p.ReadableName());
+            port.insert("state", state);
+            list.append(port);
         } else {
             if (first) std::printf("%-6s %-40s %-36s %s\n", "PORT", "DEVICE", "NAME", "STATE");
             std::printf("%-6s %-40s %-36s %s\n", p.PortName().c_str(), p.DevicePath.c_str(),
@@ -55,7 +62,7 @@ int List(bool json) {
         }
         first = false;
     }
-    if (json) std::printf("%s]\n", first ? "" : "\n");
+    if (json) std::fputs(QJsonDocument(list).toJson(QJsonDocument::Indented).constData(), stdout);
     if (!json && first) std::printf("no serial ports found (port directory: %s)\n", SysfsPortDirectory().c_str());
     return kExitPass;
 }

@@ -1,9 +1,31 @@
 // The command line's own failure paths and its other commands.
 #include <sys/stat.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
 #include "E2eFixture.h"
 
 using namespace tolm::e2e;
+
+namespace {
+QJsonDocument ParseJson(const std::string& text) {
+    QJsonParseError error{};
+    QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << " in\n" << text;
+    return doc;
+}
+
+QJsonObject PortEntry(const QJsonDocument& list, int number) {
+    for (const auto& entry : list.array())
+        if (entry.toObject()["port"].toInt() == number) return entry.toObject();
+    ADD_FAILURE() << "no entry for port " << number;
+    return {};
+}
+}  // namespace
 
 TEST_F(E2eTest, NoDeviceOnThePortIsAConnectionError) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {});
@@ -51,11 +73,13 @@ TEST_F(E2eTest, IdentifyTellsFamilyModelAndVerdict) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {"kernel=4"});
     auto r = Cli({"identify", "--json", fw});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("\"family\": 2"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\"family_code\": \"2LB\""), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\"model_code\": \"LB1Y\""), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\"kernel_digit\": \"4\""), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\"accepted\": true"), std::string::npos) << r.out;
+    const QJsonObject json = ParseJson(r.out).object();
+    EXPECT_EQ(json["family"].toInt(), 2) << r.out;
+    EXPECT_EQ(json["family_code"].toString(), "2LB") << r.out;
+    EXPECT_EQ(json["model_code"].toString(), "LB1Y") << r.out;
+    EXPECT_EQ(json["kernel_digit"].toString(), "4") << r.out;
+    EXPECT_EQ(json["accepted"].toBool(), true) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one line per file";
 
     dir.Write("short.bin", std::string(100, '\x3D'));
     auto bad = Cli({"identify", dir.File("short.bin")});
@@ -69,8 +93,9 @@ TEST_F(E2eTest, PortsListsLinksAndUnlinks) {
     EXPECT_EQ(link.exitCode, 0) << link.err;
     auto list = Cli({"ports", "--json"});
     EXPECT_EQ(list.exitCode, 0) << list.err;
-    EXPECT_NE(list.out.find("\"port\": 12"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("\"state\": \"free\""), std::string::npos) << list.out;
+    const QJsonObject com12 = PortEntry(ParseJson(list.out), 12);
+    EXPECT_EQ(com12["name"].toString(), "COM12") << list.out;
+    EXPECT_EQ(com12["state"].toString(), "free") << list.out;
     EXPECT_EQ(Cli({"ports", "unlink", "com12"}).exitCode, 0);
     EXPECT_EQ(Cli({"ports", "unlink", "COM12"}).exitCode, 1);
     EXPECT_EQ(Cli({"ports", "link", "XYZ", line.SlavePath()}).exitCode, 2);
@@ -116,4 +141,25 @@ TEST_F(E2eTest, UsageErrorsExitWithTwoAndHelpWithZero) {
     auto version = Cli({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.LastOutLine(), "tolm-upgrade-cli 3.4.8");
+}
+
+TEST_F(E2eTest, JsonStaysValidForNamesThatAreNotUtf8) {
+    // A Latin-1 file name, as copied from an old workstation: "Übung.bin".
+    const std::string name = "\xDC" "bung.bin";
+    const std::string fw = Generate("scanner-fw", name, {});
+    auto r = Cli({"identify", "--json", fw});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const QJsonObject file = ParseJson(r.out).object();
+    EXPECT_TRUE(file["file"].toString().endsWith(QString(QChar(0xFFFD)) + "bung.bin")) << r.out;
+    EXPECT_EQ(QByteArray::fromHex(file["file_hex"].toString().toLatin1()).toStdString(), fw);
+
+    // A port directory whose path is not UTF-8 either.
+    const std::string ports = dir.File("ports" "\xFF");
+    setenv("TOLM_PORT_DIR", ports.c_str(), 1);
+    tolm::test::PtyPair line;
+    ASSERT_EQ(Cli({"ports", "link", "COM12", line.SlavePath()}).exitCode, 0);
+    auto list = Cli({"ports", "--json"});
+    const QJsonObject com12 = PortEntry(ParseJson(list.out), 12);
+    EXPECT_EQ(QByteArray::fromHex(com12["device_hex"].toString().toLatin1()).toStdString(), ports + "/COM12")
+        << list.out;
 }
