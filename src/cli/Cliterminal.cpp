@@ -226,7 +226,9 @@ void AddQuorinCommand(CLI::App& app, CommandRun& run) {
     CLI::App* cmd = app.add_subcommand("quorin", "files on a Quorin terminal: put, info, delete, df, dir");
     AddLinkOptions(cmd, *options);
     cmd->require_subcommand(1);
-    cmd->footer("Waits for the terminal's announcement, then works on the files of its drives.");
+    cmd->footer(
+        "Waits for the terminal's announcement, then works on the files of its drives. --port, --wait and\n"
+        "--log may stand before or after the verb; each verb takes --help.");
 
     struct Verb {
         const char* name;
