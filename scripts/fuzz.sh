@@ -17,7 +17,7 @@ build_dir="${TOLM_FUZZ_BUILD_DIR:-build-fuzz}"
 jobs="${TOLM_FUZZ_JOBS:-2}"
 
 packages=(clang libclang-rt-14-dev cmake ninja-build pkg-config qt6-base-dev libgl1-mesa-dev
-          libgtest-dev libgmock-dev libudev-dev)
+          libgtest-dev libgmock-dev libudev-dev libcli11-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
