@@ -163,3 +163,13 @@ TEST_F(E2eTest, JsonStaysValidForNamesThatAreNotUtf8) {
     EXPECT_EQ(QByteArray::fromHex(com12["device_hex"].toString().toLatin1()).toStdString(), ports + "/COM12")
         << list.out;
 }
+
+TEST_F(E2eTest, QuorinPutTakesItsOptionsAroundTheVerbAndWritesTheLog) {
+    dir.Write("notes.txt", std::string(3000, 'n'));
+    auto dev = StartDevice("quorin", 7, {"announce-ms=300"});
+    auto r = Cli({"quorin", "--port", "7", "--log", dir.File("quorin.log"), "put", "--drive=B", "--wait", "20",
+                  dir.File("notes.txt")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.LastOutLine(), "sent");
+    EXPECT_NE(dir.Read("quorin.log").find("\r\n"), std::string::npos) << "--log was not used";
+}
