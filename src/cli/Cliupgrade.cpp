@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "base/Logfile.h"
 #include "app/Unit1.h"
+#include "base/Logfile.h"
 #include "cli/Cliargs.h"
 #include "cli/Climessages.h"
 #include "cli/Commands.h"
