@@ -4,11 +4,12 @@
 #include <QEventLoop>
 #include <QThread>
 
+#include <chrono>
+#include <thread>
+
 #include "app/Unit1.h"
 #include "gui/Guithread.h"
 #include "toolkit/MainThread.h"
-
-#include <chrono>
 
 namespace tolm {
 
