@@ -35,7 +35,7 @@ fi
 if [ "${TOLM_SKIP_WINDOW:-0}" != "1" ]; then
   start=$SECONDS
   missing=()
-  for p in xvfb openbox xdotool python3-xlib; do
+  for p in xvfb xauth openbox xdotool python3-xlib; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then

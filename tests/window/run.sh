@@ -11,7 +11,7 @@
 #   - a close request asks first; answered no, the transfer goes on and the
 #     flash equals the file.
 #
-#   tests/window/run.sh [BUILD_DIR]      (needs xvfb, openbox, xdotool, python3-xlib)
+#   tests/window/run.sh [BUILD_DIR]      (needs xvfb, xauth, openbox, xdotool, python3-xlib)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build="$(realpath "${1:-build}")"
