@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
         "  tolm-upgrade-cli kv send commands.bin --chunk 64 --pause 20\n"
         "\n"
         "Exit status: 0 pass; 1 any other outcome; 2 usage error or a file that is missing, unreadable or\n"
-        "refused; 3 port not opened. Each command takes --help.");
+        "refused; 3 port not opened; 130 or 143 when SIGINT or SIGTERM stopped an upgrade.\n"
+        "Each command takes --help.");
 
     CommandRun run;
     AddUpgradeCommand(cli, run);
