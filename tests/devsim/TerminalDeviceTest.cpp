@@ -58,7 +58,7 @@ TEST(KvDevice, TakesEachPhaseOnlyAtItsLineSpeed) {
     KvDevice kv({});
     const TByteBuffer mode{0x1B, 0x1B, 0x55};
     const TByteBuffer info = Request(0x04, 0x10, {});
-    kv.OnHostSpeed(38400);
+    kv.OnHostSpeed(115200);
     Answer(kv, mode);
     EXPECT_FALSE(kv.InUpgradeMode()) << "the escape must come at 9600";
     kv.OnHostSpeed(9600);

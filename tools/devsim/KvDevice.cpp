@@ -98,8 +98,7 @@ int KvDevice::FrameLength(const TByteBuffer& pending) const {
 
 void KvDevice::OnRequest(const TByteBuffer& request, Line& line) {
     if (hook.admit && !hook.admit(request)) return;
-    // Bytes sent at another speed than the terminal's reach it as garbage.
-    if (hostSpeed_ != 0 && hostSpeed_ != LineSpeed()) return;
+    if (!AtTerminalSpeed(request)) return;
     if (request == kUpgradeMode) {
         upgradeMode_ = true;
         return;
@@ -112,6 +111,15 @@ void KvDevice::OnRequest(const TByteBuffer& request, Line& line) {
     TByteBuffer reply = Answer(request);
     if (hook.reply) hook.reply(request, reply);
     if (!reply.IsEmpty()) line.Write(reply);
+}
+
+bool KvDevice::AtTerminalSpeed(const TByteBuffer& request) const {
+    // Bytes sent at another speed than the terminal's reach it as garbage.
+    if (hostSpeed_ == 0 || hostSpeed_ == LineSpeed()) return true;
+    // A pty delivers the escape sequence whenever the emulator gets to read
+    // it, which may be after the host has already switched to 38400 for what
+    // follows; only a real line fixes the speed at the time of sending.
+    return request == kUpgradeMode && hostSpeed_ == 38400;
 }
 
 TByteBuffer KvDevice::Answer(const TByteBuffer& request) {

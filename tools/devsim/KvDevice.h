@@ -19,7 +19,8 @@
 // Requests with a wrong check byte, another type byte, another receiver or a
 // sender other than the host (00 00 00 00) are ignored, and so is anything
 // the host sends at a speed other than the terminal's: 9600 before upgrade
-// mode, 38400 in it.
+// mode, 38400 in it. (The escape sequence is also taken at 38400: on a pty
+// the emulator may read it only after the host has switched.)
 //
 // Flash layout (Image()): flash-size bytes (default 2 MiB), holding flash-fill
 // (default 0xFF, erased) at start and never erased by the terminal. Firmware entry i (data position 4i)
@@ -81,6 +82,7 @@ private:
     bool downloading_ = false;
     bool imageComplete_ = false;
     bool MatchesAnnouncedSize() const;
+    bool AtTerminalSpeed(const TByteBuffer& request) const;
 
     int32_t announced_ = 0;            // the start request's size
     std::vector<long long> written_;   // flash offsets of the entries since the start
