@@ -16,7 +16,4 @@ std::string HomeDirectory();
 // a folder, EINVAL for anything else that is not a regular file).
 int OpenRegularFile(const std::string& path);
 
-// True when path names a regular file (through symbolic links).
-bool IsRegularFile(const std::string& path);
-
 }  // namespace tolm
