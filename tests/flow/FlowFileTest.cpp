@@ -383,6 +383,8 @@ TEST(FlowFile, FilesThatCannotBeOpenedRaiseNamingThePath) {
         }
     }
     EXPECT_THROW(flow.OpenToFile(dir.Path()), EFOpenError);
+    ASSERT_EQ(mkfifo(dir.File("fifo.flow").c_str(), 0600), 0);
+    EXPECT_THROW(flow.OpenToFile(dir.File("fifo.flow")), EFOpenError) << "a FIFO nobody writes is not waited on";
     try {
         flow.SaveToFile(missing);
         ADD_FAILURE() << "no error";
