@@ -1,30 +1,17 @@
 #include "protocol/Readfile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "toolkit/Files.h"
+
 namespace tolm {
 
-namespace {
-// The one place where a file is opened for reading: read-only, and refused
-// (-1) unless it is a regular file, so that a device node or a pipe given as
-// a firmware file is never read from.
-int OpenForReading(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-}  // namespace
-
-TReadFile::TReadFile(const std::string& path) : fd_(OpenForReading(path)) {}
+// The one place where the reader opens a file: read-only, and only a regular
+// file, so that a FIFO or device given as a firmware file is never read from.
+TReadFile::TReadFile(const std::string& path) : fd_(OpenRegularFile(path)) {}
 
 TReadFile::~TReadFile() {
     if (fd_ >= 0) close(fd_);
