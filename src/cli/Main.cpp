@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "toolkit/Exception.h"
 #include "toolkit/MainThread.h"
+#include "tolm/Version.h"
 
 using namespace tolm::cli;
 
@@ -26,7 +27,7 @@ const char* kHelp =
     "  quorin put|info|delete|df|dir ...                        files on a Quorin terminal\n"
     "  kv send FILE [--chunk N --pause MS | --reply]            send a command file to a KV terminal\n"
     "\n"
-    "Each command takes --help.\n";
+    "Each command takes --help; --version prints the version.\n";
 }
 
 int main(int argc, char** argv) {
@@ -36,6 +37,10 @@ int main(int argc, char** argv) {
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
         std::fputs(kHelp, argc < 2 ? stderr : stdout);
         return argc < 2 ? kExitUsage : kExitPass;
+    }
+    if (!std::strcmp(argv[1], "--version")) {
+        std::printf("tolm-upgrade-cli %s\n", tolm::kVersion);
+        return kExitPass;
     }
     const std::string command = argv[1];
     ArgList args(argv + 2, argv + argc);

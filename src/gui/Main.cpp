@@ -1,6 +1,8 @@
-// tolm-upgrade: the desktop program. It takes no options.
+// tolm-upgrade: the desktop program. It takes no options but --version.
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -11,8 +13,14 @@
 #include "toolkit/Exception.h"
 #include "toolkit/MainThread.h"
 #include "toolkit/Messages.h"
+#include "tolm/Version.h"
 
 int main(int argc, char** argv) {
+    // Answered before the application object exists, so that it needs no display.
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::printf("tolm-upgrade %s\n", tolm::kVersion);
+        return 0;
+    }
     QApplication app(argc, argv);
     // The title is the application name; a display name is not set, because
     // the window system would then append it to the window's caption.

@@ -9,6 +9,7 @@
 // serial line would. --fault makes the line misbehave (Faults.h; `list` tells).
 //   tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...
 //   tolm-devsim list
+//   tolm-devsim --version
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,6 +17,7 @@
 #include "Device.h"
 #include "Faults.h"
 #include "Server.h"
+#include "tolm/Version.h"
 
 using namespace tolm::devsim;
 
@@ -26,7 +28,8 @@ int Usage(const char* why) {
                  "usage: tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--baud-emulation]\n"
                  "                       [--set KEY=VALUE]... [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE]\n"
                  "       tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...\n"
-                 "       tolm-devsim list\n");
+                 "       tolm-devsim list\n"
+                 "       tolm-devsim --version\n");
     return 2;
 }
 
@@ -44,6 +47,10 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage(nullptr);
     std::string verb = argv[1];
     if (verb == "list") return List();
+    if (verb == "--version") {
+        std::printf("tolm-devsim %s\n", tolm::kVersion);
+        return 0;
+    }
     if (verb == "--help" || verb == "-h") {
         Usage(nullptr);
         return List();

@@ -9,10 +9,15 @@
 #include "flow/Tolmflow.h"
 #include "flow/Tolmflowpainter.h"
 #include "toolkit/Exception.h"
+#include "tolm/Version.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::cout << "tolm-flowview " << tolm::kVersion << "\n";
+        return 0;
+    }
     if (argc != 3) {
-        std::cerr << "usage: tolm-flowview FILE OUT.png\n";
+        std::cerr << "usage: tolm-flowview FILE OUT.png\n       tolm-flowview --version\n";
         return 2;
     }
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
