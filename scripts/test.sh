@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
-# Runs every test: the normal build's full suite, the serial and end-to-end
-# tests under the thread sanitizer, and a short run of each fuzz target.
+# Runs every test: the normal build's full suite, the Debian package, the
+# serial and end-to-end tests under the thread sanitizer, and a short run of
+# each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 (cd build && ctest --output-on-failure -j 2 --timeout 300)
+
+# The Debian package: built, unpacked and used; lintian, the desktop entry,
+# the metainfo, and the permission hint for an account without port access.
+if [ "${TOLM_SKIP_PACKAGE:-0}" != "1" ]; then
+  package_start=$SECONDS
+  tests/package/package_test.sh
+  echo "package stage: $((SECONDS - package_start)) s"
+fi
 
 if [ "${TOLM_SKIP_TSAN:-0}" != "1" ]; then
   TOLM_BUILD_DIR=build-tsan TOLM_BUILD_TYPE=Debug \
