@@ -48,7 +48,7 @@ for program in tolm-upgrade tolm-upgrade-cli tolm-devsim tolm-flowview; do
   [ "$out" = "$program $version" ] || fail "$program --version printed \"$out\""
   file "$bin/$program" | grep -q ", stripped" || fail "$program is not stripped"
 done
-"$bin/tolm-upgrade-cli" --help | grep -q "^usage: tolm-upgrade-cli COMMAND" || fail "tolm-upgrade-cli --help"
+"$bin/tolm-upgrade-cli" --help | grep -qi "^usage: tolm-upgrade-cli" || fail "tolm-upgrade-cli --help"
 
 # Nothing setuid or setgid, files 0644 or 0755, directories 0755.
 if [ -n "$(find "$root" -perm /6000)" ]; then fail "setuid or setgid files: $(find "$root" -perm /6000)"; fi
