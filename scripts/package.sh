@@ -29,7 +29,8 @@ umask 022
 mkdir -p dist
 work="$build_dir/cpack"
 rm -rf "$work"
-(cd "$build_dir" && cpack -G DEB -B "$PWD/cpack" >/dev/null)
+(cd "$build_dir" && cpack -G DEB -B "$PWD/cpack" >"$PWD/cpack.log" 2>&1) ||
+  { cat "$build_dir/cpack.log" >&2; echo "package.sh: CPack failed" >&2; exit 1; }
 deb=$(find "$work" -maxdepth 1 -name 'tolm-upgrade_*_*.deb' | head -n 1)
 [ -n "$deb" ] || { echo "package.sh: CPack made no package" >&2; exit 1; }
 mv -f "$deb" dist/
