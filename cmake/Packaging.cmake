@@ -2,6 +2,14 @@
 # makes tolm-upgrade_<version>_amd64.deb from the install rules. Its
 # dependencies are computed from the binaries by dpkg-shlibdeps; the project's
 # own libraries are static, so the package needs nothing of ours besides it.
+# The installed programs resolve every symbol at start-up and keep their
+# relocation tables read-only afterwards (full RELRO), as Debian builds do.
+foreach(program tolm-upgrade tolm-upgrade-cli tolm-devsim tolm-flowview)
+  if(TARGET ${program})
+    target_link_options(${program} PRIVATE -Wl,-z,relro,-z,now)
+  endif()
+endforeach()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tolm-upgrade)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
