@@ -15,18 +15,24 @@
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
 #include "cli/Filecheck.h"
+#include "platform/Portaccess.h"
 #include "platform/Sysfsserialports.h"
-#include "serial/Tolmserialcomm.h"
 
 namespace tolm::cli {
 
 namespace {
-const char* StateText(int isOpen) {
-    switch (isOpen) {
-    case 0: return "free";
-    case 1: return "open here";
-    default: return "in use or absent";
+// "used_by": [{"command": "minicom", "pid": 1234}] for a port in use by
+// processes that /proc shows; nothing otherwise.
+void PutHolders(QJsonObject& port, const TPortAccess& access) {
+    if (access.Holders.empty()) return;
+    QJsonArray holders;
+    for (const auto& holder : access.Holders) {
+        QJsonObject entry;
+        entry.insert("pid", static_cast<qint64>(holder.Pid));
+        PutText(entry, "command", holder.Command);
+        holders.append(entry);
     }
+    port.insert("used_by", holders);
 }
 
 // "COM3" (any case) to 3; 0 when the text is no COM name.
@@ -42,23 +48,23 @@ int ComNumber(const std::string& text) {
 
 int List(bool json) {
     const auto ports = FindSerialPorts();
-    TTolmSerialComm comm;
     QJsonArray list;
     bool first = true;
     for (const auto& p : ports) {
-        const char* state = StateText(comm.GetSerialComIsOpen(p.Number));
+        const TPortAccess access = ProbePortAccess(p.DevicePath);
         if (json) {
             QJsonObject port;
             port.insert("port", p.Number);
             PutText(port, "name", p.PortName());
             PutText(port, "device", p.DevicePath);
             PutText(port, "readable_name", p.ReadableName());
-            port.insert("state", state);
+            PutText(port, "state", PortStateText(access.State));
+            PutHolders(port, access);
             list.append(port);
         } else {
             if (first) std::printf("%-6s %-40s %-36s %s\n", "PORT", "DEVICE", "NAME", "STATE");
             std::printf("%-6s %-40s %-36s %s\n", p.PortName().c_str(), p.DevicePath.c_str(),
-                        p.ReadableName().empty() ? "-" : p.ReadableName().c_str(), state);
+                        p.ReadableName().empty() ? "-" : p.ReadableName().c_str(), PortAccessText(access).c_str());
         }
         first = false;
     }
@@ -118,7 +124,8 @@ void AddPortsCommand(CLI::App& app, CommandRun& run) {
     cmd->require_subcommand(0, 1);
     cmd->footer(
         "Lists the ports that a port number reaches (port directory links and built-in ports) with their\n"
-        "readable names and whether each is free, in use or absent; link and unlink edit the port directory\n"
+        "readable names and each one's state for this account: free, in use (by which process, where /proc\n"
+        "tells), no permission, or absent; link and unlink edit the port directory\n"
         "($TOLM_PORT_DIR, else $XDG_CONFIG_HOME/tolm-upgrade/ports, else ~/.config/tolm-upgrade/ports).");
 
     CLI::App* linkCmd = cmd->add_subcommand("link", "make port COMn reach DEVICE");
