@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,6 +62,14 @@ tcflag_t SizeFlag(int dataBits) {
 }
 
 
+// The slave side of a pseudo-terminal (/dev/pts/N).
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned int devMajor = major(st.st_rdev);
+    return devMajor >= 136 && devMajor <= 143;
+}
+
 }  // namespace
 
 std::unique_ptr<ISerialDevice> MakePosixSerialDevice() { return std::make_unique<PosixSerialDevice>(); }
@@ -93,6 +103,7 @@ bool PosixSerialDevice::Open(const std::string& path) {
         std::lock_guard lock(mutex_);
         countersSupported_ = true;
         haveBaseline_ = false;
+        pseudoTerminal_ = IsPseudoTerminal(fd);
         timeouts_ = {};
     }
     fd_ = fd;
@@ -121,7 +132,16 @@ bool PosixSerialDevice::Purge(uint32_t flags) {
     // Nothing is ever pending in a non-overlapped read or write here, so the
     // abort flags only empty the queue they belong to.
     if (flags & (PURGE_RXCLEAR | PURGE_RXABORT)) ok = tcflush(fd, TCIFLUSH) == 0 && ok;
-    if (flags & (PURGE_TXCLEAR | PURGE_TXABORT)) ok = tcflush(fd, TCOFLUSH) == 0 && ok;
+    // A pseudo-terminal hands every written byte to its peer at once and
+    // reports its output as sent; flushing its output would take back bytes
+    // the peer has not read yet (a KV escape sent just before the port is
+    // opened again), which a real line, whose close waits for the output, never does.
+    bool pseudoTerminal = false;
+    {
+        std::lock_guard lock(mutex_);
+        pseudoTerminal = pseudoTerminal_;
+    }
+    if ((flags & (PURGE_TXCLEAR | PURGE_TXABORT)) && !pseudoTerminal) ok = tcflush(fd, TCOFLUSH) == 0 && ok;
     return ok;
 }
 

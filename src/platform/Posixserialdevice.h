@@ -58,6 +58,7 @@ private:
     TCommTimeouts timeouts_;
     bool countersSupported_ = true;
     bool haveBaseline_ = false;
+    bool pseudoTerminal_ = false;
     struct Counters {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     } baseline_;
