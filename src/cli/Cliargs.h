@@ -39,5 +39,6 @@ constexpr int kExitPass = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitPort = 3;
+constexpr int kExitStopped = 130;  // ended by Ctrl-C (128 + SIGINT)
 
 }  // namespace tolm::cli

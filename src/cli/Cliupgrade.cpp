@@ -5,8 +5,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "app/Logfile.h"
 #include "app/Unit1.h"
@@ -15,16 +17,22 @@
 #include "cli/Commands.h"
 #include "cli/Filecheck.h"
 #include "cli/Portarg.h"
+#include "cli/Multiupgrade.h"
+#include "cli/Portlist.h"
 #include "cli/Progressview.h"
+#include "cli/Reportedrun.h"
 
 namespace tolm::cli {
 
 namespace {
 const char* kUpgradeHelp =
-    "usage: tolm-upgrade-cli upgrade [--port P] [--log FILE] [--wait SECONDS] FILE\n"
+    "usage: tolm-upgrade-cli upgrade [--port P]... [--json] [--log FILE] [--wait SECONDS] FILE\n"
     "\n"
     "Checks FILE as the window does and runs the \"Upgrade\" press on port P.\n"
-    "  --port P        port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1\n"
+    "  --port P        port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1.\n"
+    "                  Repeat it, or give a list (3,4,7-10), to upgrade every port at once: one result\n"
+    "                  line per port (\"COM3: Upgrade PASS\"), exit status 0 only when all passed\n"
+    "  --json          with several ports: one JSON document of the results instead of the lines\n"
     "  --log FILE      write the diagnostic hex-dump log to FILE\n"
     "  --wait SECONDS  how long a Quorin file waits for the terminal's announcement (default 60)\n"
     "\n"
@@ -60,8 +68,16 @@ void SelectPort(TForm1& form, int port) {
 }
 }  // namespace
 
-int UpgradeCommand(const ArgList& argv) {
-    Args args(argv, {"--port", "--log", "--wait"}, {"--help"});
+int UpgradeCommand(const ArgList& given) {
+    ArgList argv = given;
+    const auto portTexts = TakePortOptions(argv);
+    const auto ports = ExpandPortList(portTexts);
+    const bool json = std::find(argv.begin(), argv.end(), "--json") != argv.end();
+    if (ports.size() > 1 || json) return MultiUpgradeCommand(ports.empty() ? ArgList{"1"} : ports, argv);
+    if (!ports.empty()) argv.insert(argv.begin(), {"--port", ports[0]});
+    // --progress-fd and --station are how a multi-port or station run starts
+    // its children (Reportedrun.h); they are not for operators.
+    Args args(argv, {"--port", "--log", "--wait", "--progress-fd"}, {"--help", "--station"});
     if (args.Flag("--help")) {
         std::fputs(kUpgradeHelp, stdout);
         return kExitPass;
@@ -71,6 +87,9 @@ int UpgradeCommand(const ArgList& argv) {
     const long waitSeconds = args.Number("--wait", 60, 0, 24 * 3600);
     PortArg port(args.Value("--port", "1"));
     if (args.Has("--log")) SetLogPath(args.Value("--log"));
+    const int reportFd = static_cast<int>(args.Number("--progress-fd", -1, 3, 1 << 20));
+    const bool station = args.Flag("--station");
+    if (station && reportFd < 0) throw UsageError("--station runs under tolm-upgrade-cli station");
 
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
@@ -90,7 +109,11 @@ int UpgradeCommand(const ArgList& argv) {
         chosen = file;
         return true;
     });
-    ProgressView progress(form.PBar, form.PBar_num, stderr, isatty(STDERR_FILENO) != 0);
+    std::unique_ptr<TReportedRun> report;
+    if (reportFd >= 0) report = std::make_unique<TReportedRun>(reportFd, form);
+    // A reported run's progress goes to its parent, not to the terminal.
+    std::optional<ProgressView> progress;
+    if (!report) progress.emplace(form.PBar, form.PBar_num, stderr, isatty(STDERR_FILENO) != 0);
 
     // The file check, as at the window's first activation.
     bool checkRaised = false;
@@ -105,41 +128,64 @@ int UpgradeCommand(const ArgList& argv) {
     if (checkRaised || form.FirmwareFile.empty()) {
         if (!form.Error.Caption().empty()) std::fprintf(stderr, "%s\n", form.Error.Caption().c_str());
         std::fprintf(stderr, "tolm-upgrade-cli: %s was refused by the file check\n", file.c_str());
+        if (report) report->Finish(form.Error.Caption(), "file refused");
         return kExitUsage;
     }
     if (form.FirmwareFamily == 0) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s names no known device family in its trailer\n", file.c_str());
         std::printf("G001.1 Upgrade file invalid\n");
+        if (report) report->Finish("G001.1 Upgrade file invalid", "file refused");
         return kExitUsage;
     }
     // The file may have been refused silently by a family check that found no
     // valid trailer; the emptied file is what tells.
     SelectPort(form, port.Number());
+    if (report) report->Family();
+    if (station && !report->WaitForArrival(port.Number())) return kExitStopped;
+    if (report && form.FirmwareFamily != 3) report->State("upgrading");
 
     form.RunEvent([&] { form.UpgradeClick(); });
     if (sink->Saw("E001: Warn ComPort to be unable to open")) {
-        progress.Finish();
+        if (progress) progress->Finish();
+        if (report) report->Finish("E001: Warn ComPort to be unable to open", "");
         return kExitPort;
     }
 
     bool timedOut = false;
+    std::string note;
     if (form.FirmwareFamily == 3) {
         // The terminal's announcement starts the transfer inside the receive
         // handler; it is over once the result line holds its outcome.
-        std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
-                     port.Number());
-        timedOut = !PumpUntil([&] { return !form.Error.Caption().empty(); },
-                              static_cast<int>(waitSeconds * 1000));
-        if (timedOut) std::fprintf(stderr, "tolm-upgrade-cli: no announcement within %ld s\n", waitSeconds);
+        if (station) {
+            // A station waits for the next terminal for as long as it runs.
+            PumpUntil([&] { return !form.Error.Caption().empty() || StopAsked(); }, -1);
+            if (form.Error.Caption().empty()) return kExitStopped;
+        } else {
+            std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
+                         port.Number());
+            timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || (report && StopAsked()); },
+                                  static_cast<int>(waitSeconds * 1000));
+            timedOut = timedOut || form.Error.Caption().empty();
+        }
+        if (timedOut) {
+            note = "no announcement within " + std::to_string(waitSeconds) + " s";
+            std::fprintf(stderr, "tolm-upgrade-cli: %s\n", note.c_str());
+        }
     } else if (form.Docking_Times.Enabled()) {
         // A two-image file: the docking station's image follows on the timer.
         PumpUntil([&] { return !form.Docking_Times.Enabled(); }, -1);
     }
-    progress.Finish();
+    if (progress) progress->Finish();
     const std::string result = form.Error.Caption();
     std::printf("%s\n", result.c_str());
     std::fflush(stdout);
-    return IsPass(result) && !timedOut ? kExitPass : kExitFailed;
+    const int exitCode = IsPass(result) && !timedOut ? kExitPass : kExitFailed;
+    if (report) {
+        report->Finish(result, note);
+        // A device that stays on the port is not upgraded again.
+        if (station && !report->WaitForRemoval(port.Number())) return kExitStopped;
+    }
+    return exitCode;
 }
 
 }  // namespace tolm::cli

@@ -14,5 +14,6 @@ int SplitCommand(const ArgList& args);
 int PortsCommand(const ArgList& args);
 int QuorinCommand(const ArgList& args);
 int KvCommand(const ArgList& args);
+int StationCommand(const ArgList& args);
 
 }  // namespace tolm::cli

@@ -19,7 +19,8 @@ const char* kHelp =
     "usage: tolm-upgrade-cli COMMAND [OPTIONS] [ARGS]\n"
     "\n"
     "commands:\n"
-    "  upgrade [--port P] [--log FILE] [--wait SECONDS] FILE   upgrade a device with FILE\n"
+    "  upgrade [--port P]... [--json] [--log FILE] [--wait SECONDS] FILE   upgrade devices with FILE\n"
+    "  station --port P... [--results FILE.csv] FILE            upgrade every device that arrives\n"
     "  identify [--json] FILE                                   what FILE is and whether it is accepted\n"
     "  ports [--json] | ports link COMn DEVICE | ports unlink COMn   the port map\n"
     "  split FILE                                               cut a two-image scanner file\n"
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
         if (command == "ports") return PortsCommand(args);
         if (command == "quorin") return QuorinCommand(args);
         if (command == "kv") return KvCommand(args);
+        if (command == "station") return StationCommand(args);
         throw UsageError("unknown command \"" + command + "\"");
     } catch (const UsageError& e) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s\nTry 'tolm-upgrade-cli --help'.\n", e.what());
