@@ -9,7 +9,7 @@ scripts/setup.sh
 
 if [ "${TOLM_SKIP_TSAN:-0}" != "1" ]; then
   TOLM_BUILD_DIR=build-tsan TOLM_BUILD_TYPE=Debug \
-    TOLM_TARGETS="toolkit_tests serial_tests serial_load_tests e2e_scanner_tests e2e_terminal_tests e2e_cli_tests e2e_faultscanner_tests e2e_faultterminal_tests e2e_faultfile_tests" \
+    TOLM_TARGETS="toolkit_tests serial_tests serial_load_tests e2e_scanner_tests e2e_terminal_tests e2e_cli_tests e2e_faultscanner_tests e2e_faultterminal_tests e2e_faultfile_tests e2e_multiport_tests" \
     scripts/setup.sh -DTOLM_SANITIZE=thread
   (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
      ctest --output-on-failure -j 2 --timeout 600 -R '^(toolkit|serial|e2e)')

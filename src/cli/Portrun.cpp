@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "cli/Cliargs.h"
 #include "cli/Portarg.h"
 #include "platform/Portmap.h"
 
@@ -43,7 +44,7 @@ bool TPortRow::Passed() const {
 std::string TPortRow::Outcome() const {
     if (HasResult && !Result.empty()) return Result;
     if (!Note.empty()) return Note;
-    return ExitCode < 0 ? "stopped" : "no result";
+    return ExitCode == kExitStopped ? "stopped" : "no result";
 }
 
 TPortRun::TPortRun(const std::string& port) {
@@ -90,7 +91,10 @@ bool TPortRun::Start(const ArgList& args) {
 
     const pid_t pid = fork();
     if (pid == 0) {
-        // Only async-signal-safe calls from here to exec.
+        // Only async-signal-safe calls from here to exec. A Ctrl-C on the
+        // terminal reaches the whole process group: the parent decides what
+        // it stops, so the child ignores it from the start.
+        signal(SIGINT, SIG_IGN);
         dup2(report[1], kChildReportFd);
         dup2(err[1], STDERR_FILENO);
         int devnull = open("/dev/null", O_WRONLY);
