@@ -152,3 +152,17 @@ TEST_F(FaultE2eTest, StationUpgradesEachArrivingDeviceOnce) {
         EXPECT_NE(lines[i].find(",COM3,2LB,LB1Y,7/1/0,,,Upgrade PASS,"), std::string::npos) << lines[i];
     }
 }
+
+TEST_F(FaultE2eTest, BadPortListsAndRefusedFilesAreUsageErrors) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    for (const std::string ports : {"3,COM3", "7-3", "3,,4"}) {
+        auto r = Cli({"upgrade", "--port", ports, fw});
+        EXPECT_EQ(r.exitCode, 2) << ports << ": " << r.err;
+        EXPECT_EQ(r.out, "") << ports;
+    }
+    dir.Write("junk.bin", std::string(4096, 'x'));
+    auto r = Cli({"upgrade", "--port", "3-4", dir.File("junk.bin")});
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    auto station = Cli({"station", "--port", "3", "--results", dir.File("r.csv"), dir.File("junk.bin")});
+    EXPECT_EQ(station.exitCode, 2) << "a station must not wait forever with a file it refuses: " << station.err;
+}
