@@ -182,7 +182,9 @@ int UpgradeCommand(const ArgList& given) {
     const int exitCode = IsPass(result) && !timedOut ? kExitPass : kExitFailed;
     if (report) {
         report->Finish(result, note);
-        // A device that stays on the port is not upgraded again.
+        // A device that stays on the port is not upgraded again. A Quorin run
+        // that ended early leaves its port open; the removal probe needs it.
+        if (station) form.TolmSerialComm1.CloseComPort(port.Number());
         if (station && !report->WaitForRemoval(port.Number())) return kExitStopped;
     }
     return exitCode;
