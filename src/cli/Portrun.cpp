@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 
 #include "cli/Cliargs.h"
 #include "cli/Portarg.h"
@@ -20,6 +21,16 @@ constexpr int kChildReportFd = 3;
 
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The device a port-map entry links to, as the operator linked it (a stable
+// by-id name stays one); the path itself when it is no link.
+std::string LinkTarget(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(path, ec)) return path;
+    std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+    if (ec) return path;
+    return target.is_absolute() ? target.string() : (std::filesystem::path(path).parent_path() / target).string();
 }
 
 bool IsNumberPort(const std::string& port) { return port.find('/') == std::string::npos; }
@@ -52,7 +63,7 @@ TPortRun::TPortRun(const std::string& port) {
     if (IsNumberPort(port)) {
         const int n = PortArg(port).Number();
         Row.Label = "COM" + std::to_string(n);
-        Row.DevicePath = PortMap::DevicePath(n);
+        Row.DevicePath = LinkTarget(PortMap::DevicePath(n));
     } else {
         Row.Label = port;
         Row.DevicePath = port;
