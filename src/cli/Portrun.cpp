@@ -106,7 +106,8 @@ bool TPortRun::Start(const ArgList& args) {
         // terminal reaches the whole process group: the parent decides what
         // it stops, so the child ignores it from the start.
         signal(SIGINT, SIG_IGN);
-        dup2(report[1], kChildReportFd);
+        if (report[1] == kChildReportFd) fcntl(kChildReportFd, F_SETFD, 0);  // dup2 would keep close-on-exec
+        else dup2(report[1], kChildReportFd);
         dup2(err[1], STDERR_FILENO);
         int devnull = open("/dev/null", O_WRONLY);
         if (devnull >= 0) dup2(devnull, STDOUT_FILENO);
