@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -25,19 +24,16 @@
 namespace tolm::cli {
 
 namespace {
-const char* kUpgradeHelp =
-    "usage: tolm-upgrade-cli upgrade [--port P]... [--json] [--log FILE] [--wait SECONDS] FILE\n"
-    "\n"
-    "Checks FILE as the window does and runs the \"Upgrade\" press on port P.\n"
-    "  --port P        port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1.\n"
-    "                  Repeat it, or give a list (3,4,7-10), to upgrade every port at once: one result\n"
-    "                  line per port (\"COM3: Upgrade PASS\"), exit status 0 only when all passed\n"
-    "  --json          with several ports: one JSON document of the results instead of the lines\n"
-    "  --log FILE      write the diagnostic hex-dump log to FILE\n"
-    "  --wait SECONDS  how long a Quorin file waits for the terminal's announcement (default 60)\n"
-    "\n"
-    "The last line on stdout is the result line. Exit status: 0 \"Upgrade PASS\" or \"Font Upgrade PASS\";\n"
-    "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened.\n";
+struct UpgradeOptions {
+    std::string file;
+    std::vector<std::string> ports;  // as given: each may be a list
+    std::string log;
+    long waitSeconds = 60;
+    bool json = false;
+    // How a multi-port or station run starts its children (Reportedrun.h).
+    int progressFd = -1;
+    bool station = false;
+};
 
 bool IsPass(const std::string& result) { return result == "Upgrade PASS" || result == "Font Upgrade PASS"; }
 
@@ -66,30 +62,17 @@ void SelectPort(TForm1& form, int port) {
     form.ComList.SetItems(items);
     form.ComList.SetItemIndex(static_cast<int>(items.size()) - 1);
 }
-}  // namespace
-
-int UpgradeCommand(const ArgList& given) {
-    ArgList argv = given;
-    const auto portTexts = TakePortOptions(argv);
-    const auto ports = ExpandPortList(portTexts);
-    const bool json = std::find(argv.begin(), argv.end(), "--json") != argv.end();
-    if (ports.size() > 1 || json) return MultiUpgradeCommand(ports.empty() ? ArgList{"1"} : ports, argv);
-    if (!ports.empty()) argv.insert(argv.begin(), {"--port", ports[0]});
-    // --progress-fd and --station are how a multi-port or station run starts
-    // its children (Reportedrun.h); they are not for operators.
-    Args args(argv, {"--port", "--log", "--wait", "--progress-fd"}, {"--help", "--station"});
-    if (args.Flag("--help")) {
-        std::fputs(kUpgradeHelp, stdout);
-        return kExitPass;
-    }
-    args.ExpectPositional(1, "firmware or font FILE (see --help)");
-    const std::string file = args.Positional()[0];
-    const long waitSeconds = args.Number("--wait", 60, 0, 24 * 3600);
-    PortArg port(args.Value("--port", "1"));
-    if (args.Has("--log")) SetLogPath(args.Value("--log"));
-    const int reportFd = static_cast<int>(args.Number("--progress-fd", -1, 3, 1 << 20));
-    const bool station = args.Flag("--station");
-    if (station && reportFd < 0) throw UsageError("--station runs under tolm-upgrade-cli station");
+int Upgrade(const UpgradeOptions& options) {
+    const std::string& file = options.file;
+    const long waitSeconds = options.waitSeconds;
+    const auto ports = ExpandPortList(options.ports);
+    if (ports.size() > 1 || options.json)
+        return MultiUpgrade({ports.empty() ? std::vector<std::string>{"1"} : ports, file, options.log, waitSeconds,
+                             options.json});
+    PortArg port(ports.empty() ? "1" : ports[0]);
+    if (!options.log.empty()) SetLogPath(options.log);
+    const bool station = options.station;
+    if (station && options.progressFd < 0) throw UsageError("--station runs under tolm-upgrade-cli station");
 
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
@@ -110,7 +93,7 @@ int UpgradeCommand(const ArgList& given) {
         return true;
     });
     std::unique_ptr<TReportedRun> report;
-    if (reportFd >= 0) report = std::make_unique<TReportedRun>(reportFd, form);
+    if (options.progressFd >= 0) report = std::make_unique<TReportedRun>(options.progressFd, form);
     // A reported run's progress goes to its parent, not to the terminal.
     std::optional<ProgressView> progress;
     if (!report) progress.emplace(form.PBar, form.PBar_num, stderr, isatty(STDERR_FILENO) != 0);
@@ -188,6 +171,34 @@ int UpgradeCommand(const ArgList& given) {
         if (station && !report->WaitForRemoval(port.Number())) return kExitStopped;
     }
     return exitCode;
+}
+}  // namespace
+
+void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
+    auto options = std::make_shared<UpgradeOptions>();
+    CLI::App* cmd = app.add_subcommand("upgrade", "upgrade a device with FILE");
+    cmd->add_option("FILE", options->file, "firmware (.bin) or font (.fon) file")->required();
+    cmd->add_option("--port", options->ports,
+                    "port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1. Repeat it, or\n"
+                    "give a list (3,4,7-10), to upgrade every port at once")
+        ->type_name("P")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    cmd->add_flag("--json", options->json, "print one JSON document of the results instead of result lines");
+    // Not for operators: how multi-port and station runs start their children.
+    cmd->add_option("--progress-fd", options->progressFd)->check(WholeNumber(3, 1 << 20))->group("");
+    cmd->add_flag("--station", options->station)->group("");
+    cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
+    cmd->add_option("--wait", options->waitSeconds,
+                    "how long a Quorin file waits for the terminal's announcement (default 60)")
+        ->type_name("SECONDS")
+        ->check(WholeNumber(0, 24 * 3600));
+    cmd->footer(
+        "Checks FILE as the window does and runs the \"Upgrade\" press on port P.\n"
+        "The last line on stdout is the result line. Exit status: 0 \"Upgrade PASS\" or \"Font Upgrade PASS\";\n"
+        "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened.\n"
+        "With several ports (or --json), every port runs at once: one result line per port (\"COM3: Upgrade\n"
+        "PASS\"), exit status 0 only when all passed, 130 after Ctrl-C.");
+    cmd->callback([options, &run] { run = [options] { return Upgrade(*options); }; });
 }
 
 }  // namespace tolm::cli

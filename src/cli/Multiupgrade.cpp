@@ -36,21 +36,17 @@ QJsonObject ResultObject(const TPortRow& row) {
 }
 }  // namespace
 
-int MultiUpgradeCommand(const std::vector<std::string>& ports, const ArgList& argv) {
-    Args args(argv, {"--log", "--wait"}, {"--json", "--help"});
-    if (args.Flag("--help")) return UpgradeCommand({"--help"});
-    args.ExpectPositional(1, "firmware or font FILE (see --help)");
-    const std::string file = args.Positional()[0];
-    args.Number("--wait", 60, 0, 24 * 3600);  // refused here once rather than by every run
+int MultiUpgrade(const TMultiUpgradeOptions& options) {
+    const std::string& file = options.file;
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
-    ArgList childArgs;
-    for (const char* option : {"--log", "--wait"})
-        if (args.Has(option)) childArgs.insert(childArgs.end(), {option, args.Value(option)});
+    ArgList childArgs{"--wait", std::to_string(options.waitSeconds)};
+    if (!options.log.empty()) childArgs.insert(childArgs.end(), {"--log", options.log});
     childArgs.push_back(file);
+    const auto& ports = options.ports;
 
     TInterrupts interrupts;
     TBoard board(stderr, isatty(STDERR_FILENO) != 0);
@@ -82,7 +78,7 @@ int MultiUpgradeCommand(const std::vector<std::string>& ports, const ArgList& ar
         allPassed = allPassed && run->Row.Passed();
         refused = refused || run->Row.ExitCode == kExitUsage;
     }
-    if (args.Flag("--json")) {
+    if (options.json) {
         QJsonArray results;
         for (auto& run : runs) results.append(ResultObject(run->Row));
         std::fputs(QJsonDocument(results).toJson(QJsonDocument::Indented).constData(), stdout);

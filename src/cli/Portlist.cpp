@@ -34,22 +34,6 @@ std::string Identity(const std::string& item) {
 }
 }  // namespace
 
-std::vector<std::string> TakePortOptions(ArgList& args) {
-    std::vector<std::string> ports;
-    ArgList rest;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--port" && i + 1 < args.size()) {
-            ports.push_back(args[++i]);
-        } else if (args[i].rfind("--port=", 0) == 0) {
-            ports.push_back(args[i].substr(7));
-        } else {
-            rest.push_back(args[i]);
-        }
-    }
-    args = rest;
-    return ports;
-}
-
 std::vector<std::string> ExpandPortList(const std::vector<std::string>& texts) {
     std::vector<std::string> ports;
     std::set<std::string> seen;

@@ -4,13 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/Commands.h"
-
 namespace tolm::cli {
-
-// Removes every "--port P" and "--port=P" from args and returns the values in
-// order. A "--port" without a value is left for the option reader to refuse.
-std::vector<std::string> TakePortOptions(ArgList& args);
 
 // Expands the port texts into single ports, in the order given: items split at
 // commas, "7-10" (or "COM7-COM10") into its numbers. A device path is kept as

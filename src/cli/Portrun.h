@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/Commands.h"
 #include "cli/Devicetap.h"
 
 namespace tolm::cli {
+
+using ArgList = std::vector<std::string>;
 
 // What is known of one port's current run.
 struct TPortRow {

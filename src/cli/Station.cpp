@@ -8,6 +8,7 @@
 
 #include "cli/Board.h"
 #include "cli/Cliargs.h"
+#include "cli/Commands.h"
 #include "cli/Filecheck.h"
 #include "cli/Portlist.h"
 #include "cli/Portrun.h"
@@ -23,45 +24,24 @@ constexpr int kPumpMs = 200;
 // port does not spin.
 constexpr auto kRestartPause = std::chrono::seconds(1);
 
-const char* kStationHelp =
-    "usage: tolm-upgrade-cli station --port P [--port P]... [--results FILE.csv] [--log FILE] FILE\n"
-    "\n"
-    "Upgrades every device that arrives on the ports with FILE, until interrupted. On each port: waits\n"
-    "for a device (its port appears and it answers, or a Quorin terminal announces itself), upgrades it,\n"
-    "appends a line to the results file, and waits until it has gone; a device left attached is not\n"
-    "upgraded twice.\n"
-    "  --port P          a port, or a list such as 3,4,7-10; may repeat\n"
-    "  --results FILE    CSV file that gets one line per upgrade (default station-results.csv)\n"
-    "  --log FILE        write the diagnostic hex-dump log to FILE\n"
-    "\n"
-    "Ctrl-C stops the waiting ports at once and lets running upgrades finish; a second Ctrl-C stops\n"
-    "those after their current exchange. Exit status: 130 after Ctrl-C; 2 usage error or a refused file.\n";
-
 }  // namespace
 
-int StationCommand(const ArgList& given) {
-    ArgList argv = given;
-    const auto ports = ExpandPortList(TakePortOptions(argv));
-    Args args(argv, {"--results", "--log"}, {"--help"});
-    if (args.Flag("--help")) {
-        std::fputs(kStationHelp, stdout);
-        return kExitPass;
-    }
-    args.ExpectPositional(1, "firmware or font FILE (see --help)");
+int Station(const TStationOptions& options) {
+    const auto ports = ExpandPortList(options.ports);
     if (ports.empty()) throw UsageError("station needs at least one --port");
-    const std::string file = args.Positional()[0];
+    const std::string& file = options.file;
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
-    TResultsFile results(args.Value("--results", "station-results.csv"));
+    TResultsFile results(options.results);
     if (!results.IsOpen()) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s\n", results.Error().c_str());
         return kExitUsage;
     }
     ArgList childArgs{"--station"};
-    if (args.Has("--log")) childArgs.insert(childArgs.end(), {"--log", args.Value("--log")});
+    if (!options.log.empty()) childArgs.insert(childArgs.end(), {"--log", options.log});
     childArgs.push_back(file);
 
     TInterrupts interrupts;
@@ -106,6 +86,27 @@ int StationCommand(const ArgList& given) {
     board.Finish();
     if (refused) return kExitUsage;
     return interrupts.ExitStatus() != 0 ? interrupts.ExitStatus() : kExitPass;
+}
+
+void AddStationCommand(CLI::App& app, CommandRun& run) {
+    auto options = std::make_shared<TStationOptions>();
+    CLI::App* cmd = app.add_subcommand("station", "upgrade every device that arrives on the ports, until interrupted");
+    cmd->add_option("FILE", options->file, "firmware (.bin) or font (.fon) file")->required();
+    cmd->add_option("--port", options->ports, "a port, or a list such as 3,4,7-10; may repeat")
+        ->type_name("P")
+        ->required()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    cmd->add_option("--results", options->results,
+                    "CSV file that gets one line per upgrade (default station-results.csv)")
+        ->type_name("FILE.csv");
+    cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
+    cmd->footer(
+        "On each port, again and again: waits for a device (its port appears and it answers, or a Quorin\n"
+        "terminal announces itself), upgrades it, appends a line to the results file, and waits until it\n"
+        "has gone; a device left attached is not upgraded twice.\n"
+        "Ctrl-C stops the waiting ports at once and lets running upgrades finish; a second Ctrl-C stops\n"
+        "those after their current exchange. Exit status: 130 after Ctrl-C; 2 usage error or a refused file.");
+    cmd->callback([options, &run] { run = [options] { return Station(*options); }; });
 }
 
 }  // namespace tolm::cli
