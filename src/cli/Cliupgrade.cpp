@@ -111,13 +111,13 @@ int Upgrade(const UpgradeOptions& options) {
     if (checkRaised || form.FirmwareFile.empty()) {
         if (!form.Error.Caption().empty()) std::fprintf(stderr, "%s\n", form.Error.Caption().c_str());
         std::fprintf(stderr, "tolm-upgrade-cli: %s was refused by the file check\n", file.c_str());
-        if (report) report->Finish(form.Error.Caption(), "file refused");
+        if (report) report->Finish(form.Error.Caption(), kFileRefusedNote);
         return kExitUsage;
     }
     if (form.FirmwareFamily == 0) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s names no known device family in its trailer\n", file.c_str());
         std::printf("G001.1 Upgrade file invalid\n");
-        if (report) report->Finish("G001.1 Upgrade file invalid", "file refused");
+        if (report) report->Finish("G001.1 Upgrade file invalid", kFileRefusedNote);
         return kExitUsage;
     }
     // The file may have been refused silently by a family check that found no

@@ -23,6 +23,9 @@ class TForm1;
 
 namespace tolm::cli {
 
+// The note of a run whose file the check refused: every port would refuse it.
+inline constexpr const char* kFileRefusedNote = "file refused";
+
 class TReportedRun {
 public:
     // Reports on descriptor fd; taps every port the form opens from now on.

@@ -12,6 +12,7 @@
 #include "cli/Filecheck.h"
 #include "cli/Portlist.h"
 #include "cli/Portrun.h"
+#include "cli/Reportedrun.h"
 #include "cli/Resultsfile.h"
 #include "cli/Runloop.h"
 
@@ -19,11 +20,9 @@ namespace tolm::cli {
 
 namespace {
 constexpr int kPumpMs = 200;
-// A run that ends sooner than this without an upgrade (a crash, a port that
-// cannot be opened) is started again only after the same pause, so a broken
-// port does not spin.
+// A port's run starts at most once in this time, so that a run that ends at
+// once (a crash, a port that cannot be opened) does not spin.
 constexpr auto kRestartPause = std::chrono::seconds(1);
-
 }  // namespace
 
 int Station(const TStationOptions& options) {
@@ -55,7 +54,7 @@ int Station(const TStationOptions& options) {
         rows.push_back(&runs.back()->Row);
         runs.back()->OnRecord = [&](TPortRun& run, const std::string& key) {
             if (key != "end") return;
-            if (run.Row.Note == "file refused") refused = true;
+            if (run.Row.Note == kFileRefusedNote) refused = true;
             else if (!results.Append(run.Row, run.Row.Family))
                 board.Message(run.Row, "the results file could not be written");
         };
