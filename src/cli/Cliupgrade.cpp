@@ -20,6 +20,7 @@
 #include "cli/Portlist.h"
 #include "cli/Progressview.h"
 #include "cli/Reportedrun.h"
+#include "cli/Stopsignals.h"
 
 namespace tolm::cli {
 
@@ -127,6 +128,12 @@ int Upgrade(const UpgradeOptions& options) {
     if (station && !report->WaitForArrival(port.Number())) return kExitStopped;
     if (report && form.FirmwareFamily != 3) report->State("upgrading");
 
+    // From here on a signal stops the upgrade after its current exchange. A
+    // reported run is stopped by its parent instead (Reportedrun.h): it
+    // ignores the terminal's Ctrl-C, which is the parent's to judge.
+    std::optional<TStopSignals> stop;
+    if (!report) stop.emplace([&form] { form.TolmSerialComm1.RequestStop(); });
+    auto stopped = [&] { return stop ? stop->Stopped() : StopAsked(); };
     form.RunEvent([&] { form.UpgradeClick(); });
     if (sink->Saw("E001: Warn ComPort to be unable to open")) {
         if (progress) progress->Finish();
@@ -141,14 +148,13 @@ int Upgrade(const UpgradeOptions& options) {
         // handler; it is over once the result line holds its outcome.
         if (station) {
             // A station waits for the next terminal for as long as it runs.
-            PumpUntil([&] { return !form.Error.Caption().empty() || StopAsked(); }, -1);
+            PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); }, -1);
             if (form.Error.Caption().empty()) return kExitStopped;
         } else {
             std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
                          port.Number());
-            timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || (report && StopAsked()); },
+            timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); },
                                   static_cast<int>(waitSeconds * 1000));
-            timedOut = timedOut || form.Error.Caption().empty();
         }
         if (timedOut) {
             note = "no announcement within " + std::to_string(waitSeconds) + " s";
@@ -156,10 +162,22 @@ int Upgrade(const UpgradeOptions& options) {
         }
     } else if (form.Docking_Times.Enabled()) {
         // A two-image file: the docking station's image follows on the timer.
-        PumpUntil([&] { return !form.Docking_Times.Enabled(); }, -1);
+        PumpUntil([&] { return !form.Docking_Times.Enabled() || stopped(); }, -1);
     }
     if (progress) progress->Finish();
-    const std::string result = form.Error.Caption();
+    std::string result = form.Error.Caption();
+    // A signal that came after the whole upgrade had passed changes nothing.
+    const bool complete = IsPass(result) && !form.Docking_Times.Enabled();
+    if (stopped() && !complete) {
+        // Nothing more is sent; the port is closed before the outcome is told.
+        form.Docking_Times.SetEnabled(false);
+        form.TolmSerialComm1.CloseComPort(port.Number());
+        if (result.empty() || IsPass(result)) result = "Upgrade stopped";
+        std::printf("%s\n", result.c_str());
+        std::fflush(stdout);
+        if (report) report->Finish(result, "");
+        return stop ? stop->ExitStatus() : kExitStopped;
+    }
     std::printf("%s\n", result.c_str());
     std::fflush(stdout);
     const int exitCode = IsPass(result) && !timedOut ? kExitPass : kExitFailed;
@@ -195,9 +213,10 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
     cmd->footer(
         "Checks FILE as the window does and runs the \"Upgrade\" press on port P.\n"
         "The last line on stdout is the result line. Exit status: 0 \"Upgrade PASS\" or \"Font Upgrade PASS\";\n"
-        "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened.\n"
+        "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened;\n"
+        "130 or 143 when SIGINT or SIGTERM stopped the upgrade after its current exchange.\n"
         "With several ports (or --json), every port runs at once: one result line per port (\"COM3: Upgrade\n"
-        "PASS\"), exit status 0 only when all passed, 130 after Ctrl-C.");
+        "PASS\"), exit status 0 only when all passed.");
     cmd->callback([options, &run] { run = [options] { return Upgrade(*options); }; });
 }
 
