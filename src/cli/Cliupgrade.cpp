@@ -156,8 +156,12 @@ int Upgrade(const UpgradeOptions& options) {
             timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); },
                                   static_cast<int>(waitSeconds * 1000));
         }
+        // A terminal that acknowledges the connect request ends the sequence
+        // without a transfer or a message, so the wait runs out then too.
         if (timedOut) {
-            note = "no announcement within " + std::to_string(waitSeconds) + " s";
+            note = "no result within " + std::to_string(waitSeconds) +
+                   " s: no announcement came, or the terminal acknowledged the connect request and no transfer "
+                   "followed";
             std::fprintf(stderr, "tolm-upgrade-cli: %s\n", note.c_str());
         }
     } else if (form.Docking_Times.Enabled()) {
