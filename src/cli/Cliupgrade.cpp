@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "app/Unit1.h"
 #include "base/Logfile.h"
@@ -15,7 +16,10 @@
 #include "cli/Commands.h"
 #include "cli/Filecheck.h"
 #include "cli/Portarg.h"
+#include "cli/Multiupgrade.h"
+#include "cli/Portlist.h"
 #include "cli/Progressview.h"
+#include "cli/Reportedrun.h"
 #include "cli/Stopsignals.h"
 
 namespace tolm::cli {
@@ -23,9 +27,13 @@ namespace tolm::cli {
 namespace {
 struct UpgradeOptions {
     std::string file;
-    std::string port = "1";
+    std::vector<std::string> ports;  // as given: each may be a list
     std::string log;
     long waitSeconds = 60;
+    bool json = false;
+    // How a multi-port or station run starts its children (Reportedrun.h).
+    int progressFd = -1;
+    bool station = false;
 };
 
 bool IsPass(const std::string& result) { return result == "Upgrade PASS" || result == "Font Upgrade PASS"; }
@@ -58,8 +66,14 @@ void SelectPort(TForm1& form, int port) {
 int Upgrade(const UpgradeOptions& options) {
     const std::string& file = options.file;
     const long waitSeconds = options.waitSeconds;
-    PortArg port(options.port);
+    const auto ports = ExpandPortList(options.ports);
+    if (ports.size() > 1 || options.json)
+        return MultiUpgrade({ports.empty() ? std::vector<std::string>{"1"} : ports, file, options.log, waitSeconds,
+                             options.json});
+    PortArg port(ports.empty() ? "1" : ports[0]);
     if (!options.log.empty()) SetLogPath(options.log);
+    const bool station = options.station;
+    if (station && options.progressFd < 0) throw UsageError("--station runs under tolm-upgrade-cli station");
 
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
@@ -79,7 +93,11 @@ int Upgrade(const UpgradeOptions& options) {
         chosen = file;
         return true;
     });
-    ProgressView progress(form.PBar, form.PBar_num, stderr, isatty(STDERR_FILENO) != 0);
+    std::unique_ptr<TReportedRun> report;
+    if (options.progressFd >= 0) report = std::make_unique<TReportedRun>(options.progressFd, form);
+    // A reported run's progress goes to its parent, not to the terminal.
+    std::optional<ProgressView> progress;
+    if (!report) progress.emplace(form.PBar, form.PBar_num, stderr, isatty(STDERR_FILENO) != 0);
 
     // The file check, as at the window's first activation.
     bool checkRaised = false;
@@ -94,60 +112,87 @@ int Upgrade(const UpgradeOptions& options) {
     if (checkRaised || form.FirmwareFile.empty()) {
         if (!form.Error.Caption().empty()) std::fprintf(stderr, "%s\n", form.Error.Caption().c_str());
         std::fprintf(stderr, "tolm-upgrade-cli: %s was refused by the file check\n", file.c_str());
+        if (report) report->Finish(form.Error.Caption(), kFileRefusedNote);
         return kExitUsage;
     }
     if (form.FirmwareFamily == 0) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s names no known device family in its trailer\n", file.c_str());
         std::printf("G001.1 Upgrade file invalid\n");
+        if (report) report->Finish("G001.1 Upgrade file invalid", kFileRefusedNote);
         return kExitUsage;
     }
     // The file may have been refused silently by a family check that found no
     // valid trailer; the emptied file is what tells.
     SelectPort(form, port.Number());
+    if (report) report->Family();
+    if (station && !report->WaitForArrival(port.Number())) return kExitStopped;
+    if (report && form.FirmwareFamily != 3) report->State("upgrading");
 
-    // From here on a signal stops the upgrade after its current exchange.
-    TStopSignals stop([&form] { form.TolmSerialComm1.RequestStop(); });
+    // From here on a signal stops the upgrade after its current exchange. A
+    // reported run is stopped by its parent instead (Reportedrun.h): it
+    // ignores the terminal's Ctrl-C, which is the parent's to judge.
+    std::optional<TStopSignals> stop;
+    if (!report) stop.emplace([&form] { form.TolmSerialComm1.RequestStop(); });
+    auto stopped = [&] { return stop ? stop->Stopped() : StopAsked(); };
     form.RunEvent([&] { form.UpgradeClick(); });
     if (sink->Saw("E001: Warn ComPort to be unable to open")) {
-        progress.Finish();
+        if (progress) progress->Finish();
+        if (report) report->Finish("E001: Warn ComPort to be unable to open", "");
         return kExitPort;
     }
 
     bool timedOut = false;
+    std::string note;
     if (form.FirmwareFamily == 3) {
         // The terminal's announcement starts the transfer inside the receive
         // handler; it is over once the result line holds its outcome.
-        std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
-                     port.Number());
-        timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stop.Stopped(); },
-                              static_cast<int>(waitSeconds * 1000));
+        if (station) {
+            // A station waits for the next terminal for as long as it runs.
+            PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); }, -1);
+            if (form.Error.Caption().empty()) return kExitStopped;
+        } else {
+            std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
+                         port.Number());
+            timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); },
+                                  static_cast<int>(waitSeconds * 1000));
+        }
         // A terminal that acknowledges the connect request ends the sequence
         // without a transfer or a message, so the wait runs out then too.
-        if (timedOut)
-            std::fprintf(stderr,
-                         "tolm-upgrade-cli: no result within %ld s: no announcement came, or the terminal "
-                         "acknowledged the connect request and no transfer followed\n",
-                         waitSeconds);
+        if (timedOut) {
+            note = "no result within " + std::to_string(waitSeconds) +
+                   " s: no announcement came, or the terminal acknowledged the connect request and no transfer "
+                   "followed";
+            std::fprintf(stderr, "tolm-upgrade-cli: %s\n", note.c_str());
+        }
     } else if (form.Docking_Times.Enabled()) {
         // A two-image file: the docking station's image follows on the timer.
-        PumpUntil([&] { return !form.Docking_Times.Enabled() || stop.Stopped(); }, -1);
+        PumpUntil([&] { return !form.Docking_Times.Enabled() || stopped(); }, -1);
     }
-    progress.Finish();
+    if (progress) progress->Finish();
     std::string result = form.Error.Caption();
     // A signal that came after the whole upgrade had passed changes nothing.
     const bool complete = IsPass(result) && !form.Docking_Times.Enabled();
-    if (stop.Stopped() && !complete) {
+    if (stopped() && !complete) {
         // Nothing more is sent; the port is closed before the outcome is told.
         form.Docking_Times.SetEnabled(false);
         form.TolmSerialComm1.CloseComPort(port.Number());
         if (result.empty() || IsPass(result)) result = "Upgrade stopped";
         std::printf("%s\n", result.c_str());
         std::fflush(stdout);
-        return stop.ExitStatus();
+        if (report) report->Finish(result, "");
+        return stop ? stop->ExitStatus() : kExitStopped;
     }
     std::printf("%s\n", result.c_str());
     std::fflush(stdout);
-    return IsPass(result) && !timedOut ? kExitPass : kExitFailed;
+    const int exitCode = IsPass(result) && !timedOut ? kExitPass : kExitFailed;
+    if (report) {
+        report->Finish(result, note);
+        // A device that stays on the port is not upgraded again. A Quorin run
+        // that ended early leaves its port open; the removal probe needs it.
+        if (station) form.TolmSerialComm1.CloseComPort(port.Number());
+        if (station && !report->WaitForRemoval(port.Number())) return kExitStopped;
+    }
+    return exitCode;
 }
 }  // namespace
 
@@ -155,9 +200,15 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
     auto options = std::make_shared<UpgradeOptions>();
     CLI::App* cmd = app.add_subcommand("upgrade", "upgrade a device with FILE");
     cmd->add_option("FILE", options->file, "firmware (.bin) or font (.fon) file")->required();
-    cmd->add_option("--port", options->port,
-                    "port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1")
-        ->type_name("P");
+    cmd->add_option("--port", options->ports,
+                    "port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1. Repeat it, or\n"
+                    "give a list (3,4,7-10), to upgrade every port at once")
+        ->type_name("P")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    cmd->add_flag("--json", options->json, "print one JSON document of the results instead of result lines");
+    // Not for operators: how multi-port and station runs start their children.
+    cmd->add_option("--progress-fd", options->progressFd)->check(WholeNumber(3, 1 << 20))->group("");
+    cmd->add_flag("--station", options->station)->group("");
     cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
     cmd->add_option("--wait", options->waitSeconds,
                     "how long a Quorin file waits for the terminal's announcement (default 60)")
@@ -167,7 +218,9 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
         "Checks FILE as the window does and runs the \"Upgrade\" press on port P.\n"
         "The last line on stdout is the result line. Exit status: 0 \"Upgrade PASS\" or \"Font Upgrade PASS\";\n"
         "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened;\n"
-        "130 or 143 when SIGINT or SIGTERM stopped the upgrade after its current exchange.");
+        "130 or 143 when SIGINT or SIGTERM stopped the upgrade after its current exchange.\n"
+        "With several ports (or --json), every port runs at once: one result line per port (\"COM3: Upgrade\n"
+        "PASS\"), exit status 0 only when all passed.");
     cmd->callback([options, &run] { run = [options] { return Upgrade(*options); }; });
 }
 

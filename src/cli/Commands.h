@@ -18,5 +18,6 @@ void AddSplitCommand(CLI::App& app, CommandRun& run);
 void AddPortsCommand(CLI::App& app, CommandRun& run);
 void AddQuorinCommand(CLI::App& app, CommandRun& run);
 void AddKvCommand(CLI::App& app, CommandRun& run);
+void AddStationCommand(CLI::App& app, CommandRun& run);
 
 }  // namespace tolm::cli

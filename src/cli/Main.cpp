@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
     AddSplitCommand(cli, run);
     AddQuorinCommand(cli, run);
     AddKvCommand(cli, run);
+    AddStationCommand(cli, run);
 
     if (argc < 2) {
         std::fputs(cli.help().c_str(), stderr);

@@ -1,0 +1,53 @@
+#pragma once
+// A serial device wrapper for a run that reports to a parent process: it
+// counts the bytes sent, reads what the device tells about itself out of the
+// replies (model code and kernel digits of an identification reply, terminal
+// ID and name of an announcement), and refuses to send once a stop was asked,
+// so that a run ends after its current exchange.
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Serialdevice.h"
+
+namespace tolm::cli {
+
+// What a device told about itself; empty fields were not reported.
+struct TDeviceIdentity {
+    std::string ModelCode;     // identification block bytes 0-3 (scanners)
+    std::string KernelDigits;  // scanners: block bytes 5, 9 and 13 as "7/3/1"; terminals: byte 9
+    std::string TerminalID;    // 8 hex digits
+    std::string TerminalName;  // from a Quorin announcement
+    bool operator==(const TDeviceIdentity&) const = default;
+};
+
+// Shared by every tapped device of one run. Thread-safe: the serial
+// component reads on its own threads and writes on the caller's.
+class TDeviceRecord {
+public:
+    void Sent(int bytes) { sent_ += bytes; }
+    long long BytesSent() const { return sent_; }
+    // A request frame starts: the reply gathered since the previous one is complete.
+    void RequestStarts(const uint8_t* data, int count);
+    void Received(const uint8_t* data, int count);
+    TDeviceIdentity Identity() const;
+
+private:
+    void ExamineReply();  // with mutex_ held
+    mutable std::mutex mutex_;
+    std::vector<uint8_t> request_, reply_;
+    TDeviceIdentity identity_;
+    std::atomic<long long> sent_{0};
+};
+
+// Asks every tapped device of the process to refuse further sends. Safe to
+// call from a signal handler.
+void AskStop();
+bool StopAsked();
+
+// Wraps inner; every call goes through, writes and reads are shown to record.
+std::unique_ptr<ISerialDevice> TapDevice(std::unique_ptr<ISerialDevice> inner, std::shared_ptr<TDeviceRecord> record);
+
+}  // namespace tolm::cli

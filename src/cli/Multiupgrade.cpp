@@ -1,0 +1,94 @@
+#include "cli/Multiupgrade.h"
+
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+#include <memory>
+
+#include "cli/Board.h"
+#include "cli/Cliargs.h"
+#include "cli/Filecheck.h"
+#include "cli/Portrun.h"
+#include "cli/Runloop.h"
+
+namespace tolm::cli {
+
+namespace {
+constexpr int kPumpMs = 200;
+
+QJsonObject ResultObject(const TPortRow& row) {
+    QJsonObject o;
+    o["port"] = QString::fromStdString(row.Label);
+    o["device"] = QString::fromStdString(row.DevicePath);
+    o["result"] = QString::fromStdString(row.Outcome());
+    o["passed"] = row.Passed();
+    o["seconds"] = row.Seconds;
+    o["bytes_sent"] = static_cast<double>(row.Bytes);
+    const auto& id = row.Identity;
+    if (!id.ModelCode.empty()) o["model_code"] = QString::fromStdString(id.ModelCode);
+    if (!id.KernelDigits.empty()) o["kernel_digits"] = QString::fromStdString(id.KernelDigits);
+    if (!id.TerminalID.empty()) o["terminal_id"] = QString::fromStdString(id.TerminalID);
+    if (!id.TerminalName.empty()) o["terminal_name"] = QString::fromStdString(id.TerminalName);
+    return o;
+}
+}  // namespace
+
+int MultiUpgrade(const TMultiUpgradeOptions& options) {
+    const std::string& file = options.file;
+    std::string whyNot;
+    if (!CanReadFile(file, whyNot)) {
+        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        return kExitUsage;
+    }
+    ArgList childArgs{"--wait", std::to_string(options.waitSeconds)};
+    if (!options.log.empty()) childArgs.insert(childArgs.end(), {"--log", options.log});
+    childArgs.push_back(file);
+    const auto& ports = options.ports;
+
+    TInterrupts interrupts;
+    TBoard board(stderr, isatty(STDERR_FILENO) != 0);
+    std::vector<std::unique_ptr<TPortRun>> runs;
+    std::vector<const TPortRow*> rows;
+    for (const auto& port : ports) {
+        runs.push_back(std::make_unique<TPortRun>(port));
+        rows.push_back(&runs.back()->Row);
+    }
+    board.SetRows(rows);
+    for (auto& run : runs)
+        if (!run->Start(childArgs)) board.Message(run->Row, run->Row.Note);
+    board.Changed(true);
+
+    auto anyRunning = [&] {
+        for (auto& run : runs)
+            if (run->Running()) return true;
+        return false;
+    };
+    while (anyRunning()) {
+        // Ctrl-C: every run stops after its current exchange and reports.
+        if (PumpRuns(runs, interrupts, board, kPumpMs) > 0)
+            for (auto& run : runs) run->Stop();
+    }
+    board.Finish();
+
+    bool allPassed = true, refused = false;
+    for (auto& run : runs) {
+        allPassed = allPassed && run->Row.Passed();
+        refused = refused || run->Row.ExitCode == kExitUsage;
+    }
+    if (options.json) {
+        QJsonArray results;
+        for (auto& run : runs) results.append(ResultObject(run->Row));
+        std::fputs(QJsonDocument(results).toJson(QJsonDocument::Indented).constData(), stdout);
+    } else {
+        for (auto& run : runs) std::printf("%s: %s\n", run->Row.Label.c_str(), run->Row.Outcome().c_str());
+    }
+    std::fflush(stdout);
+    if (interrupts.ExitStatus() != 0) return interrupts.ExitStatus();
+    if (refused) return kExitUsage;
+    return allPassed ? kExitPass : kExitFailed;
+}
+
+}  // namespace tolm::cli

@@ -1,0 +1,20 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tolm::cli {
+
+struct TMultiUpgradeOptions {
+    std::vector<std::string> ports;  // single ports (ExpandPortList)
+    std::string file;
+    std::string log;
+    long waitSeconds = 60;
+    bool json = false;
+};
+
+// tolm-upgrade-cli upgrade with several ports (or --json): every port runs the
+// file's whole upgrade at the same time in a child process of its own, so
+// that a failing, vanishing or silent port neither stops nor slows the others.
+int MultiUpgrade(const TMultiUpgradeOptions& options);
+
+}  // namespace tolm::cli

@@ -1,0 +1,32 @@
+#pragma once
+// What the multi-port commands share: the parent's Ctrl-C, and one wait over
+// the pipes of every running port.
+#include <memory>
+#include <vector>
+
+#include "cli/Board.h"
+#include "cli/Portrun.h"
+
+namespace tolm::cli {
+
+// Counts SIGINT and SIGTERM through a self-pipe while it exists, so that the
+// wait below wakes at once. Before and after: the default handling.
+class TInterrupts {
+public:
+    TInterrupts();
+    ~TInterrupts();
+    TInterrupts(const TInterrupts&) = delete;
+    TInterrupts& operator=(const TInterrupts&) = delete;
+    int Fd() const;
+    // Signals that came since the previous call.
+    int Take();
+    // The exit status for the last signal: 130 for SIGINT, 143 for SIGTERM; 0 for none.
+    int ExitStatus() const;
+};
+
+// Waits at most timeoutMs for output of any run or a signal, and hands every
+// line to the runs and the board. Returns the number of new signals.
+int PumpRuns(const std::vector<std::unique_ptr<TPortRun>>& runs, TInterrupts& interrupts, TBoard& board,
+             int timeoutMs);
+
+}  // namespace tolm::cli
