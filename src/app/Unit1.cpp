@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "app/Strfunc.h"
+#include "platform/Portassign.h"
+#include "platform/Sysfsserialports.h"
 #include "platform/Portmap.h"
 #include "platform/Serialsettings.h"
 #include "protocol/Kv_packet.h"
@@ -115,6 +117,7 @@ void TForm1::FormActivate() {
     if (ActivatedOnce) return;
     ActivatedOnce = true;
     SelectFirmwareFile();
+    RefreshPortList();
     ComList.SetItemIndex(0);
 }
 
@@ -347,8 +350,25 @@ int TForm1::SelectedPortNumber() const {
     return std::stoi(digits);
 }
 
+void TForm1::RefreshPortList() {
+    AssignAdapterPorts();
+    auto items = ComList.Items();
+    bool added = false;
+    for (const auto& port : FindSerialPorts()) {
+        const std::string item = "Com" + std::to_string(port.Number);
+        if (port.Number <= 10 || std::find(items.begin(), items.end(), item) != items.end()) continue;
+        items.push_back(item);
+        added = true;
+    }
+    if (!added) return;
+    const int selected = ComList.ItemIndex();
+    ComList.SetItems(items);
+    ComList.SetItemIndex(selected);
+}
+
 void TForm1::UpgradeClick() {
     Error.SetCaption("");
+    RefreshPortList();
     if (FirmwareFile.empty()) SelectFirmwareFile();
     if (FirmwareFile.empty()) {
         HidePicturePanel();

@@ -111,6 +111,7 @@ void Describe(TSerialPortInfo& port, const fs::path& sysfsRoot) {
     if (port.KernelName.rfind("rfcomm", 0) == 0) {
         port.Kind = TSerialPortKind::Bluetooth;
         port.BluetoothAddress = ReadAttribute(tty / "address").value_or("");
+        port.BluetoothChannel = ReadAttribute(tty / "channel").value_or("");
         port.Description = "Bluetooth Serial Link";
         if (!port.BluetoothAddress.empty()) port.Description += " " + port.BluetoothAddress;
         return;
@@ -121,6 +122,8 @@ void Describe(TSerialPortInfo& port, const fs::path& sysfsRoot) {
         port.Kind = TSerialPortKind::Usb;
         port.UsbVendorId = Lower(ReadAttribute(*usb / "idVendor").value_or(""));
         port.UsbProductId = Lower(ReadAttribute(*usb / "idProduct").value_or(""));
+        port.UsbSerial = ReadAttribute(*usb / "serial").value_or("");
+        port.UsbLocation = usb->filename().string();
         port.Description = ReadAttribute(*usb / "product").value_or("");
         if (port.Description.empty()) port.Description = UsbModelFromDatabase(port.UsbVendorId, port.UsbProductId);
         if (port.Description.empty()) port.Description = "USB Serial Port";
@@ -154,6 +157,13 @@ std::string SysfsPortDirectory() {
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
         return std::string(config) + "/tolm-upgrade/ports";
     return HomeDirectory() + "/.config/tolm-upgrade/ports";
+}
+
+TSerialPortInfo DescribeTty(const std::string& kernelName, const TSysfsLocations& where) {
+    TSerialPortInfo port;
+    port.KernelName = kernelName;
+    Describe(port, where.SysfsRoot);
+    return port;
 }
 
 std::vector<TSerialPortInfo> FindSerialPorts(const TSysfsLocations& where) {

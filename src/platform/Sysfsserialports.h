@@ -27,7 +27,10 @@ struct TSerialPortInfo {
     std::string Description;     // readable name without the port tag; empty for Other
     std::string UsbVendorId;     // four lower-case hex digits (USB only)
     std::string UsbProductId;
+    std::string UsbSerial;       // the adapter's serial number, when it has one (USB only)
+    std::string UsbLocation;     // its place on the bus, e.g. "1-2" (USB only)
     std::string BluetoothAddress;  // remote device address (Bluetooth only, when known)
+    std::string BluetoothChannel;  // RFCOMM channel (Bluetooth only, when known)
 
     std::string PortName() const { return "COM" + std::to_string(Number); }
     // "FT232R USB UART (COM5)"; empty when there is no description.
@@ -43,6 +46,10 @@ struct TSysfsLocations {
 // The port directory: $TOLM_PORT_DIR, else $XDG_CONFIG_HOME/tolm-upgrade/ports,
 // else ~/.config/tolm-upgrade/ports.
 std::string SysfsPortDirectory();
+
+// What sysfs tells of the tty kernelName ("ttyUSB0"): kind, readable name and ids.
+// Number and DevicePath are left empty.
+TSerialPortInfo DescribeTty(const std::string& kernelName, const TSysfsLocations& where = {});
 
 // Every existing port, in port-number order, each once.
 std::vector<TSerialPortInfo> FindSerialPorts(const TSysfsLocations& where = {});
