@@ -7,6 +7,11 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 (cd build && ctest --output-on-failure -j 2 --timeout 300)
 
+# Upgrades through the kernel's 8250 and FTDI drivers in a QEMU guest.
+if [ "${TOLM_SKIP_VM:-0}" != "1" ]; then
+  tests/vm/run.sh build
+fi
+
 if [ "${TOLM_SKIP_TSAN:-0}" != "1" ]; then
   TOLM_BUILD_DIR=build-tsan TOLM_BUILD_TYPE=Debug \
     TOLM_TARGETS="toolkit_tests serial_tests serial_load_tests e2e_scanner_tests e2e_terminal_tests e2e_cli_tests e2e_faultscanner_tests e2e_faultterminal_tests e2e_faultfile_tests" \
