@@ -1,6 +1,7 @@
 #include "platform/Portassign.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,6 +179,23 @@ bool CreateEntry(const fs::path& dir, int number, const TAdapter& adapter) {
     return false;
 }
 
+// Holds the port directory locked, so that programs looking up ports at the
+// same time do not give one adapter two numbers.
+class TDirectoryLock {
+public:
+    explicit TDirectoryLock(const fs::path& dir) : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ >= 0) flock(fd_, LOCK_EX);
+    }
+    ~TDirectoryLock() {
+        if (fd_ >= 0) close(fd_);
+    }
+    TDirectoryLock(const TDirectoryLock&) = delete;
+    TDirectoryLock& operator=(const TDirectoryLock&) = delete;
+
+private:
+    int fd_;
+};
+
 }  // namespace
 
 std::string IdentityFileName(int number) { return "COM" + std::to_string(number) + ".id"; }
@@ -186,11 +204,14 @@ std::vector<TPortAssignment> AssignAdapterPorts(const TSysfsLocations& where) {
     std::vector<TPortAssignment> made;
     const fs::path dir = where.PortDir.empty() ? SysfsPortDirectory() : where.PortDir;
     const auto adapters = PresentAdapters(where);
+    if (adapters.empty() && !Exists(dir)) return made;
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    TDirectoryLock lock(dir);
     RefreshAssigned(dir, adapters);
 
     // What the entries reach now, and which numbers they hold.
     std::set<std::string> reached;
-    std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
         if (NumberAfter(it->path().filename().string(), "COM"))
             if (auto target = Canonical(it->path()); !target.empty()) reached.insert(target);
@@ -199,7 +220,6 @@ std::vector<TPortAssignment> AssignAdapterPorts(const TSysfsLocations& where) {
     for (const auto& adapter : adapters) {
         if (reached.count(Canonical(adapter.Node))) continue;
         if (next == 0) next = HighestBuiltInPort(where) + 1;
-        fs::create_directories(dir, ec);
         for (; next <= kHighestPort; ++next) {
             const fs::path entry = dir / ("COM" + std::to_string(next));
             if (EntryExists(entry) || EntryExists(dir / IdentityFileName(next))) continue;
