@@ -129,6 +129,7 @@ pulled=0
 up_seconds=
 while kill -0 "$qemu" 2>/dev/null; do
   [ -z "$up_seconds" ] && grep -q "@@ INFO guest up" "$console" && up_seconds=$((SECONDS - boot_start))
+  stty -F "$work/kv.pty" speed >>"$work/kv.host-speeds" 2>/dev/null || true  # what QEMU set on the host line
   if [ $pulled = 0 ] && grep -q "^@@ PULL-NOW" "$console"; then
     echo "device_del pulled" >"$work/monitor.in"
     pulled=1
@@ -176,6 +177,7 @@ expect uart-kv 0 "Upgrade PASS"
 { head -c 66560 "$files/kv.bin" | decode; ff $((2097152 - 66560)); } | flash_is kv "the KV firmware file"
 speeds=$(grep "^@@ SPEEDS" "$console.txt" | cut -c 11-)
 echo "$speeds" | grep -Eq "^(9600 )+(38400 )+" || fail "uart-kv: the UART did not run at 9600 and then 38400 (seen: $speeds)"
+echo "vm: uart-kv: line speeds in the guest: $speeds; on the host's line to the emulator: $(uniq "$work/kv.host-speeds" | tr '\n' ' ')"
 
 expect ftdi-tid 0 "Upgrade PASS"
 { head -c 262144 "$files/pair.bin" | decode; tail -c +263169 "$files/pair.bin" | head -c 262144 | decode; } |
