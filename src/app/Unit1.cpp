@@ -10,9 +10,9 @@
 
 #include "app/Strfunc.h"
 #include "platform/Portassign.h"
-#include "platform/Sysfsserialports.h"
 #include "platform/Portmap.h"
 #include "platform/Serialsettings.h"
+#include "platform/Sysfsserialports.h"
 #include "protocol/Kv_packet.h"
 #include "protocol/Quorin_packet.h"
 #include "protocol/Scan_packet.h"

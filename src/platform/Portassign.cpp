@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -30,17 +29,6 @@ struct TAdapter {
     std::string ByIdLink;  // /dev/serial/by-id/..., empty without udev
     std::string Identity;
 };
-
-std::optional<int> NumberAfter(const std::string& name, const std::string& prefix) {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-    const char* first = name.data() + prefix.size();
-    const char* last = name.data() + name.size();
-    if (*first == '0' && last - first > 1) return std::nullopt;
-    int value = 0;
-    auto [end, ec] = std::from_chars(first, last, value);
-    if (ec != std::errc() || end != last || value < 0) return std::nullopt;
-    return value;
-}
 
 bool Exists(const fs::path& path) {
     std::error_code ec;
@@ -92,7 +80,7 @@ std::vector<TAdapter> PresentAdapters(const TSysfsLocations& where) {
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
         for (const char* prefix : kAdapterPrefixes) {
-            auto line = NumberAfter(name, prefix);
+            auto line = NumberAfterPrefix(name, prefix);
             if (!line) continue;
             TAdapter adapter{prefix, *line, (fs::path(where.DevRoot) / name).string(), {}, {}};
             if (!Exists(adapter.Node)) break;
@@ -115,7 +103,7 @@ int HighestBuiltInPort(const TSysfsLocations& where) {
     for (fs::directory_iterator it(fs::path(where.SysfsRoot) / "class" / "tty", ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        auto line = NumberAfter(name, "ttyS");
+        auto line = NumberAfterPrefix(name, "ttyS");
         if (!line || *line >= kHighestPort) continue;
         if (!Exists(fs::path(where.DevRoot) / name)) continue;
         if (DescribeTty(name, where).Kind == TSerialPortKind::BuiltIn) highest = std::max(highest, *line + 1);
@@ -145,7 +133,7 @@ void RefreshAssigned(const fs::path& dir, const std::vector<TAdapter>& adapters)
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
         if (name.size() < 4 || name.compare(name.size() - 3, 3, ".id") != 0) continue;
-        auto number = NumberAfter(name.substr(0, name.size() - 3), "COM");
+        auto number = NumberAfterPrefix(name.substr(0, name.size() - 3), "COM");
         if (!number) continue;
         const fs::path entry = dir / ("COM" + std::to_string(*number));
         std::error_code linkError;
@@ -213,7 +201,7 @@ std::vector<TPortAssignment> AssignAdapterPorts(const TSysfsLocations& where) {
     // What the entries reach now, and which numbers they hold.
     std::set<std::string> reached;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (NumberAfter(it->path().filename().string(), "COM"))
+        if (NumberAfterPrefix(it->path().filename().string(), "COM"))
             if (auto target = Canonical(it->path()); !target.empty()) reached.insert(target);
 
     int next = 0;  // found when the first adapter needs a number

@@ -23,18 +23,6 @@ namespace tolm {
 
 namespace {
 
-// "prefix" followed by a decimal number without leading zeros; the number, or nothing.
-std::optional<int> NumberAfter(const std::string& name, const std::string& prefix) {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-    const char* first = name.data() + prefix.size();
-    const char* last = name.data() + name.size();
-    if (*first == '0' && last - first > 1) return std::nullopt;
-    int value = 0;
-    auto [end, ec] = std::from_chars(first, last, value);
-    if (ec != std::errc() || end != last || value < 0) return std::nullopt;
-    return value;
-}
-
 bool Exists(const fs::path& path) {
     std::error_code ec;
     return fs::exists(path, ec);
@@ -147,6 +135,17 @@ std::string HomeDirectory() {
 
 }  // namespace
 
+std::optional<int> NumberAfterPrefix(const std::string& name, const std::string& prefix) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const char* first = name.data() + prefix.size();
+    const char* last = name.data() + name.size();
+    if (*first == '0' && last - first > 1) return std::nullopt;
+    int value = 0;
+    auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last || value < 0) return std::nullopt;
+    return value;
+}
+
 std::string TSerialPortInfo::ReadableName() const {
     if (Description.empty()) return std::string();
     return Description + " (" + PortName() + ")";
@@ -175,7 +174,7 @@ std::vector<TSerialPortInfo> FindSerialPorts(const TSysfsLocations& where) {
 
     // Ports linked in the port directory take precedence over the built-in numbering.
     for (fs::directory_iterator it(portDir, ec), end; !ec && it != end; it.increment(ec)) {
-        auto number = NumberAfter(it->path().filename().string(), "COM");
+        auto number = NumberAfterPrefix(it->path().filename().string(), "COM");
         if (!number || *number < 1) continue;
         linked.insert(*number);
         if (!Exists(it->path())) continue;  // a link to an adapter that is not plugged in
@@ -195,7 +194,7 @@ std::vector<TSerialPortInfo> FindSerialPorts(const TSysfsLocations& where) {
     ec.clear();
     for (fs::directory_iterator it(sysfsRoot / "class" / "tty", ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        auto line = NumberAfter(name, "ttyS");
+        auto line = NumberAfterPrefix(name, "ttyS");
         if (!line || *line >= 1 << 20) continue;
         const int number = *line + 1;
         if (linked.count(number)) continue;

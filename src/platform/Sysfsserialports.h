@@ -7,6 +7,7 @@
 // one, else the built-in port /dev/ttyS(n-1). A port exists when what it
 // reaches exists; a built-in port only when sysfs shows a real UART behind it
 // (class/tty/ttySk/device exists and its type is not 0, "unknown").
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,10 @@ struct TSysfsLocations {
 // The port directory: $TOLM_PORT_DIR, else $XDG_CONFIG_HOME/tolm-upgrade/ports,
 // else ~/.config/tolm-upgrade/ports.
 std::string SysfsPortDirectory();
+
+// The decimal number that follows prefix in name, without leading zeros
+// ("COM12" after "COM" is 12); nothing when name is not so made.
+std::optional<int> NumberAfterPrefix(const std::string& name, const std::string& prefix);
 
 // What sysfs tells of the tty kernelName ("ttyUSB0"): kind, readable name and ids.
 // Number and DevicePath are left empty.
