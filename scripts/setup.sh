@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl1-mesa-dev
-          libgtest-dev libgmock-dev libudev-dev fonts-noto-cjk fonts-dejavu-core)
+          libgtest-dev libgmock-dev libudev-dev libcli11-dev fonts-noto-cjk fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,37 +1,22 @@
 #pragma once
-// A small argument reader for the sub-commands: options with values, flags,
-// and positional arguments, with usage errors as exceptions.
-#include <map>
-#include <set>
+// What the sub-commands share about their command line: the program's
+// version, the exit codes, usage errors found after parsing, and the
+// checks that CLI11 runs on option values.
+#include <CLI/CLI.hpp>
+
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace tolm::cli {
 
-// A usage error: the message says what was wrong; the command exits with 2.
+// The program's version, shown by --version.
+inline constexpr const char* kVersion = "3.4.8";
+
+// A usage error found while running a command (a bad --port, a wrong COM
+// name): the message says what was wrong; the command exits with 2.
 class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-};
-
-class Args {
-public:
-    // valueOptions take a value ("--port 3" or "--port=3"); flags take none.
-    Args(const std::vector<std::string>& argv, const std::set<std::string>& valueOptions,
-         const std::set<std::string>& flags);
-    bool Flag(const std::string& name) const { return flags_.count(name) != 0; }
-    bool Has(const std::string& name) const { return values_.count(name) != 0; }
-    std::string Value(const std::string& name, const std::string& fallback = "") const;
-    long Number(const std::string& name, long fallback, long min, long max) const;
-    const std::vector<std::string>& Positional() const { return positional_; }
-    // Exactly n positional arguments, else a usage error naming what is expected.
-    void ExpectPositional(size_t n, const std::string& what) const;
-
-private:
-    std::map<std::string, std::string> values_;
-    std::set<std::string> flags_;
-    std::vector<std::string> positional_;
 };
 
 // Exit codes that scripts can trust.
@@ -39,5 +24,9 @@ constexpr int kExitPass = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitPort = 3;
+
+// Accepts a decimal whole number from min to max (leading zeros read as
+// decimal, not octal), else names the range in its message.
+CLI::Validator WholeNumber(long min, long max);
 
 }  // namespace tolm::cli

@@ -65,18 +65,6 @@ std::string JsonString(const std::string& text) {
 }
 
 namespace {
-const char* kIdentifyHelp =
-    "usage: tolm-upgrade-cli identify [--json] FILE\n"
-    "\n"
-    "Shows the family, model code, trailer digits, Quorin version and size of a firmware or font file,\n"
-    "and whether the window's file check accepts it (and why not).\n";
-
-const char* kSplitHelp =
-    "usage: tolm-upgrade-cli split FILE\n"
-    "\n"
-    "Cuts a two-image scanner file into Scan.BIN (scanner image) and Dock.BIN (docking-station image)\n"
-    "in the current directory.\n";
-
 // Records the check's messages instead of printing them.
 class CollectSink : public IMessageSink {
 public:
@@ -104,16 +92,8 @@ std::string Printable(const std::string& s) {
     for (unsigned char c : s) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
     return out;
 }
-}  // namespace
 
-int IdentifyCommand(const ArgList& argv) {
-    Args args(argv, {}, {"--json", "--help"});
-    if (args.Flag("--help")) {
-        std::fputs(kIdentifyHelp, stdout);
-        return kExitPass;
-    }
-    args.ExpectPositional(1, "FILE (see --help)");
-    const std::string file = args.Positional()[0];
+int Identify(const std::string& file, bool json) {
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
@@ -158,7 +138,7 @@ int IdentifyCommand(const ArgList& argv) {
 
     const std::string family = font ? "4" : std::to_string(form.FirmwareFamily);
     const std::string code = font ? "font" : Printable(form.FamilyCode);
-    if (args.Flag("--json")) {
+    if (json) {
         std::printf("{\"file\": %s, \"size\": %lld, \"family\": %s, \"family_code\": %s, \"model_code\": %s, "
                     "\"digit6\": %s, \"kernel_digit\": %s, \"digit14\": %s, \"quorin_version\": %s, "
                     "\"accepted\": %s, \"reason\": %s}\n",
@@ -182,14 +162,7 @@ int IdentifyCommand(const ArgList& argv) {
     return accepted ? kExitPass : kExitFailed;
 }
 
-int SplitCommand(const ArgList& argv) {
-    Args args(argv, {}, {"--help"});
-    if (args.Flag("--help")) {
-        std::fputs(kSplitHelp, stdout);
-        return kExitPass;
-    }
-    args.ExpectPositional(1, "FILE (see --help)");
-    const std::string file = args.Positional()[0];
+int Split(const std::string& file) {
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
@@ -203,6 +176,32 @@ int SplitCommand(const ArgList& argv) {
     }
     std::printf("Scan.BIN\nDock.BIN\n");
     return kExitPass;
+}
+}  // namespace
+
+void AddIdentifyCommand(CLI::App& app, CommandRun& run) {
+    struct Options {
+        std::string file;
+        bool json = false;
+    };
+    auto options = std::make_shared<Options>();
+    CLI::App* cmd = app.add_subcommand("identify", "what FILE is and whether it is accepted");
+    cmd->add_option("FILE", options->file, "firmware (.bin) or font (.fon) file")->required();
+    cmd->add_flag("--json", options->json, "print one JSON object instead of lines of text");
+    cmd->footer(
+        "Shows the family, model code, trailer digits, Quorin version and size of a firmware or font file,\n"
+        "and whether the window's file check accepts it (and why not). Exit status 0 when accepted, 1 when\n"
+        "refused, 2 when the file is missing or unreadable.");
+    cmd->callback([options, &run] { run = [options] { return Identify(options->file, options->json); }; });
+}
+
+void AddSplitCommand(CLI::App& app, CommandRun& run) {
+    auto file = std::make_shared<std::string>();
+    CLI::App* cmd = app.add_subcommand("split", "cut a two-image scanner file");
+    cmd->add_option("FILE", *file, "two-image scanner firmware file")->required();
+    cmd->footer("Cuts a two-image scanner file into Scan.BIN (scanner image) and Dock.BIN (docking-station\n"
+                "image) in the current directory.");
+    cmd->callback([file, &run] { run = [file] { return Split(*file); }; });
 }
 
 }  // namespace tolm::cli

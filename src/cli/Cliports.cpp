@@ -18,15 +18,6 @@
 namespace tolm::cli {
 
 namespace {
-const char* kPortsHelp =
-    "usage: tolm-upgrade-cli ports [--json]\n"
-    "       tolm-upgrade-cli ports link COMn DEVICE\n"
-    "       tolm-upgrade-cli ports unlink COMn\n"
-    "\n"
-    "Lists the ports that a port number reaches (port directory links and built-in ports) with their\n"
-    "readable names and whether each is free, in use or absent; link and unlink edit the port directory\n"
-    "($TOLM_PORT_DIR, else $XDG_CONFIG_HOME/tolm-upgrade/ports, else ~/.config/tolm-upgrade/ports).\n";
-
 const char* StateText(int isOpen) {
     switch (isOpen) {
     case 0: return "free";
@@ -115,23 +106,36 @@ int Unlink(const std::string& name) {
 }
 }  // namespace
 
-int PortsCommand(const ArgList& argv) {
-    Args args(argv, {}, {"--json", "--help"});
-    if (args.Flag("--help")) {
-        std::fputs(kPortsHelp, stdout);
-        return kExitPass;
-    }
-    const auto& pos = args.Positional();
-    if (pos.empty()) return List(args.Flag("--json"));
-    if (pos[0] == "link") {
-        args.ExpectPositional(3, "COMn and DEVICE: ports link COMn DEVICE");
-        return Link(pos[1], pos[2]);
-    }
-    if (pos[0] == "unlink") {
-        args.ExpectPositional(2, "COMn: ports unlink COMn");
-        return Unlink(pos[1]);
-    }
-    throw UsageError("unknown ports command \"" + pos[0] + "\" (list, link or unlink)");
+void AddPortsCommand(CLI::App& app, CommandRun& run) {
+    struct Options {
+        bool json = false;
+        std::string name, device;
+    };
+    auto options = std::make_shared<Options>();
+    CLI::App* cmd = app.add_subcommand("ports", "the port map: list, link or unlink");
+    cmd->add_flag("--json", options->json, "print the list as a JSON array");
+    cmd->require_subcommand(0, 1);
+    cmd->footer(
+        "Lists the ports that a port number reaches (port directory links and built-in ports) with their\n"
+        "readable names and whether each is free, in use or absent; link and unlink edit the port directory\n"
+        "($TOLM_PORT_DIR, else $XDG_CONFIG_HOME/tolm-upgrade/ports, else ~/.config/tolm-upgrade/ports).");
+
+    CLI::App* linkCmd = cmd->add_subcommand("link", "make port COMn reach DEVICE");
+    linkCmd->add_option("COMn", options->name, "port name, such as COM3")->required();
+    linkCmd->add_option("DEVICE", options->device, "the device, preferably by a stable name (/dev/serial/by-id/...)")
+        ->required();
+    CLI::App* unlinkCmd = cmd->add_subcommand("unlink", "remove the link of port COMn");
+    unlinkCmd->add_option("COMn", options->name, "port name, such as COM3")->required();
+
+    // The parent's callback runs once its sub-command is read, so it decides.
+    cmd->callback([options, linkCmd, unlinkCmd, &run] {
+        if (linkCmd->parsed())
+            run = [options] { return Link(options->name, options->device); };
+        else if (unlinkCmd->parsed())
+            run = [options] { return Unlink(options->name); };
+        else
+            run = [options] { return List(options->json); };
+    });
 }
 
 }  // namespace tolm::cli

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/Logfile.h"
 #include "cli/Cliargs.h"
 #include "cli/Climessages.h"
 #include "cli/Commands.h"
@@ -21,25 +22,24 @@
 namespace tolm::cli {
 
 namespace {
-const char* kQuorinHelp =
-    "usage: tolm-upgrade-cli quorin put    [OPTIONS] [--drive A|B] FILE\n"
-    "       tolm-upgrade-cli quorin info   [OPTIONS] [--drive A|B] NAME\n"
-    "       tolm-upgrade-cli quorin delete [OPTIONS] [--drive A|B] NAME\n"
-    "       tolm-upgrade-cli quorin df     [OPTIONS] [--selector 0|1]\n"
-    "       tolm-upgrade-cli quorin dir    [OPTIONS] [--selector N]\n"
-    "\n"
-    "Waits for the terminal's announcement, then works on the files of its drives.\n"
-    "OPTIONS: --port P (number, COM name or device path; default 1), --wait SECONDS (default 60),\n"
-    "         --log FILE (diagnostic hex-dump log)\n"
-    "put sends FILE to the terminal; info shows a terminal file's size and reply text; delete removes it;\n"
-    "df shows disk space figure 0 or 1; dir lists a drive's files.\n";
+struct QuorinOptions {
+    std::string verb;
+    std::string file;  // put: the local file; info and delete: the terminal's file name
+    std::string port = "1";
+    std::string log;
+    std::string drive = "A";
+    long waitSeconds = 60;
+    long selector = 0;
+};
 
-const char* kKvHelp =
-    "usage: tolm-upgrade-cli kv send [--port P] [--baud N] FILE [--chunk N --pause MS | --reply]\n"
-    "\n"
-    "Sends the bytes of a prepared command file to a KV terminal unchanged: all at once, in chunks of N\n"
-    "bytes with MS milliseconds between them (giving up after 500 failed sends), or all at once waiting\n"
-    "up to 3 s for the terminal's answer, which is printed in hex. Default speed 38400.\n";
+struct KvOptions {
+    std::string file;
+    std::string port = "1";
+    long baud = 38400;
+    long chunk = 0;
+    long pause = 0;
+    bool reply = false;
+};
 
 struct OpenPort {
     TTolmSerialComm& comm;
@@ -55,11 +55,11 @@ int OpenOrReport(TTolmSerialComm& comm, int port, const std::string& settings) {
     return kExitPass;
 }
 
-int DriveNumber(const Args& args) {
-    const std::string drive = args.Value("--drive", "A");
+// A or B (any case, colon allowed) to drive 0 or 1; -1 for anything else.
+int DriveNumber(const std::string& drive) {
     if (drive == "A" || drive == "a" || drive == "A:" || drive == "a:") return 0;
     if (drive == "B" || drive == "b" || drive == "B:" || drive == "b:") return 1;
-    throw UsageError("--drive takes A or B, not \"" + drive + "\"");
+    return -1;
 }
 
 // Waits for the terminal's announcement and acknowledges it, so that the
@@ -92,29 +92,17 @@ std::string Hex(const TByteBuffer& bytes) {
     if (!out.empty()) out.pop_back();
     return out;
 }
-}  // namespace
 
-int QuorinCommand(const ArgList& argv) {
-    Args args(argv, {"--port", "--wait", "--drive", "--selector", "--log"}, {"--help"});
-    if (args.Flag("--help") || args.Positional().empty()) {
-        std::fputs(kQuorinHelp, args.Flag("--help") ? stdout : stderr);
-        return args.Flag("--help") ? kExitPass : kExitUsage;
-    }
-    const std::string verb = args.Positional()[0];
-    if (verb == "put" || verb == "info" || verb == "delete")
-        args.ExpectPositional(2, verb == "put" ? "FILE" : "terminal file NAME");
-    else if (verb == "df" || verb == "dir")
-        args.ExpectPositional(1, "nothing more");
-    else
-        throw UsageError("unknown quorin command \"" + verb + "\" (put, info, delete, df or dir)");
-    const int drive = DriveNumber(args);
-    const long selector = args.Number("--selector", 0, 0, 255);
-    if (verb == "df" && selector > 1) throw UsageError("--selector of df is 0 or 1");
-    const long waitSeconds = args.Number("--wait", 60, 0, 24 * 3600);
-    PortArg port(args.Value("--port", "1"));
+int Quorin(const QuorinOptions& options) {
+    const std::string& verb = options.verb;
+    const int drive = DriveNumber(options.drive);
+    const long selector = options.selector;
+    const long waitSeconds = options.waitSeconds;
+    PortArg port(options.port);
+    if (!options.log.empty()) SetLogPath(options.log);
     if (verb == "put") {
         std::string whyNot;
-        if (!CanReadFile(args.Positional()[1], whyNot)) {
+        if (!CanReadFile(options.file, whyNot)) {
             std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
             return kExitUsage;
         }
@@ -135,7 +123,7 @@ int QuorinCommand(const ArgList& argv) {
     int exitCode = kExitFailed;
     if (verb == "put") {
         TProgressBar bar("PBar");
-        const int r = quorin.Send_61_Download(&comm, drive, args.Positional()[1], &bar);
+        const int r = quorin.Send_61_Download(&comm, drive, options.file, &bar);
         static const char* const kWhy[] = {"", "", "empty path", "start not acknowledged",
                                            "a data block not acknowledged", "end not acknowledged",
                                            "an error occurred", "file missing, unreadable or larger than 548 blocks"};
@@ -148,14 +136,14 @@ int QuorinCommand(const ArgList& argv) {
     } else if (verb == "info") {
         int32_t size = 0;
         std::string text;
-        if (quorin.Send_63_StartPacket(&comm, drive, args.Positional()[1], size, text)) {
+        if (quorin.Send_63_StartPacket(&comm, drive, options.file, size, text)) {
             std::printf("size: %d\ntext: %s\n", size, text.c_str());
             exitCode = kExitPass;
         } else {
             std::printf("no answer\n");
         }
     } else if (verb == "delete") {
-        const int r = quorin.Send_66_Delete(&comm, drive, args.Positional()[1], nullptr);
+        const int r = quorin.Send_66_Delete(&comm, drive, options.file, nullptr);
         std::printf(r == 0 ? "deleted\n" : "failed (%d)\n", r);
         exitCode = r == 0 ? kExitPass : kExitFailed;
     } else if (verb == "df") {
@@ -178,43 +166,31 @@ int QuorinCommand(const ArgList& argv) {
     return exitCode;
 }
 
-int KvCommand(const ArgList& argv) {
-    Args args(argv, {"--port", "--baud", "--chunk", "--pause"}, {"--reply", "--help"});
-    if (args.Flag("--help") || args.Positional().empty()) {
-        std::fputs(kKvHelp, args.Flag("--help") ? stdout : stderr);
-        return args.Flag("--help") ? kExitPass : kExitUsage;
-    }
-    if (args.Positional()[0] != "send") throw UsageError("unknown kv command \"" + args.Positional()[0] + "\"");
-    args.ExpectPositional(2, "command FILE");
-    const std::string file = args.Positional()[1];
-    const bool chunked = args.Has("--chunk") || args.Has("--pause");
-    if (chunked && args.Flag("--reply")) throw UsageError("--reply cannot be combined with --chunk/--pause");
-    if (args.Has("--chunk") != args.Has("--pause")) throw UsageError("--chunk and --pause go together");
-    const long chunk = args.Number("--chunk", 0, 1, 1 << 20);
-    const long pause = args.Number("--pause", 0, 0, 60000);
-    const long baud = args.Number("--baud", 38400, 50, 4000000);
+int KvSend(const KvOptions& options) {
+    const std::string& file = options.file;
+    const bool chunked = options.chunk > 0;
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
-    PortArg port(args.Value("--port", "1"));
+    PortArg port(options.port);
     auto sink = std::make_shared<StderrLinesSink>();
     auto previous = InstallMessageSink(sink);
     TTolmSerialComm comm;
     TKV_Packet kv;
     kv.PortNumber = port.Number();
-    if (int r = OpenOrReport(comm, port.Number(), std::to_string(baud) + ",n,8,1"); r != kExitPass) return r;
+    if (int r = OpenOrReport(comm, port.Number(), std::to_string(options.baud) + ",n,8,1"); r != kExitPass) return r;
     int exitCode;
     {
         OpenPort closer{comm, port.Number()};
-        if (args.Flag("--reply")) {
+        if (options.reply) {
             const TByteBuffer reply = kv.Send_Command_from_BinFile_ReceiveByte(&comm, file);
             std::printf("%s\n", reply.IsEmpty() ? "(no answer)" : Hex(reply).c_str());
             exitCode = reply.IsEmpty() ? kExitFailed : kExitPass;
         } else {
-            const int r = chunked ? kv.Send_Command_from_BinFile(&comm, file, static_cast<int>(chunk),
-                                                                 static_cast<int>(pause))
+            const int r = chunked ? kv.Send_Command_from_BinFile(&comm, file, static_cast<int>(options.chunk),
+                                                                 static_cast<int>(options.pause))
                                   : kv.Send_Command_from_BinFile(&comm, file);
             std::printf(r == 0 ? "sent\n" : "failed (%d)\n", r);
             exitCode = r == 0 ? kExitPass : kExitFailed;
@@ -222,6 +198,98 @@ int KvCommand(const ArgList& argv) {
     }
     InstallMessageSink(previous);
     return exitCode;
+}
+
+CLI::Validator DriveLetter() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            return DriveNumber(text) < 0 ? "takes A or B, not \"" + text + "\"" : std::string();
+        },
+        "");
+}
+
+// --port, --wait and --log, on "quorin" and on each of its verbs, so that
+// they may stand before or after the verb.
+void AddLinkOptions(CLI::App* cmd, QuorinOptions& options) {
+    cmd->add_option("--port", options.port,
+                    "port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1")
+        ->type_name("P");
+    cmd->add_option("--wait", options.waitSeconds, "how long to wait for the terminal's announcement (default 60)")
+        ->type_name("SECONDS")
+        ->check(WholeNumber(0, 24 * 3600));
+    cmd->add_option("--log", options.log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
+}
+}  // namespace
+
+void AddQuorinCommand(CLI::App& app, CommandRun& run) {
+    auto options = std::make_shared<QuorinOptions>();
+    CLI::App* cmd = app.add_subcommand("quorin", "files on a Quorin terminal: put, info, delete, df, dir");
+    AddLinkOptions(cmd, *options);
+    cmd->require_subcommand(1);
+    cmd->footer("Waits for the terminal's announcement, then works on the files of its drives.");
+
+    struct Verb {
+        const char* name;
+        const char* description;
+        const char* fileName;  // the positional argument, if the verb takes one
+        const char* fileText;
+        long maxSelector;      // 0: no --selector
+    };
+    static const Verb kVerbs[] = {
+        {"put", "send FILE to the terminal", "FILE", "local file to send", 0},
+        {"info", "show a terminal file's size and reply text", "NAME", "file name on the terminal", 0},
+        {"delete", "remove a file from the terminal", "NAME", "file name on the terminal", 0},
+        {"df", "show disk space figure 0 or 1", nullptr, nullptr, 1},
+        {"dir", "list a drive's files", nullptr, nullptr, 255},
+    };
+    for (const Verb& verb : kVerbs) {
+        CLI::App* sub = cmd->add_subcommand(verb.name, verb.description);
+        AddLinkOptions(sub, *options);
+        if (verb.fileName) {
+            sub->add_option(verb.fileName, options->file, verb.fileText)->required();
+            sub->add_option("--drive", options->drive, "drive A or B (default A)")
+                ->type_name("A|B")
+                ->check(DriveLetter());
+        } else {
+            sub->add_option("--selector", options->selector, "which figure or listing (default 0)")
+                ->type_name("N")
+                ->check(WholeNumber(0, verb.maxSelector));
+        }
+        sub->callback([options, name = std::string(verb.name), &run] {
+            options->verb = name;
+            run = [options] { return Quorin(*options); };
+        });
+    }
+}
+
+void AddKvCommand(CLI::App& app, CommandRun& run) {
+    auto options = std::make_shared<KvOptions>();
+    CLI::App* cmd = app.add_subcommand("kv", "send a command file to a KV terminal");
+    cmd->require_subcommand(1);
+    CLI::App* send = cmd->add_subcommand("send", "send the bytes of a command FILE");
+    send->add_option("FILE", options->file, "prepared command file")->required();
+    send->add_option("--port", options->port,
+                     "port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1")
+        ->type_name("P");
+    send->add_option("--baud", options->baud, "line speed (default 38400)")
+        ->type_name("N")
+        ->check(WholeNumber(50, 4000000));
+    auto* chunk = send->add_option("--chunk", options->chunk, "send in chunks of N bytes")
+                      ->type_name("N")
+                      ->check(WholeNumber(1, 1 << 20));
+    auto* pause = send->add_option("--pause", options->pause, "wait MS milliseconds between chunks")
+                      ->type_name("MS")
+                      ->check(WholeNumber(0, 60000));
+    auto* reply = send->add_flag("--reply", options->reply, "wait up to 3 s for the answer and print it in hex");
+    chunk->needs(pause);
+    pause->needs(chunk);
+    reply->excludes(chunk);
+    reply->excludes(pause);
+    send->footer(
+        "Sends the bytes of a prepared command file to a KV terminal unchanged: all at once, in chunks of N\n"
+        "bytes with MS milliseconds between them (giving up after 500 failed sends), or all at once waiting\n"
+        "up to 3 s for the terminal's answer, which is printed in hex.");
+    send->callback([options, &run] { run = [options] { return KvSend(*options); }; });
 }
 
 }  // namespace tolm::cli

@@ -20,16 +20,12 @@
 namespace tolm::cli {
 
 namespace {
-const char* kUpgradeHelp =
-    "usage: tolm-upgrade-cli upgrade [--port P] [--log FILE] [--wait SECONDS] FILE\n"
-    "\n"
-    "Checks FILE as the window does and runs the \"Upgrade\" press on port P.\n"
-    "  --port P        port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1\n"
-    "  --log FILE      write the diagnostic hex-dump log to FILE\n"
-    "  --wait SECONDS  how long a Quorin file waits for the terminal's announcement (default 60)\n"
-    "\n"
-    "The last line on stdout is the result line. Exit status: 0 \"Upgrade PASS\" or \"Font Upgrade PASS\";\n"
-    "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened.\n";
+struct UpgradeOptions {
+    std::string file;
+    std::string port = "1";
+    std::string log;
+    long waitSeconds = 60;
+};
 
 bool IsPass(const std::string& result) { return result == "Upgrade PASS" || result == "Font Upgrade PASS"; }
 
@@ -58,19 +54,11 @@ void SelectPort(TForm1& form, int port) {
     form.ComList.SetItems(items);
     form.ComList.SetItemIndex(static_cast<int>(items.size()) - 1);
 }
-}  // namespace
-
-int UpgradeCommand(const ArgList& argv) {
-    Args args(argv, {"--port", "--log", "--wait"}, {"--help"});
-    if (args.Flag("--help")) {
-        std::fputs(kUpgradeHelp, stdout);
-        return kExitPass;
-    }
-    args.ExpectPositional(1, "firmware or font FILE (see --help)");
-    const std::string file = args.Positional()[0];
-    const long waitSeconds = args.Number("--wait", 60, 0, 24 * 3600);
-    PortArg port(args.Value("--port", "1"));
-    if (args.Has("--log")) SetLogPath(args.Value("--log"));
+int Upgrade(const UpgradeOptions& options) {
+    const std::string& file = options.file;
+    const long waitSeconds = options.waitSeconds;
+    PortArg port(options.port);
+    if (!options.log.empty()) SetLogPath(options.log);
 
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
@@ -140,6 +128,26 @@ int UpgradeCommand(const ArgList& argv) {
     std::printf("%s\n", result.c_str());
     std::fflush(stdout);
     return IsPass(result) && !timedOut ? kExitPass : kExitFailed;
+}
+}  // namespace
+
+void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
+    auto options = std::make_shared<UpgradeOptions>();
+    CLI::App* cmd = app.add_subcommand("upgrade", "upgrade a device with FILE");
+    cmd->add_option("FILE", options->file, "firmware (.bin) or font (.fon) file")->required();
+    cmd->add_option("--port", options->port,
+                    "port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1")
+        ->type_name("P");
+    cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
+    cmd->add_option("--wait", options->waitSeconds,
+                    "how long a Quorin file waits for the terminal's announcement (default 60)")
+        ->type_name("SECONDS")
+        ->check(WholeNumber(0, 24 * 3600));
+    cmd->footer(
+        "Checks FILE as the window does and runs the \"Upgrade\" press on port P.\n"
+        "The last line on stdout is the result line. Exit status: 0 \"Upgrade PASS\" or \"Font Upgrade PASS\";\n"
+        "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened.");
+    cmd->callback([options, &run] { run = [options] { return Upgrade(*options); }; });
 }
 
 }  // namespace tolm::cli

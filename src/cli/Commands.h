@@ -1,18 +1,22 @@
 #pragma once
-// The sub-commands of tolm-upgrade-cli. Each takes its own arguments (after
-// the command word) and returns the process exit code.
-#include <string>
-#include <vector>
+// The sub-commands of tolm-upgrade-cli. Each Add... function defines its
+// command's options on the CLI11 parser; when the command line names it,
+// run is set to the work it does, which returns the process exit code.
+#include <functional>
+
+namespace CLI {
+class App;
+}
 
 namespace tolm::cli {
 
-using ArgList = std::vector<std::string>;
+using CommandRun = std::function<int()>;
 
-int UpgradeCommand(const ArgList& args);
-int IdentifyCommand(const ArgList& args);
-int SplitCommand(const ArgList& args);
-int PortsCommand(const ArgList& args);
-int QuorinCommand(const ArgList& args);
-int KvCommand(const ArgList& args);
+void AddUpgradeCommand(CLI::App& app, CommandRun& run);
+void AddIdentifyCommand(CLI::App& app, CommandRun& run);
+void AddSplitCommand(CLI::App& app, CommandRun& run);
+void AddPortsCommand(CLI::App& app, CommandRun& run);
+void AddQuorinCommand(CLI::App& app, CommandRun& run);
+void AddKvCommand(CLI::App& app, CommandRun& run);
 
 }  // namespace tolm::cli

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 #include "cli/Cliargs.h"
@@ -15,40 +16,77 @@
 using namespace tolm::cli;
 
 namespace {
-const char* kHelp =
-    "usage: tolm-upgrade-cli COMMAND [OPTIONS] [ARGS]\n"
-    "\n"
-    "commands:\n"
-    "  upgrade [--port P] [--log FILE] [--wait SECONDS] FILE   upgrade a device with FILE\n"
-    "  identify [--json] FILE                                   what FILE is and whether it is accepted\n"
-    "  ports [--json] | ports link COMn DEVICE | ports unlink COMn   the port map\n"
-    "  split FILE                                               cut a two-image scanner file\n"
-    "  quorin put|info|delete|df|dir ...                        files on a Quorin terminal\n"
-    "  kv send FILE [--chunk N --pause MS | --reply]            send a command file to a KV terminal\n"
-    "\n"
-    "Each command takes --help.\n";
+// The deepest command the command line reached: "tolm-upgrade-cli quorin put".
+const CLI::App* ReachedCommand(const CLI::App* app) {
+    while (!app->get_subcommands().empty()) app = app->get_subcommands().front();
+    return app;
 }
+
+std::string CommandPath(const CLI::App* app) {
+    std::string path;
+    for (; app; app = app->get_parent()) path = app->get_name() + (path.empty() ? "" : " ") + path;
+    return path;
+}
+
+// "tolm-upgrade-cli: what was wrong" and the help to read, of the command
+// whose line was wrong. A word where a command belongs is named as such.
+std::string UsageFailure(const CLI::App* top, const CLI::Error& e) {
+    const CLI::App* reached = ReachedCommand(top);
+    std::string what = e.what();
+    const auto extra = reached->remaining();
+    if (dynamic_cast<const CLI::RequiredError*>(&e) && !extra.empty() &&
+        !reached->get_subcommands([](const CLI::App*) { return true; }).empty()) {
+        std::string names;
+        for (const CLI::App* sub : reached->get_subcommands([](const CLI::App*) { return true; }))
+            names += (names.empty() ? "" : ", ") + sub->get_name();
+        what = "unknown command \"" + extra.front() + "\" (" + names + ")";
+    }
+    return "tolm-upgrade-cli: " + what + "\nTry '" + CommandPath(reached) + " --help'.\n";
+}
+}  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("Tolm Upgrade");
     tolm::MarkMainThread();
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
-        std::fputs(kHelp, argc < 2 ? stderr : stdout);
-        return argc < 2 ? kExitUsage : kExitPass;
+
+    CLI::App cli("Upgrades the firmware of scanners, docking stations and terminals over a serial line.",
+                 "tolm-upgrade-cli");
+    // A repeated option takes its last value, as scripts that append to a
+    // command line expect.
+    cli.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    cli.set_version_flag("--version", std::string("tolm-upgrade-cli ") + kVersion, "show the version and exit");
+    cli.set_help_flag("-h,--help", "show this help and exit");
+    cli.require_subcommand(1);
+    cli.failure_message(UsageFailure);
+    cli.footer("Each command takes --help.");
+
+    CommandRun run;
+    AddUpgradeCommand(cli, run);
+    AddIdentifyCommand(cli, run);
+    AddPortsCommand(cli, run);
+    AddSplitCommand(cli, run);
+    AddQuorinCommand(cli, run);
+    AddKvCommand(cli, run);
+
+    if (argc < 2) {
+        std::fputs(cli.help().c_str(), stderr);
+        return kExitUsage;
     }
-    const std::string command = argv[1];
-    ArgList args(argv + 2, argv + argc);
+    if (argc == 2 && !std::strcmp(argv[1], "help")) {
+        std::fputs(cli.help().c_str(), stdout);
+        return kExitPass;
+    }
     try {
-        if (command == "upgrade") return UpgradeCommand(args);
-        if (command == "identify") return IdentifyCommand(args);
-        if (command == "split") return SplitCommand(args);
-        if (command == "ports") return PortsCommand(args);
-        if (command == "quorin") return QuorinCommand(args);
-        if (command == "kv") return KvCommand(args);
-        throw UsageError("unknown command \"" + command + "\"");
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help and --version end here too, with their text on stdout.
+        return cli.exit(e, std::cout, std::cerr) == 0 ? kExitPass : kExitUsage;
+    }
+    try {
+        return run();
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s\nTry 'tolm-upgrade-cli --help'.\n", e.what());
+        std::fprintf(stderr, "tolm-upgrade-cli: %s\nTry '%s --help'.\n", e.what(), CommandPath(ReachedCommand(&cli)).c_str());
         return kExitUsage;
     } catch (const tolm::Exception& e) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s\n", e.Message.c_str());

@@ -75,3 +75,45 @@ TEST_F(E2eTest, PortsListsLinksAndUnlinks) {
     EXPECT_EQ(Cli({"ports", "unlink", "COM12"}).exitCode, 1);
     EXPECT_EQ(Cli({"ports", "link", "XYZ", line.SlavePath()}).exitCode, 2);
 }
+
+TEST_F(E2eTest, UsageErrorsExitWithTwoAndHelpWithZero) {
+    dir.Write("f.bin", "x");
+    const std::string f = dir.File("f.bin");
+    const std::vector<std::vector<std::string>> wrong{
+        {},
+        {"flash"},
+        {"upgrade"},
+        {"upgrade", "--port"},
+        {"upgrade", "--wait", "1x", f},
+        {"upgrade", "--json", f},
+        {"identify", f, f},
+        {"split"},
+        {"ports", "move"},
+        {"ports", "link", "COM3"},
+        {"ports", "unlink", "tty3"},
+        {"quorin"},
+        {"quorin", "zap"},
+        {"quorin", "put", "--drive", "C", f},
+        {"quorin", "df", "--selector", "2"},
+        {"quorin", "dir", "extra"},
+        {"kv", "send", f, "--chunk", "64"},
+        {"kv", "send", f, "--chunk", "64", "--pause", "20", "--reply"},
+        {"kv", "send", f, "--baud", "fast"},
+    };
+    for (const auto& args : wrong) {
+        auto r = Cli(args);
+        std::string line;
+        for (const auto& a : args) line += " " + a;
+        EXPECT_EQ(r.exitCode, 2) << "tolm-upgrade-cli" << line << "\n" << r.err;
+        EXPECT_NE(r.err.find("tolm-upgrade-cli"), std::string::npos) << line << ": says nothing on stderr";
+    }
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"help"}, {"upgrade", "--help"}, {"quorin", "put", "--help"}, {"kv", "send", "--help"}}) {
+        auto r = Cli(args);
+        EXPECT_EQ(r.exitCode, 0) << args.front();
+        EXPECT_NE(r.out.find("Usage: tolm-upgrade-cli"), std::string::npos) << r.out;
+    }
+    auto version = Cli({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.LastOutLine(), "tolm-upgrade-cli 3.4.8");
+}
