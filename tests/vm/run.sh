@@ -4,10 +4,10 @@
 # 8250 UARTs and FTDI USB adapters lead to tolm-devsim on this machine.
 # Checks each result line, exit status and emulated flash; prints the boot
 # time, each test's time and the line time against the data phase.
-# Usage: tests/vm/run.sh [BUILD_DIR]   (builds the two programs if needed)
+# Usage: tests/vm/run.sh [BUILD_DIR]   (builds the two programs if needed;
+# TOLM_VM_KEEP=1 keeps the work folder with the console, images and devsim output)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-repo=$PWD
 build=$(realpath -m "${1:-build}")
 stage_start=$SECONDS
 
