@@ -88,3 +88,15 @@ status=$?
 end=$(uptime_s)
 echo "@@ RESULT pulled exit=$status line=$(tail -n 1 /tmp/pull.out)"
 echo "@@ TIME pulled $(awk "BEGIN { print $end - $start }")"
+
+# Plugged in again after another adapter took its tty name: the host adds
+# the adapter OTHER (which becomes the pulled one's old ttyUSB2), then the
+# pulled one. It keeps its number, which must not reach OTHER.
+before=$(readlink "$TOLM_PORT_DIR/$PULL")
+echo "@@ REPLUG-NOW"
+waited=0
+while [ "$(ls /dev/ttyUSB* 2>/dev/null | wc -l)" -lt 4 ] && [ $waited -lt 300 ]; do
+    sleep 0.1; waited=$((waited + 1))
+done
+$cli ports >/tmp/replug.out 2>&1
+echo "@@ INFO replugged: PULL=$(port_of PULL) OTHER=$(port_of OTHER) $PULL was $before, now $(readlink "$TOLM_PORT_DIR/$PULL")"

@@ -125,6 +125,7 @@ timeout 480 qemu-system-x86_64 -M pc -accel tcg -cpu max -m 768 -smp 1 -nodefaul
   -chardev serial,id=tid,path="$work/tid.pty" -device usb-serial,bus=xhci.0,chardev=tid,serial=TID \
   -chardev serial,id=qrn,path="$work/qrn.pty" -device usb-serial,bus=xhci.0,chardev=qrn,serial=QRN \
   -chardev serial,id=pull,path="$work/pull.pty" -device usb-serial,bus=xhci.0,id=pulled,chardev=pull,serial=PULL \
+  -chardev null,id=spare \
   -chardev pipe,id=monitor,path="$work/monitor" -mon chardev=monitor,mode=readline \
   >"$work/qemu.out" 2>&1 &
 qemu=$!
@@ -142,6 +143,12 @@ while kill -0 "$qemu" 2>/dev/null; do
   if [ $pulled = 0 ] && grep -q "^@@ PULL-NOW" "$console"; then
     echo "device_del pulled" >"$work/monitor.in"
     pulled=1
+  fi
+  if [ $pulled = 1 ] && grep -q "^@@ REPLUG-NOW" "$console"; then
+    echo "device_add usb-serial,bus=xhci.0,id=other,chardev=spare,serial=OTHER,always-plugged=on" >"$work/monitor.in"
+    sleep 2  # OTHER takes the free ttyUSB2 before the pulled adapter comes back
+    echo "device_add usb-serial,bus=xhci.0,id=back,chardev=pull,serial=PULL" >"$work/monitor.in"
+    pulled=2
   fi
   sleep 0.1
 done
@@ -195,8 +202,11 @@ expect ftdi-tid 0 "Upgrade PASS"
 expect ftdi-quorin 0 "Upgrade PASS"
 head -c 65536 "$files/qr.bin" | decode | flash_is qrn "the Quorin file's body"
 
-[ $pulled = 1 ] || fail "pulled: the guest never started the transfer to pull"
+[ $pulled = 2 ] || fail "pulled: the guest never started the transfer to pull, or never asked to plug it in again"
 expect pulled 1 "Upgrade Error"
+pull_port=$(grep "^@@ INFO adapters:" "$console.txt" | sed 's/.*PULL=//')
+grep -q "^@@ INFO replugged: PULL=$pull_port OTHER=COM[0-9]* $pull_port was /dev/ttyUSB2, now /dev/ttyUSB3$" "$console.txt" ||
+  fail "replugged: the adapter did not keep $pull_port, or it reaches another ($(grep '^@@ INFO replugged' "$console.txt"))"
 
 # ---------------------------------------------------------------- figures
 boot=$(grep "^@@ INFO guest up after" "$console.txt" | grep -o '[0-9.]* s$' || true)
