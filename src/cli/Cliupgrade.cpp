@@ -16,6 +16,7 @@
 #include "cli/Filecheck.h"
 #include "cli/Portarg.h"
 #include "cli/Progressview.h"
+#include "cli/Stopsignals.h"
 
 namespace tolm::cli {
 
@@ -104,6 +105,8 @@ int Upgrade(const UpgradeOptions& options) {
     // valid trailer; the emptied file is what tells.
     SelectPort(form, port.Number());
 
+    // From here on a signal stops the upgrade after its current exchange.
+    TStopSignals stop([&form] { form.TolmSerialComm1.RequestStop(); });
     form.RunEvent([&] { form.UpgradeClick(); });
     if (sink->Saw("E001: Warn ComPort to be unable to open")) {
         progress.Finish();
@@ -116,15 +119,26 @@ int Upgrade(const UpgradeOptions& options) {
         // handler; it is over once the result line holds its outcome.
         std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
                      port.Number());
-        timedOut = !PumpUntil([&] { return !form.Error.Caption().empty(); },
+        timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stop.Stopped(); },
                               static_cast<int>(waitSeconds * 1000));
         if (timedOut) std::fprintf(stderr, "tolm-upgrade-cli: no announcement within %ld s\n", waitSeconds);
     } else if (form.Docking_Times.Enabled()) {
         // A two-image file: the docking station's image follows on the timer.
-        PumpUntil([&] { return !form.Docking_Times.Enabled(); }, -1);
+        PumpUntil([&] { return !form.Docking_Times.Enabled() || stop.Stopped(); }, -1);
     }
     progress.Finish();
-    const std::string result = form.Error.Caption();
+    std::string result = form.Error.Caption();
+    // A signal that came after the whole upgrade had passed changes nothing.
+    const bool complete = IsPass(result) && !form.Docking_Times.Enabled();
+    if (stop.Stopped() && !complete) {
+        // Nothing more is sent; the port is closed before the outcome is told.
+        form.Docking_Times.SetEnabled(false);
+        form.TolmSerialComm1.CloseComPort(port.Number());
+        if (result.empty() || IsPass(result)) result = "Upgrade stopped";
+        std::printf("%s\n", result.c_str());
+        std::fflush(stdout);
+        return stop.ExitStatus();
+    }
     std::printf("%s\n", result.c_str());
     std::fflush(stdout);
     return IsPass(result) && !timedOut ? kExitPass : kExitFailed;
@@ -146,7 +160,8 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
     cmd->footer(
         "Checks FILE as the window does and runs the \"Upgrade\" press on port P.\n"
         "The last line on stdout is the result line. Exit status: 0 \"Upgrade PASS\" or \"Font Upgrade PASS\";\n"
-        "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened.");
+        "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened;\n"
+        "130 or 143 when SIGINT or SIGTERM stopped the upgrade after its current exchange.");
     cmd->callback([options, &run] { run = [options] { return Upgrade(*options); }; });
 }
 

@@ -9,7 +9,10 @@
 
 #include <initializer_list>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "gui/Guithread.h"
 #include "gui/Panelwidget.h"
 #include "gui/Pictures.h"
 
@@ -19,6 +22,42 @@ namespace {
 
 QString ToQString(const std::string& text) { return QString::fromStdString(text); }
 
+// A control's properties as the logic left them, copied on the thread that
+// changed them, so that the widget's thread never reads the live model.
+struct TControlState {
+    std::string caption;
+    int left = 0, top = 0, width = 0, height = 0;
+    bool visible = true, enabled = true;
+    int min = 0, max = 100, position = 0;
+    std::string picture;
+    bool stretch = true;
+    std::vector<std::string> items;
+    int itemIndex = -1;
+};
+
+TControlState StateOf(const TControl& model) {
+    TControlState s;
+    s.caption = model.Caption();
+    s.left = model.Left();
+    s.top = model.Top();
+    s.width = model.Width();
+    s.height = model.Height();
+    s.visible = model.Visible();
+    s.enabled = model.Enabled();
+    if (auto* bar = dynamic_cast<const TProgressBar*>(&model)) {
+        s.min = bar->Min();
+        s.max = bar->Max();
+        s.position = bar->Position();
+    } else if (auto* image = dynamic_cast<const TImage*>(&model)) {
+        s.picture = image->Picture();
+        s.stretch = image->Stretch;
+    } else if (auto* list = dynamic_cast<const TComboBox*>(&model)) {
+        s.items = list->Items();
+        s.itemIndex = list->ItemIndex();
+    }
+    return s;
+}
+
 // Paints the widget now if it is on screen: the event loop may not run
 // before the logic's next step.
 void ShowNow(QWidget* widget) {
@@ -27,17 +66,17 @@ void ShowNow(QWidget* widget) {
 
 // Applies what every control has: place, visibility, enabled state, repaint.
 // Returns false for the changes left to the kind-specific part.
-bool ApplyCommon(const TControl& model, QWidget* widget, TChange change) {
+bool ApplyCommon(const TControlState& s, QWidget* widget, TChange change) {
     switch (change) {
     case TChange::Bounds:
-        widget->setGeometry(model.Left(), model.Top(), model.Width(), model.Height());
+        widget->setGeometry(s.left, s.top, s.width, s.height);
         ShowNow(widget->parentWidget() ? widget->parentWidget() : widget);
         return true;
     case TChange::Visible:
-        widget->setVisible(model.Visible());
+        widget->setVisible(s.visible);
         return true;
     case TChange::Enabled:
-        widget->setEnabled(model.Enabled());
+        widget->setEnabled(s.enabled);
         return true;
     case TChange::Repaint:
         widget->repaint();
@@ -47,16 +86,27 @@ bool ApplyCommon(const TControl& model, QWidget* widget, TChange change) {
     }
 }
 
-// Applies the model's current state for the given changes, then follows the
-// model. apply handles one change for a widget that still exists.
 template <typename Widget>
-void Follow(TControl& model, Widget* widget, std::initializer_list<TChange> initial,
-            std::function<void(Widget*, TChange)> apply) {
-    for (TChange change : initial) apply(widget, change);
+using Apply = std::function<void(Widget*, TChange, const TControlState&)>;
+
+// Applies the model's current state for the given changes, then follows the
+// model. apply handles one change for a widget that still exists, on the
+// widget's thread. Returns the state the widget last took, kept on that thread.
+template <typename Widget>
+std::shared_ptr<TControlState> Follow(TControl& model, Widget* widget, std::initializer_list<TChange> initial,
+                                      Apply<Widget> apply) {
+    auto shown = std::make_shared<TControlState>(StateOf(model));
+    for (TChange change : initial) apply(widget, change, *shown);
     QPointer<Widget> guard(widget);
-    model.AddObserver([guard, apply](TControl&, TChange change) {
-        if (guard) apply(guard.data(), change);
+    model.AddObserver([guard, apply, shown](TControl& changed, TChange change) {
+        auto show = [guard, apply, shown, change, state = StateOf(changed)] {
+            if (!guard) return;
+            *shown = state;
+            apply(guard.data(), change, state);
+        };
+        PostToGuiThread(std::move(show));
     });
+    return shown;
 }
 
 constexpr std::initializer_list<TChange> kControlState = {TChange::Bounds, TChange::Visible, TChange::Enabled,
@@ -66,17 +116,17 @@ constexpr std::initializer_list<TChange> kControlState = {TChange::Bounds, TChan
 
 void BindForm(TPanel& model, QWidget* window) {
     Follow<QWidget>(model, window, {TChange::Caption, TChange::Bounds, TChange::Enabled},
-                    [&model](QWidget* w, TChange change) {
+                    [](QWidget* w, TChange change, const TControlState& s) {
                         switch (change) {
                         case TChange::Caption:
-                            w->setWindowTitle(ToQString(model.Caption()));
+                            w->setWindowTitle(ToQString(s.caption));
                             break;
                         case TChange::Bounds:
                             // The window's size is its client area; it cannot be resized.
-                            w->setFixedSize(model.Width(), model.Height());
+                            w->setFixedSize(s.width, s.height);
                             break;
                         case TChange::Enabled:
-                            w->setEnabled(model.Enabled());
+                            w->setEnabled(s.enabled);
                             break;
                         case TChange::Repaint:
                             w->repaint();
@@ -91,20 +141,20 @@ void BindForm(TPanel& model, QWidget* window) {
 
 void BindLabel(TLabel& model, QLabel* label) {
     label->setTextFormat(Qt::PlainText);
-    Follow<QLabel>(model, label, kControlState, [&model](QLabel* w, TChange change) {
-        if (ApplyCommon(model, w, change)) return;
+    Follow<QLabel>(model, label, kControlState, [](QLabel* w, TChange change, const TControlState& s) {
+        if (ApplyCommon(s, w, change)) return;
         if (change == TChange::Caption) {
-            w->setText(ToQString(model.Caption()));
+            w->setText(ToQString(s.caption));
             ShowNow(w);
         }
     });
 }
 
 void BindPanel(TPanel& model, TPanelWidget* panel) {
-    Follow<TPanelWidget>(model, panel, kControlState, [&model](TPanelWidget* w, TChange change) {
-        if (ApplyCommon(model, w, change)) return;
+    Follow<TPanelWidget>(model, panel, kControlState, [](TPanelWidget* w, TChange change, const TControlState& s) {
+        if (ApplyCommon(s, w, change)) return;
         if (change == TChange::Caption) {
-            w->SetCaption(ToQString(model.Caption()));
+            w->SetCaption(ToQString(s.caption));
             ShowNow(w);
         }
     });
@@ -113,15 +163,15 @@ void BindPanel(TPanel& model, TPanelWidget* panel) {
 void BindProgressBar(TProgressBar& model, QProgressBar* bar) {
     Follow<QProgressBar>(model, bar, {TChange::Bounds, TChange::Visible, TChange::Enabled, TChange::Range,
                                       TChange::Position},
-                         [&model](QProgressBar* w, TChange change) {
-                             if (ApplyCommon(model, w, change)) return;
+                         [](QProgressBar* w, TChange change, const TControlState& s) {
+                             if (ApplyCommon(s, w, change)) return;
                              if (change == TChange::Range) {
-                                 w->setRange(model.Min(), model.Max());
-                                 w->setValue(model.Position());
+                                 w->setRange(s.min, s.max);
+                                 w->setValue(s.position);
                                  ShowNow(w);
                              } else if (change == TChange::Position) {
                                  // The bar paints itself at once when the step shows.
-                                 w->setValue(model.Position());
+                                 w->setValue(s.position);
                              }
                          });
 }
@@ -129,11 +179,11 @@ void BindProgressBar(TProgressBar& model, QProgressBar* bar) {
 void BindImage(TImage& model, QLabel* label) {
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Follow<QLabel>(model, label, {TChange::Bounds, TChange::Visible, TChange::Enabled, TChange::Picture},
-                   [&model](QLabel* w, TChange change) {
-                       if (ApplyCommon(model, w, change)) return;
+                   [](QLabel* w, TChange change, const TControlState& s) {
+                       if (ApplyCommon(s, w, change)) return;
                        if (change == TChange::Picture) {
-                           w->setScaledContents(model.Stretch);
-                           const QPixmap picture = Picture(model.Picture());
+                           w->setScaledContents(s.stretch);
+                           const QPixmap picture = Picture(s.picture);
                            if (picture.isNull())
                                w->clear();
                            else
@@ -144,19 +194,20 @@ void BindImage(TImage& model, QLabel* label) {
 }
 
 void BindButton(TButton& model, QAbstractButton* button, std::function<void()> onClick) {
-    Follow<QAbstractButton>(model, button, kControlState, [&model](QAbstractButton* w, TChange change) {
-        if (ApplyCommon(model, w, change)) return;
-        if (change == TChange::Caption) {
-            w->setText(ToQString(model.Caption()));
-            ShowNow(w);
-        }
-    });
+    Follow<QAbstractButton>(model, button, kControlState,
+                            [](QAbstractButton* w, TChange change, const TControlState& s) {
+                                if (ApplyCommon(s, w, change)) return;
+                                if (change == TChange::Caption) {
+                                    w->setText(ToQString(s.caption));
+                                    ShowNow(w);
+                                }
+                            });
     QObject::connect(button, &QAbstractButton::clicked, button, [onClick = std::move(onClick)] {
         if (onClick) onClick();
     });
 }
 
-void BindComboBox(TComboBox& model, QComboBox* box) {
+void BindComboBox(TComboBox& model, QComboBox* box, TModelInput input) {
     // Set while one side writes to the other, so that neither echoes back.
     auto syncing = std::make_shared<bool>(false);
     struct Guard {
@@ -170,48 +221,52 @@ void BindComboBox(TComboBox& model, QComboBox* box) {
     // No inline completion: what the operator types stays as typed.
     box->setCompleter(nullptr);
 
-    auto showSelection = [&model](QComboBox* w) {
-        const int index = model.ItemIndex();
-        w->setCurrentIndex(index);
-        w->setEditText(index >= 0 ? w->itemText(index) : ToQString(model.Caption()));
+    auto showSelection = [](QComboBox* w, const TControlState& s) {
+        w->setCurrentIndex(s.itemIndex);
+        w->setEditText(s.itemIndex >= 0 ? w->itemText(s.itemIndex) : ToQString(s.caption));
     };
 
-    Follow<QComboBox>(model, box, {TChange::Bounds, TChange::Visible, TChange::Enabled, TChange::Items},
-                      [&model, syncing, showSelection](QComboBox* w, TChange change) {
-                          if (ApplyCommon(model, w, change) || *syncing) return;
-                          Guard guard(*syncing);
-                          switch (change) {
-                          case TChange::Items: {
-                              w->clear();
-                              for (const std::string& item : model.Items()) w->addItem(ToQString(item));
-                              showSelection(w);
-                              break;
-                          }
-                          case TChange::ItemIndex:
-                              showSelection(w);
-                              break;
-                          case TChange::Caption:
-                              if (model.ItemIndex() < 0) w->setEditText(ToQString(model.Caption()));
-                              break;
-                          default:
-                              return;
-                          }
-                          ShowNow(w);
-                      });
+    auto shown = Follow<QComboBox>(
+        model, box, {TChange::Bounds, TChange::Visible, TChange::Enabled, TChange::Items},
+        [syncing, showSelection](QComboBox* w, TChange change, const TControlState& s) {
+            if (ApplyCommon(s, w, change) || *syncing) return;
+            Guard guard(*syncing);
+            switch (change) {
+            case TChange::Items: {
+                w->clear();
+                for (const std::string& item : s.items) w->addItem(ToQString(item));
+                showSelection(w, s);
+                break;
+            }
+            case TChange::ItemIndex:
+                showSelection(w, s);
+                break;
+            case TChange::Caption:
+                if (s.itemIndex < 0) w->setEditText(ToQString(s.caption));
+                break;
+            default:
+                return;
+            }
+            ShowNow(w);
+        });
 
-    auto choose = [&model, syncing](int index) {
+    // The operator's change goes to the form; one the input drops is taken
+    // back, so that the box shows what the form has.
+    auto send = [box, input, syncing, shown, showSelection](std::function<void()> change) {
         if (*syncing) return;
         Guard guard(*syncing);
-        model.SetItemIndex(index);
+        const bool taken = input ? input(std::move(change)) : (change(), true);
+        if (!taken) showSelection(box, *shown);
     };
+    auto choose = [&model, send](int index) { send([&model, index] { model.SetItemIndex(index); }); };
     // activated: the operator picked an item (also the one already current).
     QObject::connect(box, &QComboBox::activated, box, choose);
     QObject::connect(box, &QComboBox::currentIndexChanged, box, choose);
-    QObject::connect(box->lineEdit(), &QLineEdit::textEdited, box, [&model, syncing](const QString& text) {
-        if (*syncing) return;
-        Guard guard(*syncing);
-        model.SetCaption(text.toStdString());
-        model.SetItemIndex(-1);
+    QObject::connect(box->lineEdit(), &QLineEdit::textEdited, box, [&model, send](const QString& text) {
+        send([&model, value = text.toStdString()] {
+            model.SetCaption(value);
+            model.SetItemIndex(-1);
+        });
     });
 }
 

@@ -2,6 +2,9 @@
 // The file choice behind TOpenDialog: a Qt file dialog with the dialog's
 // filters, or a file named in the environment for scripted runs.
 //
+// Called on the form thread, the dialog is shown by the GUI thread while the
+// form thread waits for the choice.
+//
 // TOLM_UPGRADE_OPEN_FILE: when set, no dialog opens. A path makes the choice
 // return that file (made absolute); an empty value makes it a cancel. The
 // screenshot script and unattended demonstrations use it.

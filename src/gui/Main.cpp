@@ -1,4 +1,8 @@
 // tolm-upgrade: the desktop program. It takes no options.
+//
+// The form (TForm1) runs on its form thread; this thread, Qt's GUI thread,
+// draws the control models and hands presses over, so the window keeps
+// answering the desktop during a transfer.
 #include <QApplication>
 
 #include <exception>
@@ -6,10 +10,11 @@
 
 #include "app/Unit1.h"
 #include "gui/Appearance.h"
+#include "gui/Formthread.h"
+#include "gui/Guithread.h"
 #include "gui/Mainwindow.h"
 #include "gui/Messageboxsink.h"
 #include "toolkit/Exception.h"
-#include "toolkit/MainThread.h"
 #include "toolkit/Messages.h"
 
 int main(int argc, char** argv) {
@@ -18,18 +23,30 @@ int main(int argc, char** argv) {
     // the window system would then append it to the window's caption.
     QApplication::setApplicationName("Tolm Upgrade");
     QApplication::setFont(tolm::WindowFont());
-    tolm::MarkMainThread();
+    tolm::InitGuiThread();
 
     auto boxes = std::make_shared<tolm::TMessageBoxSink>();
     tolm::InstallMessageSink(boxes);
 
     int result = 1;
     try {
-        tolm::TForm1 form;
-        tolm::TMainWindow window(form);
-        boxes->SetParent(&window);
-        window.show();
-        result = QApplication::exec();
+        tolm::TFormThread formThread;
+        std::exception_ptr escaped;
+        {
+            tolm::TMainWindow window(formThread);
+            boxes->SetParent(&window);
+            formThread.Run();
+            window.show();
+            result = QApplication::exec();
+            // What the form still reports while it winds down is not shown in
+            // boxes over a window that is going away.
+            if (window.ClosedDuringUpgrade()) boxes->SetQuiet(true);
+            // The form goes first: its models' changes still reach the window's
+            // widgets until then.
+            formThread.Stop();
+            escaped = formThread.Error();
+        }
+        if (escaped) std::rethrow_exception(escaped);
     } catch (const tolm::Exception& e) {
         // Every handler runs under TForm1::RunEvent; this is what escaped
         // start-up or the loop itself: shown, and the program ends.

@@ -1,7 +1,10 @@
 #include "gui/Mainwindow.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
+#include <QMessageBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
@@ -15,6 +18,7 @@
 #include "gui/Appearance.h"
 #include "gui/Controlbinding.h"
 #include "gui/Filechooser.h"
+#include "gui/Guithread.h"
 #include "gui/Panelwidget.h"
 #include "gui/Pictures.h"
 
@@ -37,7 +41,17 @@ Widget* Named(Widget* widget, const TControl& model) {
 
 }  // namespace
 
-TMainWindow::TMainWindow(TForm1& form, QWidget* parent) : QWidget(parent, kDialogFrame), form_(form) {
+TMainWindow::TMainWindow(TForm1& form, QWidget* parent) : TMainWindow(form, false, parent) {}
+
+TMainWindow::TMainWindow(TFormThread& formThread) : TMainWindow(formThread.Form(), true, nullptr) {}
+
+TMainWindow::TMainWindow(TForm1& form, bool acrossThreads, QWidget* parent)
+    : QWidget(parent, kDialogFrame), form_(form), input_(acrossThreads) {
+    InitGuiThread();
+    ConfirmClose = [this] {
+        return QMessageBox::question(this, QCoreApplication::applicationName(), kCloseQuestion,
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    };
     setObjectName("Form1");
     setFont(WindowFont());
     BindForm(form_.Form, this);
@@ -93,7 +107,7 @@ void TMainWindow::BuildOperatorArea() {
     BindButton(form_.Upgrade, upgrade, Forward(&TForm1::UpgradeClick));
 
     auto* comList = Named(new QComboBox(panel1), form_.ComList);
-    BindComboBox(form_.ComList, comList);
+    BindComboBox(form_.ComList, comList, [this](std::function<void()> change) { return input_.Dispatch(change); });
 }
 
 void TMainWindow::BuildPicturePanel() {
@@ -126,16 +140,8 @@ void TMainWindow::BuildServiceControls() {
 
 std::function<void()> TMainWindow::Forward(void (TForm1::*handler)()) {
     return [this, handler] {
-        // A click that arrives while a handler runs (the logic lets pending
-        // events run during a transfer) would start a second sequence on the
-        // same port in the middle of the first: it is dropped.
-        if (handlerRunning_) return;
-        handlerRunning_ = true;
-        struct Reset {
-            bool& flag;
-            ~Reset() { flag = false; }
-        } reset{handlerRunning_};
-        TForm1::RunEvent([this, handler] { (form_.*handler)(); });
+        TForm1* form = &form_;
+        input_.Dispatch([form, handler] { (form->*handler)(); });
     };
 }
 
@@ -167,15 +173,34 @@ bool TMainWindow::event(QEvent* event) {
 }
 
 void TMainWindow::QueueFirstActivation() {
-    if (form_.ActivatedOnce || activationQueued_) return;
+    if (activated_ || activationQueued_) return;
     activationQueued_ = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
             activationQueued_ = false;
-            TForm1::RunEvent([this] { form_.FormActivate(); });
+            TForm1* form = &form_;
+            if (input_.Dispatch([form] { form->FormActivate(); })) activated_ = true;
         },
         Qt::QueuedConnection);
+}
+
+bool TMainWindow::UpgradeRunning() const { return input_.Busy() || form_.TolmSerialComm1.AnyPortOpen(); }
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+    if (!closedDuringUpgrade_ && UpgradeRunning()) {
+        // The transfer goes on while the question is open.
+        if (!ConfirmClose || !ConfirmClose()) {
+            event->ignore();
+            return;
+        }
+        // Checked again: the upgrade may have ended while the question was open.
+        if (UpgradeRunning()) {
+            closedDuringUpgrade_ = true;
+            form_.TolmSerialComm1.RequestStop();
+        }
+    }
+    QWidget::closeEvent(event);
 }
 
 }  // namespace tolm

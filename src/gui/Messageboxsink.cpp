@@ -1,5 +1,7 @@
 #include "gui/Messageboxsink.h"
 
+#include "gui/Guithread.h"
+
 namespace tolm {
 
 TMessageBoxSink::TMessageBoxSink(Runner runner) : runner_(std::move(runner)) {}
@@ -21,6 +23,14 @@ QMessageBox::Icon TMessageBoxSink::ToQtIcon(TMsgIcon icon) {
 }
 
 void TMessageBoxSink::Show(const std::string& text, const std::string& caption, TMsgIcon icon) {
+    if (quiet_) {
+        StderrMessageSink().Show(text, caption, icon);
+        return;
+    }
+    if (!IsGuiThread()) {
+        RunOnGuiThread([&] { Show(text, caption, icon); });
+        return;
+    }
     QMessageBox box(ToQtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::Ok, parent_.data());
     // Operator texts and file names are shown as written, never as markup.

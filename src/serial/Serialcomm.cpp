@@ -48,7 +48,10 @@ TSerialComm::TSerialComm(std::string name, TSerialDeviceFactory factory, IClock*
       factory_(factory ? std::move(factory) : TSerialDeviceFactory([](int) { return MakePosixSerialDevice(); })),
       clock_(clock ? clock : &SystemClock()) {}
 
-TSerialComm::~TSerialComm() { ClosePort(); }
+TSerialComm::~TSerialComm() {
+    *alive_ = false;
+    ClosePort();
+}
 
 int TSerialComm::OpenPort(int port) {
     port_ = port;
@@ -224,13 +227,23 @@ bool TSerialComm::OutputByte(const TByteBuffer& data, int n) {
 
 void TSerialComm::ProcTimer() {
     if (!IsOpen()) return;
+    // What runs inside a step (a handler, a delivery, a timer under
+    // ProcessMessages) may close this port and destroy this driver; the
+    // token tells whether it still lives before the next step.
+    const std::shared_ptr<bool> alive = alive_;
+    auto goOn = [&] { return *alive && IsOpen(); };
     try {
         TCommStatus status = QueryStatus();
         if (status.BytesWaiting > 0) ReceiveData();
+        if (!*alive) return;
         ProcessMessages();
+        if (!goOn()) return;
         if (modemState_ != 0) ModemStateChange(modemState_);
+        if (!*alive) return;
         ProcessMessages();
+        if (!goOn()) return;
         if (uint32_t errors = errorWord_.load(); errors != 0) ReceiveError(errors);
+        if (!*alive) return;
         ProcessMessages();
     } catch (const Exception&) {
         // A handler's failure must not stop the poll.

@@ -152,6 +152,9 @@ private:
     std::optional<TLineSettings> line_;  // the settings in force on the open port
     IClock::time_point lastWriteLeft_{};
     TReceivePacket packet_;
+    // False once the driver is destroyed: the poll's nested event processing
+    // may close the port and destroy the driver while the poll is on the stack.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace tolm

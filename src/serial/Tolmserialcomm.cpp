@@ -169,6 +169,9 @@ public:
     TWakeup& DeliveryWakeup() { return deliveryWakeup_; }
 
     void Shutdown();
+    void RunDriverPoll(int port);
+    // Set once; from then on no exchange or send starts (read from any thread).
+    std::atomic<bool> stopRequested_{false};
     bool PortListEmpty() const;
     int PacketCount() const;
     bool HasDriver(int port) const;
@@ -432,7 +435,17 @@ void TTolmSerialCommImpl::Shutdown() {
 
 // ------------------------------------------------------------------ sending
 
+void TTolmSerialCommImpl::RunDriverPoll(int port) {
+    TSerialComm* driver;
+    {
+        std::lock_guard lock(lock_);
+        driver = FindDriver(port);
+    }
+    if (driver) driver->ProcTimer();
+}
+
 int TTolmSerialCommImpl::Send(int port, const uint8_t* data, int count) {
+    if (stopRequested_) return -3;
     TSerialComm* driver;
     switch (Lookup(port, driver)) {
         case Found::NoDriver: return -1;
@@ -482,6 +495,7 @@ void TTolmSerialCommImpl::SetWaiting(int port, bool waiting, int expectedLength)
 TReceivePacket TTolmSerialCommImpl::RunExchange(int port, const Exchange& how, const uint8_t* data, int count,
                                                 int timeoutMs) {
     TReceivePacket reply;
+    if (stopRequested_) return reply;
     // Set before anything else, so that no polling pass starts reading a port
     // whose reply a caller is about to wait for.
     SetWaiting(port, true, how.expectedLength);
@@ -659,6 +673,7 @@ void TTolmSerialCommImpl::ProcTimer_Read() {
 
 void TTolmSerialCommImpl::Deliver(TReceivePacket& record) {
     if (!owner_.OnReceiveData) return;
+    TEventScope event;
     try {
         owner_.OnReceiveData(&record);
     } catch (const std::exception& e) {
@@ -768,6 +783,14 @@ bool TTolmSerialComm::HasDriver(int port) const { return impl_->HasDriver(port);
 bool TTolmSerialComm::PollingThreadsRunning() const { return impl_->ThreadsRunning(); }
 
 uint32_t TTolmSerialComm::ErrorWord() const { return impl_->ErrorWord(); }
+
+void TTolmSerialComm::RequestStop() { impl_->stopRequested_ = true; }
+
+bool TTolmSerialComm::StopRequested() const { return impl_->stopRequested_.load(); }
+
+bool TTolmSerialComm::AnyPortOpen() const { return !impl_->PortListEmpty(); }
+
+void TTolmSerialComm::RunDriverPoll(int port) { impl_->RunDriverPoll(port); }
 
 void TTolmSerialComm::SetDeviceFactory(TSerialDeviceFactory factory) { impl_->factory_ = std::move(factory); }
 

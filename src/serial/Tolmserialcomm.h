@@ -84,6 +84,18 @@ public:
     bool PollingThreadsRunning() const;
     // Error mask of the last status query made by a polling pass.
     uint32_t ErrorWord() const;
+
+    // Asks a running upgrade to stop (a window closed, SIGINT): the exchange
+    // in progress finishes, and from then on every send and exchange fails at
+    // once, so the sequence ends with its failure result. Safe from any
+    // thread (one atomic store); never undone.
+    void RequestStop();
+    bool StopRequested() const;
+    // True while some port is open in this component (any thread).
+    bool AnyPortOpen() const;
+    // One pass of the port's driver poll, now, as its receive thread runs it
+    // every 100 ms; lets tests place a pass exactly.
+    void RunDriverPoll(int port);
     // The device each port opened from now on gets (default: the POSIX device
     // through the port map). For tests and emulated lines.
     void SetDeviceFactory(TSerialDeviceFactory factory);

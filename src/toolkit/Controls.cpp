@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include "toolkit/MainThread.h"
+
 namespace tolm {
 
 void TControl::Notify(TChange change) {
@@ -93,7 +95,9 @@ bool TOpenDialog::Execute() {
 
 TTimer::TTimer() : timer_(std::make_unique<QTimer>()) {
     QObject::connect(timer_.get(), &QTimer::timeout, [this] {
-        if (enabled_ && OnTimer) OnTimer();
+        if (!enabled_ || !OnTimer) return;
+        TEventScope event;
+        OnTimer();
     });
 }
 

@@ -2,64 +2,61 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QSocketNotifier>
 #include <QThread>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+#include "toolkit/Callqueue.h"
 
 namespace tolm {
 
 namespace {
 std::atomic<bool> g_marked{false};
-std::thread::id g_mainId;
+std::atomic<std::thread::id> g_mainId;
+std::atomic<int> g_eventsRunning{0};
 
-// Calls handed to the main thread wait here, under a standard mutex, so that
-// the hand-off's ordering is visible to race checkers. The main thread is
-// woken through an eventfd watched by its event loop: a post shares no memory
-// with the main thread but the queue.
+// The marked thread's call queue. Held under the mutex while posting, so that
+// a thread that releases its mark never frees a queue another thread posts to.
 std::mutex g_queueMutex;
-std::deque<std::function<void()>> g_queue;
-std::atomic<int> g_wakeFd{-1};
-
-void RunQueuedCalls() {
-    std::deque<std::function<void()>> calls;
-    {
-        std::lock_guard lock(g_queueMutex);
-        calls.swap(g_queue);
-    }
-    for (auto& call : calls) call();
-}
-
-void InstallWakeup() {
-    auto* app = QCoreApplication::instance();
-    if (!app || g_wakeFd >= 0) return;
-    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd < 0) return;
-    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd] {
-        uint64_t count = 0;
-        (void)!read(fd, &count, sizeof count);
-        RunQueuedCalls();
-    });
-    g_wakeFd = fd;
-}
+std::unique_ptr<TCallQueue> g_queue;
+// A queue replaced from another thread cannot be destroyed there (its
+// notifier belongs to its own thread); it is kept and no longer posted to.
+std::vector<std::unique_ptr<TCallQueue>> g_retired;
 }  // namespace
 
 void MarkMainThread() {
+    auto queue = QCoreApplication::instance() ? std::make_unique<TCallQueue>() : nullptr;
+    std::lock_guard lock(g_queueMutex);
+    if (g_queue) {
+        if (g_queue->Thread() == std::this_thread::get_id())
+            g_queue.reset();
+        else
+            g_retired.push_back(std::move(g_queue));
+    }
+    g_queue = std::move(queue);
     g_mainId = std::this_thread::get_id();
     g_marked = true;
-    InstallWakeup();
+}
+
+void ReleaseMainThread() {
+    std::unique_ptr<TCallQueue> queue;
+    {
+        std::lock_guard lock(g_queueMutex);
+        if (!g_marked || g_mainId.load() != std::this_thread::get_id()) return;
+        queue = std::move(g_queue);
+        g_marked = false;
+    }
+    queue.reset();
 }
 
 bool IsMainThread() {
+    if (g_marked) return std::this_thread::get_id() == g_mainId.load();
     if (auto* app = QCoreApplication::instance()) return QThread::currentThread() == app->thread();
-    return g_marked && std::this_thread::get_id() == g_mainId;
+    return false;
 }
 
 void PostToMainThread(std::function<void()> fn) {
@@ -71,19 +68,21 @@ void PostToMainThread(std::function<void()> fn) {
     }
     {
         std::lock_guard lock(g_queueMutex);
-        g_queue.push_back(std::move(fn));
+        if (g_queue) {
+            g_queue->Post(std::move(fn));
+            return;
+        }
     }
-    if (const int fd = g_wakeFd; fd >= 0) {
-        const uint64_t one = 1;
-        (void)!write(fd, &one, sizeof one);
-    } else {
-        // Main thread not marked: wake it through Qt's own queue.
-        QMetaObject::invokeMethod(app, &RunQueuedCalls, Qt::QueuedConnection);
-    }
+    // No thread marked: the application's own thread runs it.
+    QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
 }
 
 void ProcessMessages() {
     if (QCoreApplication::instance() && IsMainThread()) QCoreApplication::processEvents();
 }
+
+TEventScope::TEventScope() { ++g_eventsRunning; }
+TEventScope::~TEventScope() { --g_eventsRunning; }
+bool EventHandlerRunning() { return g_eventsRunning.load() > 0; }
 
 }  // namespace tolm

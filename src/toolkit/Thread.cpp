@@ -12,6 +12,7 @@ namespace tolm {
 struct TThread::SyncState {
     std::mutex mutex;
     std::condition_variable done;
+    bool started = false;
     bool finished = false;
     bool cancelled = false;
     std::function<void()> fn;
@@ -84,13 +85,19 @@ bool TThread::Synchronize(std::function<void()> fn) {
         {
             std::lock_guard lock(sync->mutex);
             if (sync->cancelled) return;
+            sync->started = true;
         }
-        // The waiting thread cannot be cancelled half-way through fn: Terminate
-        // only marks the call cancelled, and a cancelled call is never started.
+        // A stop request cannot interrupt fn once it has started; it only ends
+        // the thread's wait (see Synchronize in Thread.h).
+        struct Finish {
+            SyncState& s;
+            ~Finish() {
+                std::lock_guard lock(s.mutex);
+                s.finished = true;
+                s.done.notify_all();
+            }
+        } finish{*sync};
         sync->fn();
-        std::lock_guard lock(sync->mutex);
-        sync->finished = true;
-        sync->done.notify_all();
     });
     bool ran;
     {

@@ -1,7 +1,8 @@
 #pragma once
 // Thread class with a stop request, priorities and a synchronised call on the
-// main thread. A stop request also ends a pending synchronised call, so a main
-// thread that stops and joins a thread never deadlocks with it.
+// main thread. A stop request also ends the wait of a synchronised call, so a
+// main thread that stops and joins a thread never deadlocks with it, even from
+// inside that call.
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -21,7 +22,9 @@ public:
     TThread& operator=(const TThread&) = delete;
 
     void Start();
-    // Asks the loop to end; wakes SleepFor and a pending Synchronize.
+    // Asks the loop to end and wakes SleepFor and a waiting Synchronize. It
+    // never waits: a synchronised call that has not started is cancelled, one
+    // already running on the main thread runs to its end.
     void Terminate();
     bool Terminated() const { return terminated_.load(); }
     // Joins the thread (never call from the thread itself).
@@ -35,8 +38,11 @@ public:
 
 protected:
     virtual void Execute() = 0;
-    // Runs fn on the main thread while this thread waits. Returns false when a
-    // stop request ended the wait before fn ran (fn then never runs).
+    // Runs fn on the main thread while this thread waits; true when fn ran to
+    // its end. A stop request ends the wait at once: fn then never starts, or,
+    // when it had started, goes on running on the main thread after this
+    // returns false. fn must therefore not rely on anything the stop frees;
+    // code that can be closed from inside fn guards itself.
     bool Synchronize(std::function<void()> fn);
     // Sleeps up to ms, returning early on a stop request.
     void SleepFor(int ms);

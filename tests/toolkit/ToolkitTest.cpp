@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "TestSupport.h"
 #include "toolkit/ByteBuffer.h"
@@ -97,6 +98,48 @@ TEST(Thread, StopWhileWaitingForMainThreadDoesNotDeadlock) {
     // The cancelled call must not run later either.
     test::Pump(50);
     EXPECT_EQ(t.runs, 0);
+}
+
+// The serial driver's case: the synchronised call itself stops and joins its
+// thread. The wait ends at once, the call runs to its end, and Synchronize
+// tells the thread that the call did not finish while it waited.
+TEST(Thread, StopFromInsideTheSynchronisedCallEndsTheWaitNotTheCall) {
+    class SelfStopping : public TThread {
+    public:
+        std::atomic<bool> callFinished{false};
+        std::atomic<int> result{-1};
+
+    protected:
+        void Execute() override {
+            result = Synchronize([this] {
+                Terminate();
+                WaitFor();  // the thread has left Synchronize: no deadlock
+                callFinished = true;
+            }) ? 1 : 0;
+        }
+    } t;
+    t.Start();
+    ASSERT_TRUE(test::PumpUntil([&] { return t.callFinished.load(); }, 5000));
+    EXPECT_EQ(t.result, 0);
+    EXPECT_FALSE(t.Running());
+}
+
+// A call that throws is shown and does not take the calls queued after it
+// with it.
+TEST(MainThread, ACallThatThrowsLeavesTheRestOfItsBatchToRun) {
+    test::ScopedRecordingSink sink;
+    std::vector<int> ran;
+    std::thread poster([&] {
+        PostToMainThread([&] { ran.push_back(1); });
+        PostToMainThread([] { throw EConvertError("'x' is not a valid integer value"); });
+        PostToMainThread([&] { ran.push_back(3); });
+    });
+    poster.join();
+    ASSERT_TRUE(test::PumpUntil([&] { return ran.size() == 2; }, 2000));
+    EXPECT_EQ(ran, (std::vector<int>{1, 3}));
+    test::Pump(20);
+    ASSERT_EQ(sink->Texts().size(), 1u);
+    EXPECT_EQ(sink->Texts()[0], "'x' is not a valid integer value");
 }
 
 TEST(Messages, MessageFromWorkerThreadReachesSinkOnMainThread) {

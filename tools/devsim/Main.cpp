@@ -2,7 +2,10 @@
 // pseudo-terminal, and generation of firmware files for them.
 //
 //   tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--baud-emulation] [--set KEY=VALUE]...
-//                   [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE]
+//                   [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE] [--transfer-log FILE]
+//
+// --transfer-log appends a line for every image the device has received in
+// full, so that a test can count the upgrades a session made.
 //
 // --baud-emulation paces the line at the device's speed (--set baud=N, 115200
 // by default; a KV terminal sets its own), so that a pty takes the time a
@@ -25,6 +28,7 @@ int Usage(const char* why) {
     std::fprintf(stderr,
                  "usage: tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--baud-emulation]\n"
                  "                       [--set KEY=VALUE]... [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE]\n"
+                 "                       [--transfer-log FILE]\n"
                  "       tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...\n"
                  "       tolm-devsim list\n");
     return 2;
@@ -74,6 +78,8 @@ int main(int argc, char** argv) {
             settings.faults.push_back(*fault);
         } else if (arg == "--fault-log") {
             settings.faultLog = value("--fault-log");
+        } else if (arg == "--transfer-log") {
+            settings.transferLog = value("--transfer-log");
         } else if (arg == "--out") {
             options.Set("out", value("--out"));
         } else if (arg == "--set") {

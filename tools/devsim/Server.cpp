@@ -274,7 +274,10 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
             TByteBuffer request = pending.Mid(0, len);
             pending = pending.Mid(len, pending.Length() - len);
             device.OnRequest(request, faulty);
-            if (device.TakeImageComplete()) SaveImage(device, settings.imageOut);
+            if (device.TakeImageComplete()) {
+                SaveImage(device, settings.imageOut);
+                AppendLine(settings.transferLog, "image complete");
+            }
             if (faulty.VanishPending()) break;
         }
     }

@@ -21,6 +21,7 @@ struct ServerSettings {
     bool baudEmulation = false;
     std::vector<Fault> faults;  // --fault: what goes wrong with the replies
     std::string faultLog;       // --fault-log: a line per fault that fires
+    std::string transferLog;    // --transfer-log: a line per image received in full (counts upgrades)
 };
 
 // Prints "PTY <path>" on stdout (flushed) once the line is ready; returns the exit code.

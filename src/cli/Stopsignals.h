@@ -1,0 +1,34 @@
+#pragma once
+// SIGINT and SIGTERM while a command drives devices: instead of ending the
+// process in the middle of a transfer, the first signal calls the stop action
+// (for an upgrade, the serial component's RequestStop: the current exchange
+// finishes, no further one starts), so that the command can close its ports,
+// print the outcome and exit with 128 + the signal's number. A second signal
+// ends the process at once, as usual.
+#include <functional>
+#include <thread>
+
+namespace tolm::cli {
+
+class TStopSignals {
+public:
+    // Installs the handlers; onStop runs on a thread of this object's own.
+    explicit TStopSignals(std::function<void()> onStop);
+    // Restores the handlers that were in place before.
+    ~TStopSignals();
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
+
+    // The first signal received: 0, SIGINT or SIGTERM.
+    int Signal() const;
+    bool Stopped() const { return Signal() != 0; }
+    // 130 after SIGINT, 143 after SIGTERM.
+    int ExitStatus() const { return 128 + Signal(); }
+
+private:
+    void Watch();
+    std::function<void()> onStop_;
+    std::thread watcher_;
+};
+
+}  // namespace tolm::cli

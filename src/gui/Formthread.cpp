@@ -1,0 +1,144 @@
+#include "gui/Formthread.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+
+#include <chrono>
+#include <thread>
+
+#include "app/Unit1.h"
+#include "gui/Guithread.h"
+#include "toolkit/MainThread.h"
+
+namespace tolm {
+
+// ------------------------------------------------------------------ input
+
+TFormInput::TFormInput(bool acrossThreads)
+    : acrossThreads_(acrossThreads), pending_(std::make_shared<std::atomic<bool>>(false)) {}
+
+bool TFormInput::Busy() const { return pending_->load() || EventHandlerRunning(); }
+
+bool TFormInput::Dispatch(std::function<void()> handler) {
+    // A press that arrives while a handler runs (or while one is on its way
+    // to the form thread) would start a second sequence on the same port in
+    // the middle of the first, now or later: it is dropped.
+    if (Busy()) return false;
+    pending_->store(true);
+    auto run = [pending = pending_, handler = std::move(handler)] {
+        {
+            TEventScope event;
+            TForm1::RunEvent(handler);
+        }
+        pending->store(false);
+    };
+    if (acrossThreads_)
+        PostToMainThread(std::move(run));
+    else
+        run();
+    return true;
+}
+
+// ----------------------------------------------------------------- thread
+
+namespace {
+// The form thread's event loop, seen only from that thread.
+thread_local QEventLoop* t_loop = nullptr;
+
+// Posted by Stop(). When it runs nested (inside a handler's ProcessMessages),
+// the loop ends once the handler has returned.
+void QuitLoop() {
+    if (t_loop) t_loop->quit();
+}
+}  // namespace
+
+TFormThread::TFormThread() {
+    InitGuiThread();
+    thread_.reset(QThread::create([this] { Body(); }));
+    thread_->start();
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return created_; });
+    if (!form_) {
+        lock.unlock();
+        thread_->wait();
+        thread_.reset();
+        std::rethrow_exception(error_);
+    }
+    comm_ = &form_->TolmSerialComm1;
+}
+
+TFormThread::~TFormThread() { Stop(); }
+
+void TFormThread::Body() {
+    MarkMainThread();
+    std::unique_ptr<TForm1> form;
+    std::exception_ptr error;
+    try {
+        form = std::make_unique<TForm1>();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    bool run;
+    {
+        std::unique_lock lock(mutex_);
+        form_ = std::move(form);
+        error_ = error;
+        created_ = true;
+        changed_.notify_all();
+        if (!form_) {
+            finished_ = true;
+            ReleaseMainThread();
+            return;
+        }
+        changed_.wait(lock, [this] { return running_ || quit_; });
+        run = !quit_;
+    }
+    if (run) {
+        QEventLoop loop;
+        t_loop = &loop;
+        try {
+            loop.exec();  // until Stop() posts QuitLoop
+        } catch (...) {
+            // What escapes a handler is shown by RunEvent; this escaped the
+            // loop itself: the program ends, as it would on a single thread.
+            std::lock_guard lock(mutex_);
+            error_ = std::current_exception();
+            PostToGuiThread([] { QCoreApplication::exit(1); });
+        }
+        t_loop = nullptr;
+    }
+    form_.reset();
+    ReleaseMainThread();
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+}
+
+void TFormThread::Run() {
+    std::lock_guard lock(mutex_);
+    running_ = true;
+    changed_.notify_all();
+}
+
+void TFormThread::Stop() {
+    if (!thread_) return;
+    if (comm_) comm_->RequestStop();
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+        changed_.notify_all();
+    }
+    PostToMainThread(QuitLoop);
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (finished_) break;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    thread_->wait();
+    thread_.reset();
+}
+
+}  // namespace tolm
