@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "toolkit/Files.h"
+
 namespace tolm {
 
 namespace {
@@ -20,15 +22,27 @@ void MakeDirs(const std::string& dir) {
     }
 }
 
+// The per-user state folder; empty when the user has no home folder (never a
+// shared fallback such as /tmp, where anyone could prepare the path).
 std::string StateDir() {
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state && *state == '/') return std::string(state) + "/tolm-upgrade";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.local/state/tolm-upgrade";
+    const std::string home = HomeDirectory();
+    return home.empty() ? std::string() : home + "/.local/state/tolm-upgrade";
+}
+
+// The default folder is used only when it is a real folder of this user:
+// one made by someone else could hold a link or a file they control.
+bool OwnFolder(const std::string& dir) {
+    struct stat st {};
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
 }  // namespace
 
-std::string DefaultLogPath() { return StateDir() + "/DUMMY.TXT"; }
+std::string DefaultLogPath() {
+    const std::string dir = StateDir();
+    return dir.empty() ? std::string() : dir + "/DUMMY.TXT";
+}
 
 std::string LogPath() {
     std::lock_guard lock(g_logMutex);
@@ -42,9 +56,20 @@ void SetLogPath(const std::string& path) {
 
 int WriteLogLine(const std::string& text, int count) {
     std::string path = LogPath();
-    if (path == DefaultLogPath()) MakeDirs(StateDir());
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (path.empty()) return -1;
+    if (path == DefaultLogPath()) {
+        MakeDirs(StateDir());
+        if (!OwnFolder(StateDir())) return -1;
+    }
+    // Never through a link at the log's own name, and never onto a FIFO or a
+    // device (O_NONBLOCK: opening a FIFO that nobody reads fails instead of waiting).
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
     if (count < 0) count = 0;
     if (count > static_cast<int>(text.size())) count = static_cast<int>(text.size());
     // One write per line, so lines from concurrent writers never interleave.

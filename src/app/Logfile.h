@@ -1,8 +1,11 @@
 #pragma once
 // The diagnostic log: hex-dump lines of frames, each appended with CR LF.
 // It lives in the per-user state directory ($XDG_STATE_HOME/tolm-upgrade/DUMMY.TXT,
-// default ~/.local/state/tolm-upgrade/DUMMY.TXT), created user-only; the path
-// can be redirected (command-line option, tests).
+// default ~/.local/state/tolm-upgrade/DUMMY.TXT, the home taken from the
+// password database when HOME is unset), created user-only; the path can be
+// redirected (command-line option, tests). Nothing is written through a
+// symbolic link at the log's name, into anything but a regular file, or into
+// a default folder that belongs to another user.
 #include <string>
 
 namespace tolm {
@@ -12,7 +15,8 @@ namespace tolm {
 int WriteLogLine(const std::string& text, int count);
 inline int WriteLogLine(const std::string& text) { return WriteLogLine(text, static_cast<int>(text.size())); }
 
-// The log's path; DefaultLogPath() until SetLogPath() is called.
+// The log's path; DefaultLogPath() until SetLogPath() is called (empty when
+// the user has no home folder: nothing is logged then).
 std::string LogPath();
 std::string DefaultLogPath();
 // An empty path returns to the default.

@@ -19,6 +19,7 @@
 #include "protocol/Scan_tid_packet.h"
 #include "toolkit/Event.h"
 #include "toolkit/Exception.h"
+#include "toolkit/Files.h"
 #include "toolkit/Messages.h"
 
 namespace tolm {
@@ -170,10 +171,13 @@ void TForm1::HidePicturePanel() {
 // ------------------------------------------------------- file identification
 
 int32_t TForm1::IdentifyFirmwareFamily(const std::string& path) {
+    if (path.empty()) return 0;
+    int fd = OpenRegularFile(path);
     struct stat st {};
-    if (path.empty() || stat(path.c_str(), &st) != 0) return 0;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0) close(fd);
+        return 0;
+    }
     // A file shorter than one trailer block has no trailer: the read then
     // takes the file's first bytes.
     off_t at = st.st_size >= 1024 ? st.st_size - 1024 : 0;
@@ -191,11 +195,17 @@ int32_t TForm1::IdentifyFirmwareFamily(const std::string& path) {
 }
 
 int32_t TForm1::GetFirmwareFileSize(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO or device named like a firmware file is refused, never waited on.
+    errno = 0;
+    int fd = OpenRegularFile(path);
     struct stat st {};
-    bool ok = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = fd >= 0 && fstat(fd, &st) == 0;
     if (fd >= 0) close(fd);
-    if (!ok) throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(errno ? errno : EISDIR));
+    if (!ok) {
+        const int why = errno ? errno : EINVAL;
+        throw EFOpenError("Cannot open file \"" + path + "\". " +
+                          (why == EINVAL ? std::string("Not a regular file") : std::strerror(why)));
+    }
     return static_cast<int32_t>(st.st_size);
 }
 

@@ -15,6 +15,7 @@
 #include "cli/Filecheck.h"
 #include "protocol/Quorin_packet.h"
 #include "protocol/Scan_tid_packet.h"
+#include "toolkit/Files.h"
 #include "toolkit/Messages.h"
 
 namespace tolm::cli {
@@ -33,9 +34,10 @@ bool CanReadFile(const std::string& path, std::string& whyNot) {
         whyNot = path + ": is not a regular file";
         return false;
     }
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened as it is checked: a file swapped for a FIFO meanwhile is still refused, never waited on.
+    int fd = OpenRegularFile(path);
     if (fd < 0) {
-        whyNot = path + ": " + std::strerror(errno);
+        whyNot = path + ": " + (errno == EINVAL ? std::string("is not a regular file") : std::strerror(errno));
         return false;
     }
     close(fd);
@@ -75,7 +77,7 @@ public:
 // The decoded trailer text: the 50 bytes at the start of the last 1024-byte
 // block (or of the file, when it is shorter), each stored +10.
 std::string DecodedTrailer(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenRegularFile(path);
     if (fd < 0) return {};
     struct stat st {};
     fstat(fd, &st);

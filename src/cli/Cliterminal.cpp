@@ -13,6 +13,7 @@
 #include "cli/Commands.h"
 #include "cli/Filecheck.h"
 #include "cli/Portarg.h"
+#include "protocol/Frame.h"
 #include "protocol/Kv_packet.h"
 #include "protocol/Quorin_packet.h"
 #include "serial/Tolmserialcomm.h"
@@ -62,12 +63,29 @@ int DriveNumber(const std::string& drive) {
     return -1;
 }
 
+// An announcement of a Quorin terminal: its type byte, the announcement
+// command and the whole name field (as the window acknowledges only these).
+bool IsQuorinAnnouncement(const TByteBuffer& bytes) {
+    return bytes.Length() >= 20 && bytes[frame::kDeviceTypeOffset] == TQuorin_Packet::kDeviceType &&
+           bytes[frame::kCommandOffset] == frame::kAnnounce;
+}
+
 // Waits for the terminal's announcement and acknowledges it, so that the
 // requests that follow carry its ID.
 bool AwaitAnnouncement(TTolmSerialComm& comm, TQuorin_Packet& quorin, long seconds) {
     bool announced = false;
+    bool warned = false;
     comm.OnReceiveData = [&](TReceivePacket* p) {
-        if (announced || !p || p->Bytes.Length() <= 11 || p->Bytes[11] != 0x64) return;
+        if (announced || !p) return;
+        if (!IsQuorinAnnouncement(p->Bytes)) {
+            const TByteBuffer& b = p->Bytes;
+            if (!warned && b.Length() > frame::kCommandOffset && b[frame::kCommandOffset] == frame::kAnnounce) {
+                std::fprintf(stderr, "tolm-upgrade-cli: ignoring the announcement of a device of type %d\n",
+                             b[frame::kDeviceTypeOffset]);
+                warned = true;
+            }
+            return;
+        }
         quorin.SetTerminalID(p->Bytes);
         quorin.SendACK(&comm);
         comm.ClearBuffer(quorin.PortNumber);

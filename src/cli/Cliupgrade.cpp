@@ -121,7 +121,13 @@ int Upgrade(const UpgradeOptions& options) {
                      port.Number());
         timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stop.Stopped(); },
                               static_cast<int>(waitSeconds * 1000));
-        if (timedOut) std::fprintf(stderr, "tolm-upgrade-cli: no announcement within %ld s\n", waitSeconds);
+        // A terminal that acknowledges the connect request ends the sequence
+        // without a transfer or a message, so the wait runs out then too.
+        if (timedOut)
+            std::fprintf(stderr,
+                         "tolm-upgrade-cli: no result within %ld s: no announcement came, or the terminal "
+                         "acknowledged the connect request and no transfer followed\n",
+                         waitSeconds);
     } else if (form.Docking_Times.Enabled()) {
         // A two-image file: the docking station's image follows on the timer.
         PumpUntil([&] { return !form.Docking_Times.Enabled() || stop.Stopped(); }, -1);

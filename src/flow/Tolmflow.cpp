@@ -92,6 +92,11 @@ void TTolmFlow::SetColor(TColor v) {
     Repaint();
 }
 
+void TTolmFlow::SetCodePage(int v) {
+    codePage_ = v;
+    Repaint();
+}
+
 // ---------------------------------------------------------------- adding
 
 template <class T>

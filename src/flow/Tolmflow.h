@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "flow/Flowcodepage.h"
 #include "flow/Flowvalues.h"
 #include "flow/Tolmflow_link.h"
 #include "flow/Tolmflow_node.h"
@@ -45,6 +46,12 @@ public:
     void SetColor(TColor v);
     const TFlowFont& Font() const { return font_; }
     TFlowFont& Font() { return font_; }
+    // The code page of the diagram's text (Flowcodepage.h): the elements keep
+    // their text as bytes, decoded with it for painting and editing.
+    int CodePage() const { return codePage_; }
+    void SetCodePage(int v);
+    QString DecodeText(const std::string& bytes) const { return DecodeDiagramText(bytes, codePage_); }
+    std::string EncodeText(const QString& text) const { return EncodeDiagramText(text, codePage_); }
 
     // ------------------------------------------------------------ elements
     // A new node named name + the first free number (base "Node_Object" for
@@ -181,6 +188,7 @@ private:
     int yGrid_ = 10;
     TColor color_ = clWhite;
     TFlowFont font_;
+    int codePage_ = kDefaultDiagramCodePage;
 
     // The seven lists: three own their elements, the selections refer.
     std::vector<std::unique_ptr<TTolmFlow_Node>> nodes_;

@@ -32,6 +32,9 @@ private:
 std::ifstream OpenForReading(const std::string& path) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) throw EFOpenError("Cannot open file \"" + path + "\": is a folder");
+    // A FIFO or device would block the reader, or never end.
+    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec))
+        throw EFOpenError("Cannot open file \"" + path + "\": not a regular file");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw EFOpenError("Cannot open file \"" + path + "\": " + std::strerror(errno));
     return in;

@@ -28,6 +28,39 @@ void AppendHex(std::string& out, uint32_t value, int digits) {
 // The separator of lines inside the "Lines" value.
 const std::string kLineBreak = "&Enter;";
 
+// A CR or LF inside a text value would end the node line, and the rest of the
+// node would be lost on reading. They are stored as "&CR;" and "&LF;", which
+// EscapeText never writes (it turns every "&" into "&amp;"), so every other
+// value reads exactly as before and these round-trip.
+const std::string kCrEntity = "&CR;";
+const std::string kLfEntity = "&LF;";
+
+std::string StoreText(const std::string& text) {
+    const std::string escaped = EscapeText(text);
+    if (escaped.find_first_of("\r\n") == std::string::npos) return escaped;
+    std::string out;
+    for (char c : escaped) out += c == '\r' ? kCrEntity : c == '\n' ? kLfEntity : std::string(1, c);
+    return out;
+}
+
+std::string LoadText(const std::string& stored) {
+    if (stored.find(kCrEntity) == std::string::npos && stored.find(kLfEntity) == std::string::npos)
+        return UnescapeText(stored);
+    std::string raw;
+    for (size_t i = 0; i < stored.size();) {
+        if (stored.compare(i, kCrEntity.size(), kCrEntity) == 0) {
+            raw += '\r';
+            i += kCrEntity.size();
+        } else if (stored.compare(i, kLfEntity.size(), kLfEntity) == 0) {
+            raw += '\n';
+            i += kLfEntity.size();
+        } else {
+            raw += stored[i++];
+        }
+    }
+    return UnescapeText(raw);
+}
+
 }  // namespace
 
 TTolmFlow_Node::TTolmFlow_Node(TTolmFlow* owner) : TFlowComponent(owner) {}
@@ -94,13 +127,13 @@ std::string TTolmFlow_Node::GetNodeStructure() const {
     s += ", Text_Layout=" + std::to_string(static_cast<int>(textLayout_));
     s += std::string(", Visible=") + BoolText(visible_);
     s += std::string(", Lock=") + BoolText(lock_);
-    s += ", Key=" + EscapeText(key_);
-    s += ", Run=" + EscapeText(run_);
-    s += ", Lines=" + EscapeText(GetTStringToAnsiString(lines_));
+    s += ", Key=" + StoreText(key_);
+    s += ", Run=" + StoreText(run_);
+    s += ", Lines=" + StoreText(GetTStringToAnsiString(lines_));
     s += ", LineWidth=" + std::to_string(lineWidth_);
     s += ", LineColor=" + EscapeText(GetColorToAnsiString(lineColor_));
     s += ", BackColor=" + EscapeText(GetColorToAnsiString(backColor_));
-    s += ", Font=" + EscapeText(GetFontToAnsiString(font_));
+    s += ", Font=" + StoreText(GetFontToAnsiString(font_));
     s += ", BeginColor=" + EscapeText(GetColorToAnsiString(beginColor_));
     s += ", EndColor=" + EscapeText(GetColorToAnsiString(endColor_));
     s += ", Bitmap=" + GetBitmapToAnsiString(image_);
@@ -141,11 +174,11 @@ void TTolmFlow_Node::ApplyField(const std::string& key, const std::string& value
     } else if (key == "Lock") {
         lock_ = value == "true";
     } else if (key == "Key") {
-        key_ = UnescapeText(value);
+        key_ = LoadText(value);
     } else if (key == "Run") {
-        run_ = UnescapeText(value);
+        run_ = LoadText(value);
     } else if (key == "Lines") {
-        SetAnsiStringToTString(UnescapeText(value));
+        SetAnsiStringToTString(LoadText(value));
     } else if (key == "LineColor") {
         lineColor_ = SetAnsiStringTocolor(UnescapeText(value));
     } else if (key == "BackColor") {
@@ -155,7 +188,7 @@ void TTolmFlow_Node::ApplyField(const std::string& key, const std::string& value
     } else if (key == "EndColor") {
         endColor_ = SetAnsiStringTocolor(UnescapeText(value));
     } else if (key == "Font") {
-        SetAnsiStringToFont(UnescapeText(value));
+        SetAnsiStringToFont(LoadText(value));
     } else if (key == "Bitmap") {
         SetAnsiStringToBitmap(value);
     }

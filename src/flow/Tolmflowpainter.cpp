@@ -196,12 +196,13 @@ void PaintPicture(QPainter& p, const TTolmFlow_Node& node, const QPainterPath& p
     p.restore();
 }
 
-void PaintText(QPainter& p, const TTolmFlow_Node& node, const QRect& r) {
+// The node's text is bytes in the diagram's code page.
+void PaintText(QPainter& p, const TTolmFlow& flow, const TTolmFlow_Node& node, const QRect& r) {
     if (node.Lines().empty()) return;
     QStringList lines;
-    for (const std::string& line : node.Lines()) lines << QString::fromStdString(line);
+    for (const std::string& line : node.Lines()) lines << flow.DecodeText(line);
     const TFlowFont& f = node.Font();
-    QFont font(QString::fromStdString(f.Name));
+    QFont font(flow.DecodeText(f.Name));
     font.setPointSize(std::max(1, f.Size));
     font.setBold(f.Style.Bold);
     font.setItalic(f.Style.Italic);
@@ -213,7 +214,7 @@ void PaintText(QPainter& p, const TTolmFlow_Node& node, const QRect& r) {
                lines.join('\n'));
 }
 
-void PaintNode(QPainter& p, const TTolmFlow_Node& node) {
+void PaintNode(QPainter& p, const TTolmFlow& flow, const TTolmFlow_Node& node) {
     if (!node.Visible()) return;
     const QRect r = ToQRect(node.DisplayRect());
     // Through the centres of the outermost pixels, so that a one-pixel
@@ -223,7 +224,7 @@ void PaintNode(QPainter& p, const TTolmFlow_Node& node) {
 
     PaintFill(p, node, path, rf);
     PaintPicture(p, node, path, r);
-    PaintText(p, node, r);
+    PaintText(p, flow, node, r);
     if (node.LineWidth() > 0) {
         QPen pen(ToQColor(node.LineColor()), node.LineWidth());
         pen.setJoinStyle(Qt::MiterJoin);
@@ -274,7 +275,7 @@ void PaintTolmFlow(QPainter& p, const TTolmFlow& flow, const QRect& area) {
     PaintGrid(p, flow, area);
     p.setRenderHint(QPainter::Antialiasing, true);
     for (int i = 0; i < flow.ObjectUnion_Count(); ++i) PaintUnion(p, *flow.GetUnionAtIndex(i));
-    for (int i = 0; i < flow.ObjectNode_Count(); ++i) PaintNode(p, *flow.GetNodeAtIndex(i));
+    for (int i = 0; i < flow.ObjectNode_Count(); ++i) PaintNode(p, flow, *flow.GetNodeAtIndex(i));
     for (int i = 0; i < flow.ObjectLink_Count(); ++i) PaintLink(p, *flow.GetLinkAtIndex(i));
     p.restore();
 }

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "toolkit/Files.h"
+
 namespace tolm::PortMap {
 
 namespace {
@@ -16,7 +18,7 @@ std::string Env(const char* name) {
 std::string PortDirectory() {
     if (auto dir = Env("TOLM_PORT_DIR"); !dir.empty()) return dir;
     if (auto config = Env("XDG_CONFIG_HOME"); !config.empty()) return config + "/tolm-upgrade/ports";
-    if (auto home = Env("HOME"); !home.empty()) return home + "/.config/tolm-upgrade/ports";
+    if (auto home = HomeDirectory(); !home.empty()) return home + "/.config/tolm-upgrade/ports";
     return {};
 }
 

@@ -204,25 +204,31 @@ bool PosixSerialDevice::QueryStatus(TCommStatus& status) {
 int PosixSerialDevice::Read(uint8_t* buffer, int count) {
     int fd = fd_.load();
     if (fd < 0 || count < 0) return -1;
-    const int gapMs = static_cast<int>(Timeouts().ReadIntervalTimeout);
+    // An interval beyond a minute (such as MAXDWORD, "return at once") waits for no further byte.
+    const uint32_t interval = Timeouts().ReadIntervalTimeout;
+    const int gapMs = interval > 60000 ? 0 : static_cast<int>(interval);
     int got = 0;
+    bool pollSaidReadable = false;
     while (got < count) {
         ssize_t n = ::read(fd, buffer + got, static_cast<size_t>(count - got));
         if (n > 0) {
             got += static_cast<int>(n);
+            pollSaidReadable = false;
             continue;
         }
-        // End of file on a non-blocking terminal means the line hung up.
-        if (n == 0) return got > 0 ? got : -1;
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return got > 0 ? got : -1;
-        // Nothing more right now: wait for the next byte, at most the interval gap.
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return got > 0 ? got : -1;
+        // Raw mode without a minimum count reads 0 bytes from an idle line
+        // and from one that hung up alike: only poll tells them apart. A line
+        // that poll calls readable but that yields nothing has hung up.
+        if (pollSaidReadable) return got > 0 ? got : -1;
         pollfd pfd{fd, POLLIN, 0};
         int r = poll(&pfd, 1, gapMs);
-        if (r == 0) break;
+        if (r == 0) break;  // idle for the whole interval gap
         if (r < 0 && errno == EINTR) continue;
         if (r < 0 || (pfd.revents & (POLLERR | POLLNVAL))) return got > 0 ? got : -1;
         if ((pfd.revents & POLLHUP) && !(pfd.revents & POLLIN)) return got > 0 ? got : -1;
+        pollSaidReadable = true;
     }
     return got;
 }

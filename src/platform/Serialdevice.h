@@ -87,9 +87,10 @@ public:
     // device can no longer be queried (status then all zero).
     virtual bool QueryStatus(TCommStatus& status) = 0;
 
-    // Reads up to count bytes, returning once count have come or the gap
-    // between two bytes exceeds the read interval time-out. Returns the count
-    // read, or -1 when the read failed with nothing read.
+    // Reads up to count bytes, returning once count have come or the line
+    // stays quiet for longer than the read interval time-out. Returns the count
+    // read (0 from a line that stayed idle), or -1 when the read failed or the
+    // line hung up with nothing read.
     virtual int Read(uint8_t* buffer, int count) = 0;
 
     // Hands as many bytes as the output queue takes now to the device without

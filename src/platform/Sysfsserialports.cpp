@@ -1,6 +1,7 @@
 #include "platform/Sysfsserialports.h"
 
-#include <pwd.h>
+#include "platform/Portmap.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -126,13 +127,6 @@ void Describe(TSerialPortInfo& port, const fs::path& sysfsRoot) {
     port.Description = "Communications Port";
 }
 
-std::string HomeDirectory() {
-    const char* home = std::getenv("HOME");
-    if (home && *home) return home;
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return ".";
-}
-
 }  // namespace
 
 std::optional<int> NumberAfterPrefix(const std::string& name, const std::string& prefix) {
@@ -151,12 +145,8 @@ std::string TSerialPortInfo::ReadableName() const {
     return Description + " (" + PortName() + ")";
 }
 
-std::string SysfsPortDirectory() {
-    if (const char* dir = std::getenv("TOLM_PORT_DIR"); dir && *dir) return dir;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
-        return std::string(config) + "/tolm-upgrade/ports";
-    return HomeDirectory() + "/.config/tolm-upgrade/ports";
-}
+// The port map's own folder, so that discovery and the map never disagree.
+std::string SysfsPortDirectory() { return PortMap::PortDirectory(); }
 
 TSerialPortInfo DescribeTty(const std::string& kernelName, const TSysfsLocations& where) {
     TSerialPortInfo port;

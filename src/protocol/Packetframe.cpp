@@ -7,6 +7,7 @@
 #include "app/Logfile.h"
 #include "toolkit/Event.h"
 #include "toolkit/Messages.h"
+#include "toolkit/Files.h"
 
 namespace tolm {
 
@@ -48,7 +49,7 @@ void TPacketFrame::ShowByte(const TByteBuffer& bytes) const {
 }
 
 int32_t TPacketFrame::GetFileSize(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenRegularFile(path);
     if (fd < 0) return 0;
     struct stat st {};
     int32_t size = 0;

@@ -46,15 +46,17 @@ std::string UpperCase(std::string text) {
 }
 
 // The trailer as the identification reads it: at 1024 bytes before the end,
-// or at the start of a file shorter than that.
-TByteBuffer ReadTrailer(const std::string& path, int count) {
+// or at the start of a file shorter than that. False when the file cannot be
+// opened or read (as opposed to a file too short to hold count bytes).
+bool ReadTrailer(const std::string& path, int count, TByteBuffer& bytes) {
     TReadFile file(path);
-    if (!file.IsOpen()) return {};
+    if (!file.IsOpen()) return false;
     long long size = file.Size();
     long long offset = size >= TQuorin_Packet::kTrailerSize ? size - TQuorin_Packet::kTrailerSize : 0;
-    TByteBuffer bytes = file.ReadAt(offset, count);
+    bytes = file.ReadAt(offset, count);
+    if (bytes.Length() < count && size - offset >= count) return false;
     for (int i = 0; i < bytes.Length(); ++i) bytes[i] = static_cast<uint8_t>(bytes[i] - 10);
-    return bytes;
+    return true;
 }
 
 // Decimal integer as a conversion routine reads it: optional sign, digits.
@@ -89,7 +91,9 @@ bool TQuorin_Packet::SendForAck(TTolmSerialComm* comm, const TByteBuffer& frame,
 
 int TQuorin_Packet::CheckUpgradeFileVer(const std::string& path) {
     if (!FileExists(path)) return -1;
-    TByteBuffer trailer = ReadTrailer(path, 21);
+    // A file that is there but cannot be read is a file error, not an old version.
+    TByteBuffer trailer;
+    if (!ReadTrailer(path, 21, trailer)) return -1;
     // A trailer that could not be read whole holds no version to compare.
     if (trailer.Length() < 21) return -2;
     std::string version{static_cast<char>(trailer[18]), static_cast<char>(trailer[19]), static_cast<char>(trailer[20])};

@@ -42,8 +42,9 @@ public:
 
     // --- firmware download -------------------------------------------------
 
-    // 0 accepted; -1 file missing; -2 version below "105", or a trailer too
-    // short to hold a version (KernelDigit is then left as it was).
+    // 0 accepted; -1 file missing or unreadable (a FIFO, a device, no permission);
+    // -2 version below "105", or a file too short to hold a version (KernelDigit
+    // is then left as it was).
     int CheckUpgradeFileVer(const std::string& path);
     // 0 kernel matches KernelDigit; -1 it differs; -2 no valid identification reply.
     int CheckUpgradeKernel(TTolmSerialComm* comm);

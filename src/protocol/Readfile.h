@@ -1,6 +1,7 @@
 #pragma once
-// A workstation file opened read-only (regular files only) for reads at
-// given offsets: what the terminal families' loaders read their files with.
+// A workstation file opened read-only (regular files only; a FIFO or device
+// is refused without blocking) for reads at given offsets: what the terminal
+// families' loaders read their files with.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,18 +9,13 @@
 #include <string>
 
 #include "toolkit/ByteBuffer.h"
+#include "toolkit/Files.h"
 
 namespace tolm {
 
 class TReadFile {
 public:
-    explicit TReadFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st {};
-        if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
+    explicit TReadFile(const std::string& path) : fd_(OpenRegularFile(path)) {}
     ~TReadFile() {
         if (fd_ >= 0) close(fd_);
     }

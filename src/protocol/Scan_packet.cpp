@@ -11,6 +11,7 @@
 
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"
+#include "toolkit/Files.h"
 
 namespace tolm {
 
@@ -30,7 +31,8 @@ bool FileExists(const std::string& path) {
 // A read-only descriptor that closes itself.
 class TReadFile {
 public:
-    explicit TReadFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    // Regular files only: a FIFO or device is refused without blocking.
+    explicit TReadFile(const std::string& path) : fd_(OpenRegularFile(path)) {}
     ~TReadFile() {
         if (fd_ >= 0) close(fd_);
     }

@@ -14,6 +14,7 @@
 
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"
+#include "toolkit/Files.h"
 
 namespace tolm {
 
@@ -149,9 +150,7 @@ int TScan_TID_Packet::CompareIdentification(const TByteBuffer& block) const {
 }
 
 int TScan_TID_Packet::DecomposeRomFile(const std::string& path, const std::string& outputDir) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenRegularFile(path);
     if (fd < 0) return -1;
     std::vector<uint8_t> scan, dock;
     const bool read = ReadUpTo(fd, 0, scanimage::kImageLength, scan) &&

@@ -146,7 +146,8 @@ public:
     int CloseComPort(int port);
     int ComSettings(int port, const std::string& settings);
     int GetSerialComIsOpen(int port);
-    int Send(int port, const uint8_t* data, int count);
+    // The first count bytes of data; the port is looked up before the count is checked.
+    int Send(int port, const TByteBuffer& data, int count);
     void ClearBuffer(int port);
     void SetRs232Info(int port, const std::string& keyword);
     bool GetRs232Info(int port, const std::string& lineName);
@@ -444,7 +445,7 @@ void TTolmSerialCommImpl::RunDriverPoll(int port) {
     if (driver) driver->ProcTimer();
 }
 
-int TTolmSerialCommImpl::Send(int port, const uint8_t* data, int count) {
+int TTolmSerialCommImpl::Send(int port, const TByteBuffer& data, int count) {
     if (stopRequested_) return -3;
     TSerialComm* driver;
     switch (Lookup(port, driver)) {
@@ -454,8 +455,8 @@ int TTolmSerialCommImpl::Send(int port, const uint8_t* data, int count) {
     }
     // Not under the lock: a write may block up to its time-out, and the
     // polling passes must keep running meanwhile.
-    TByteBuffer bytes(data, static_cast<size_t>(count));
-    return driver->OutputByte(bytes) ? 0 : -3;
+    const TByteBuffer head = count == data.Length() ? data : data.Mid(0, count);  // beyond it: ERangeError
+    return driver->OutputByte(head) ? 0 : -3;
 }
 
 void TTolmSerialCommImpl::ClearBuffer(int port) {
@@ -503,7 +504,7 @@ TReceivePacket TTolmSerialCommImpl::RunExchange(int port, const Exchange& how, c
 
     IClock::time_point requestLeft = SystemClock().Now();
     if (how.sends) {
-        if (Send(port, data, count) != 0) {
+        if (Send(port, TByteBuffer(data, static_cast<size_t>(count)), count) != 0) {
             SetWaiting(port, false, 0);
             return reply;
         }
@@ -710,17 +711,13 @@ void TTolmSerialComm::SetRTS_CTS(bool on) { impl_->rtsCts_ = on; }
 bool TTolmSerialComm::RTS_CTS() const { return impl_->rtsCts_; }
 
 int TTolmSerialComm::SendString(int port, const std::string& data) {
-    return impl_->Send(port, reinterpret_cast<const uint8_t*>(data.data()), static_cast<int>(data.size()));
+    const TByteBuffer bytes = TByteBuffer::FromText(data);
+    return impl_->Send(port, bytes, bytes.Length());
 }
 
-int TTolmSerialComm::SendByte(int port, const TByteBuffer& data) {
-    return impl_->Send(port, data.data(), data.Length());
-}
+int TTolmSerialComm::SendByte(int port, const TByteBuffer& data) { return impl_->Send(port, data, data.Length()); }
 
-int TTolmSerialComm::SendByte(int port, const TByteBuffer& data, int count) {
-    TByteBuffer head = data.Mid(0, count);  // a count beyond the buffer raises ERangeError
-    return impl_->Send(port, head.data(), head.Length());
-}
+int TTolmSerialComm::SendByte(int port, const TByteBuffer& data, int count) { return impl_->Send(port, data, count); }
 
 TByteBuffer TTolmSerialComm::SendByteReceiveByte(int port, const TByteBuffer& data, int timeoutMs,
                                                  int expectedLength) {

@@ -12,6 +12,10 @@
 #include "Programs.h"
 #include "TestSupport.h"
 #include "app/Unit1.h"
+#include "protocol/Kv_packet.h"
+#include "protocol/Quorin_packet.h"
+#include "protocol/Scan_packet.h"
+#include "protocol/Scan_tid_packet.h"
 
 using namespace tolm;
 
@@ -129,6 +133,41 @@ TEST_F(BadFileTest, FolderOrUnreadableFileGivesAnOpenErrorAndNothingIsSent) {
     EXPECT_NE(messages->Texts()[0].find("Permission denied"), std::string::npos) << messages->Texts()[0];
     Press();
     ExpectNothingSent();
+}
+
+TEST_F(BadFileTest, FifoNamedLikeAFirmwareFileIsRefusedWithoutWaiting) {
+    // Nobody ever writes into it: any open or read that waits for a writer hangs here.
+    const std::string fifo = dir.File("fifo.bin");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Choose(fifo);
+    ASSERT_EQ(messages->Texts().size(), 1u);
+    EXPECT_NE(messages->Texts()[0].find("Cannot open file"), std::string::npos) << messages->Texts()[0];
+    EXPECT_EQ(form.FirmwareFamily, 0);
+    Press();
+    ExpectNothingSent();
+
+    // Every loader refuses it as it refuses a missing file.
+    TKV_Packet kv;
+    kv.FirmwareSize = 4096;
+    EXPECT_EQ(kv.CheckUpgradeFileVer(fifo), -1);
+    EXPECT_EQ(kv.LoadFileToMemoryFont(fifo), -1);
+    EXPECT_EQ(kv.LoadFileToMemory(fifo), -1);
+    TQuorin_Packet quorin;
+    EXPECT_EQ(quorin.CheckUpgradeFileVer(fifo), -1);
+    EXPECT_EQ(TQuorin_Packet::GetFileSize(fifo), 0);
+    TScan_Packet scan;
+    EXPECT_EQ(scan.CheckUpgradeFileVer(fifo), -1);
+    TScan_TID_Packet tid;
+    EXPECT_EQ(tid.CheckUpgradeFileVer(fifo), -1);
+    EXPECT_EQ(tid.DecomposeRomFile(fifo, dir.Path()), -1);
+}
+
+TEST_F(BadFileTest, UnreadableQuorinFileIsAFileErrorNotAnOldVersion) {
+    if (geteuid() == 0) GTEST_SKIP() << "running as root, which reads a file without read permission";
+    auto fw = Generate("quorin-firmware", "qr.bin", {});
+    chmod(fw.c_str(), 0);
+    TQuorin_Packet quorin;
+    EXPECT_EQ(quorin.CheckUpgradeFileVer(fw), -1);
 }
 
 TEST_F(BadFileTest, ScannerFileChangedAfterItsCheckIsNotSent) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -66,4 +68,36 @@ TEST(Log, DefaultPathIsPerUserStateDirectory) {
     EXPECT_EQ(WriteLogLine("x"), 0);
     EXPECT_EQ(dir.Read("tolm-upgrade/DUMMY.TXT"), "x\r\n");
     unsetenv("XDG_STATE_HOME");
+}
+
+TEST(Log, NeverWritesThroughALinkAFifoOrAnotherUsersFolder) {
+    test::TempDir dir;
+    dir.Write("target", "kept");
+    ASSERT_EQ(symlink(dir.File("target").c_str(), dir.File("link.txt").c_str()), 0);
+    SetLogPath(dir.File("link.txt"));
+    EXPECT_EQ(WriteLogLine("x"), -1);
+    EXPECT_EQ(dir.Read("target"), "kept");
+    ASSERT_EQ(mkfifo(dir.File("fifo.txt").c_str(), 0600), 0);
+    SetLogPath(dir.File("fifo.txt"));
+    EXPECT_EQ(WriteLogLine("x"), -1) << "and without waiting for a reader";
+    SetLogPath("");
+
+    // Without HOME the home comes from the password database, never a shared folder.
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
+    unsetenv("HOME");
+    unsetenv("XDG_STATE_HOME");
+    const passwd* pw = getpwuid(getuid());
+    ASSERT_NE(pw, nullptr);
+    EXPECT_EQ(DefaultLogPath(), std::string(pw->pw_dir) + "/.local/state/tolm-upgrade/DUMMY.TXT");
+    setenv("HOME", home.c_str(), 1);
+
+    // A state folder someone else made first (needs root to set up).
+    if (geteuid() == 0) {
+        setenv("XDG_STATE_HOME", dir.Path().c_str(), 1);
+        ASSERT_EQ(mkdir(dir.File("tolm-upgrade").c_str(), 0777), 0);
+        ASSERT_EQ(chown(dir.File("tolm-upgrade").c_str(), 65534, 65534), 0);
+        EXPECT_EQ(WriteLogLine("x"), -1);
+        EXPECT_NE(access(dir.File("tolm-upgrade/DUMMY.TXT").c_str(), F_OK), 0);
+        unsetenv("XDG_STATE_HOME");
+    }
 }

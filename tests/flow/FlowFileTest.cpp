@@ -30,9 +30,10 @@ void FillNode(TTolmFlow_Node* n, int seed) {
     n->SetText_Layout(TLayout::Right_Justify_Bottom);
     n->SetVisible(false);
     n->SetLock(true);
-    n->SetKey("k<=&<>'\",x>=y &amp; &Enter; =");
-    n->SetRun("run \"a\", 'b' & c");
-    n->Lines() = {"first, line", "<tag attr='v'>", "a&b", "", ">= <= \"q\""};
+    // Line ends inside values must not split the node line; "&CR;" typed as text stays text.
+    n->SetKey("k<=&<>'\",x>=y &amp; &Enter; = &CR;&LF;\r\nnext");
+    n->SetRun("run \"a\", 'b' & c\n");
+    n->Lines() = {"first, line", "<tag attr='v'>", "a&b", "", ">= <= \"q\"", "cr\rlf\nboth\r\n"};
     n->SetLineWidth(3);
     n->SetLineColor(RgbColor(1, 2, 3));
     n->SetBackColor(RgbColor(255, 0, 128));
@@ -204,6 +205,34 @@ TEST(FlowFile, RoundTripOfEveryStoredPropertyWithBothReaders) {
     EXPECT_EQ(dir.Read("again.flow"), text);
 }
 
+TEST(FlowFile, Big5TextKeepsItsBytesAndDecodesInTheDiagramsCodePage) {
+    // A node line as an operator's station writes it: 8-bit text in code page 950.
+    const std::string big5Middle = "\xA4\xA4\xA4\xE5";  // "中文"
+    const std::string big5Font = "\xB2\xD3\xA9\xFA\xC5\xE9";  // "細明體"
+    std::string line = kDefaultNodeLine;
+    line.replace(line.find("Lines="), 6, "Lines=" + big5Middle + "&amp;Enter;\xB4\xFA\xB8\xD5");  // "測試"
+    line.replace(line.find("Times New Roman"), 15, big5Font);
+    line.replace(line.find("Key="), 4, "Key=\xB3\x5C");  // "許": its second byte is a backslash
+    TempDir dir;
+    dir.Write("b.flow", line + "\r\n");
+
+    TTolmFlow flow;
+    EXPECT_EQ(flow.CodePage(), 950);
+    flow.OpenToFile(dir.File("b.flow"));
+    ASSERT_EQ(flow.ObjectNode_Count(), 1);
+    const TTolmFlow_Node& node = *flow.GetNodeAtIndex(0);
+    ASSERT_EQ(node.Lines().size(), 2u);
+    EXPECT_EQ(node.Lines()[0], big5Middle);
+    EXPECT_EQ(flow.DecodeText(node.Lines()[0]), QString::fromUtf8("中文"));
+    EXPECT_EQ(flow.DecodeText(node.Lines()[1]), QString::fromUtf8("測試"));
+    EXPECT_EQ(flow.DecodeText(node.Font().Name), QString::fromUtf8("細明體"));
+    EXPECT_EQ(flow.DecodeText(node.Key()), QString::fromUtf8("許"));
+    EXPECT_EQ(flow.EncodeText(QString::fromUtf8("中文")), big5Middle) << "edited text is stored in the code page";
+
+    flow.SaveToFile(dir.File("again.flow"));
+    EXPECT_TRUE(dir.Read("again.flow") == line + "\r\n") << "reading and saving changed bytes";
+}
+
 TEST(FlowFile, ReadingTheSameFileTwiceFailsOnTheNameAndKeepsTheFirstRead) {
     TempDir dir;
     TTolmFlow source;
@@ -354,6 +383,8 @@ TEST(FlowFile, FilesThatCannotBeOpenedRaiseNamingThePath) {
         }
     }
     EXPECT_THROW(flow.OpenToFile(dir.Path()), EFOpenError);
+    ASSERT_EQ(mkfifo(dir.File("fifo.flow").c_str(), 0600), 0);
+    EXPECT_THROW(flow.OpenToFile(dir.File("fifo.flow")), EFOpenError) << "a FIFO nobody writes is not waited on";
     try {
         flow.SaveToFile(missing);
         ADD_FAILURE() << "no error";

@@ -71,6 +71,32 @@ TEST(FlowView, RendersADiagramFileToAPngOfItsExtent) {
     EXPECT_EQ(image.pixel(255 + 5, 65 + 5), qRgb(255, 255, 255));
 }
 
+TEST(FlowView, ChineseTextIsPaintedFromTheDiagramsCodePage) {
+    test::TempDir dir;
+    // The same diagram with its text as Big5 bytes and as UTF-8 bytes.
+    auto write = [&](const std::string& name, const std::string& text) {
+        TTolmFlow flow;
+        TTolmFlow_Node* box = flow.AddNode("Box", 10, 10, 200, 80);
+        box->Lines() = {text};
+        box->Font().Size = 20;
+        flow.SaveToFile(dir.File(name));
+    };
+    write("big5.flow", "\xA4\xA4\xA4\xE5\xB4\xFA\xB8\xD5");
+    write("utf8.flow", "中文測試");
+    auto render = [&](const std::string& args, const std::string& png) {
+        const std::string command = "QT_QPA_PLATFORM=offscreen '" TOLM_FLOWVIEW "' " + args + " '" + dir.File(png) +
+                                    "' > '" + dir.File("out.txt") + "' 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << dir.Read("out.txt");
+        return QImage(QString::fromStdString(dir.File(png)));
+    };
+    const QImage big5 = render("'" + dir.File("big5.flow") + "'", "big5.png");
+    const QImage utf8 = render("--code-page 65001 '" + dir.File("utf8.flow") + "'", "utf8.png");
+    const QImage misread = render("--code-page 65001 '" + dir.File("big5.flow") + "'", "misread.png");
+    ASSERT_FALSE(big5.isNull());
+    EXPECT_TRUE(big5 == utf8) << "code page 950 is the default and decodes Big5";
+    EXPECT_FALSE(big5 == misread) << "the same bytes read as UTF-8 paint something else";
+}
+
 TEST(FlowView, AFileThatCannotBeReadFails) {
     test::TempDir dir;
     const std::string command = "QT_QPA_PLATFORM=offscreen '" TOLM_FLOWVIEW "' '" + dir.File("missing.flow") +

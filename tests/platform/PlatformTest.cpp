@@ -268,6 +268,27 @@ TEST(PosixDevice, PseudoTerminalHasNoModemLinesOrErrorCounters) {
     EXPECT_EQ(pty.Read(2000, 3), "abc");
 }
 
+TEST(PosixDevice, ReadWaitsTheIntervalGapAndTellsIdleFromGone) {
+    PtyPair pty;
+    PosixSerialDevice dev;
+    ASSERT_TRUE(dev.Open(pty.SlavePath()));
+    ASSERT_TRUE(dev.SetLineState(*ParseSettings("115200,n,8,1"), false));
+    dev.SetTimeouts({1000, 0, 0, 5, 500});
+    uint8_t buf[4];
+    EXPECT_EQ(dev.Read(buf, 4), 0) << "an idle line is not a hung-up one";
+
+    // The rest of a message that follows within the gap belongs to the same read.
+    pty.Write("ab");
+    std::thread late([&pty] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pty.Write("cd");
+    });
+    const int n = dev.Read(buf, 4);
+    late.join();
+    ASSERT_EQ(n, 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), "abcd");
+}
+
 TEST(PosixDevice, HungUpLineFailsEveryOperationAtOnce) {
     PtyPair pty;
     PosixSerialDevice dev;

@@ -96,6 +96,7 @@ TEST_F(PtyFixture, PortsThatCannotBeOpenedLeaveNothingBehind) {
         EXPECT_EQ(comm.CloseComPort(port), -1);
         EXPECT_EQ(comm.GetSerialComIsOpen(port), 2);
         EXPECT_EQ(comm.SendByte(port, Bytes("x")), -1);
+        EXPECT_EQ(comm.SendByte(port, Bytes("x"), 5), -1) << "no driver comes before the count";
         EXPECT_TRUE(comm.SendByteReceiveByte(port, Bytes("x"), 1000).IsEmpty());
         EXPECT_FALSE(comm.GetRs232Info(port, "CTS"));
     }

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "protocol/Frame.h"
+
 namespace tolm::devsim {
 
 std::string Options::Get(const std::string& key, const std::string& fallback) const {
@@ -15,6 +17,11 @@ long Options::GetInt(const std::string& key, long fallback) const {
     char* end = nullptr;
     long v = std::strtol(it->second.c_str(), &end, 0);
     return (end && *end == '\0') ? v : fallback;
+}
+
+bool SentByHost(const TByteBuffer& frame) {
+    return frame.Length() >= frame::kSenderOffset + 4 &&
+           frame.Mid(frame::kSenderOffset, 4) == TByteBuffer{0x00, 0x00, 0x00, 0x00};
 }
 
 std::map<std::string, Entry>& Devices() {

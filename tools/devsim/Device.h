@@ -50,7 +50,14 @@ public:
     // The line speed the device runs at now, in bits per second, for a server
     // that emulates the line's timing; 0: the speed the server was given.
     virtual long LineSpeed() const { return 0; }
+    // The speed the host had set on its end of the line when the bytes of the
+    // next requests were read, in bits per second; 0 when it cannot be told.
+    virtual void OnHostSpeed(long) {}
 };
+
+// True when an addressed frame carries the host's address, 00 00 00 00, as
+// its sender; devices ignore any other.
+bool SentByHost(const TByteBuffer& frame);
 
 using DeviceFactory = std::function<std::unique_ptr<Device>(const Options&)>;
 // A file generator: writes a file from options; returns a process exit code.

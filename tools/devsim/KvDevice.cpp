@@ -13,6 +13,9 @@ constexpr uint8_t kCmdInfo = 0x10;
 constexpr uint8_t kCmdQuit = 0x30;
 constexpr uint8_t kCmdFirmware = 0x70;
 constexpr int kBlock = 4096;
+constexpr int kTrailer = 1024;     // the firmware file's identification block, after its body
+constexpr long long kFontStart = 512 * 1024;  // flash offset of font entry 0 (data position 512)
+const char kFamilyCode[] = "4KV";
 const TByteBuffer kUpgradeMode{0x1B, 0x1B, 0x55};
 
 bool ParseHexId(const std::string& text, TByteBuffer& id) {
@@ -95,6 +98,7 @@ int KvDevice::FrameLength(const TByteBuffer& pending) const {
 
 void KvDevice::OnRequest(const TByteBuffer& request, Line& line) {
     if (hook.admit && !hook.admit(request)) return;
+    if (!AtTerminalSpeed(request)) return;
     if (request == kUpgradeMode) {
         upgradeMode_ = true;
         return;
@@ -103,10 +107,19 @@ void KvDevice::OnRequest(const TByteBuffer& request, Line& line) {
     if (!upgradeMode_) return;
     if (request[n - 1] != frame::kFlag || frame::CheckByte(request.data() + 2, n - 4) != request[n - 2]) return;
     if (request[frame::kDeviceTypeOffset] != settings_.type) return;
-    if (request.Mid(frame::kReceiverOffset, 4) != settings_.id) return;
+    if (request.Mid(frame::kReceiverOffset, 4) != settings_.id || !SentByHost(request)) return;
     TByteBuffer reply = Answer(request);
     if (hook.reply) hook.reply(request, reply);
     if (!reply.IsEmpty()) line.Write(reply);
+}
+
+bool KvDevice::AtTerminalSpeed(const TByteBuffer& request) const {
+    // Bytes sent at another speed than the terminal's reach it as garbage.
+    if (hostSpeed_ == 0 || hostSpeed_ == LineSpeed()) return true;
+    // A pty delivers the escape sequence whenever the emulator gets to read
+    // it, which may be after the host has already switched to 38400 for what
+    // follows; only a real line fixes the speed at the time of sending.
+    return request == kUpgradeMode && hostSpeed_ == 38400;
 }
 
 TByteBuffer KvDevice::Answer(const TByteBuffer& request) {
@@ -130,24 +143,45 @@ TByteBuffer KvDevice::Answer(const TByteBuffer& request) {
 
 TByteBuffer KvDevice::Firmware(const TByteBuffer& request) {
     switch (request[12]) {
-        case 0x00:
+        case 0x00: {
+            // The size of the file without its 1024-byte identification block.
+            const auto size = static_cast<int32_t>(frame::ReadBigEndian32(request, 13));
+            if (size < 0 || static_cast<long long>(size) + kTrailer > flash_.Length()) return {};
+            announced_ = size;
+            written_.clear();
             downloading_ = true;
             return Reply(frame::kAck);
+        }
         case 0x01: {
             if (!downloading_ || frame::ReadBigEndian16(request, 15) != kBlock) return {};
             const long long at = static_cast<long long>(frame::ReadBigEndian16(request, 13)) * 1024;
             if (at + kBlock > flash_.Length()) return {};
             for (int k = 0; k < kBlock; ++k) flash_[static_cast<int>(at + k)] = request[17 + k];
+            written_.push_back(at);
             return Reply(frame::kAck);
         }
         case 0x02:
-            if (!downloading_) return {};
+            if (!downloading_ || !MatchesAnnouncedSize()) return {};
             downloading_ = false;
             imageComplete_ = true;
             return Reply(frame::kAck);
         default:
             return {};
     }
+}
+
+bool KvDevice::MatchesAnnouncedSize() const {
+    const long long extent = static_cast<long long>(announced_) + kTrailer;  // the whole file
+    // Firmware: its identification block starts right at the announced size.
+    if (flash_.Mid(announced_, 3) == TByteBuffer::FromText(kFamilyCode)) {
+        for (long long at : written_)
+            if (at >= extent) return false;
+        return true;
+    }
+    // A font: every entry from data position 512 on, inside the file.
+    for (long long at : written_)
+        if (at < kFontStart || at - kFontStart >= extent) return false;
+    return true;
 }
 
 namespace {

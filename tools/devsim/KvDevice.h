@@ -5,14 +5,22 @@
 // mode; frames before that are read and ignored. In upgrade mode it answers:
 //   0x10 identification  32-byte reply with the fixed block "KV1Y" 00 06 00 00 00
 //                        <kernel> 00 00 01 01 00 00
-//   0x70 start           the announced size; acknowledged
+//   0x70 start           the file size minus its 1024-byte identification
+//                        block; acknowledged when that fits the flash
 //   0x70 data            2-byte data position p, length 0x1000, 4096 bytes:
 //                        programmed at flash offset p * 1024; acknowledged
 //                        (a frame reaching past the flash is not)
-//   0x70 end             acknowledged; the image is complete
+//   0x70 end             acknowledged, and the image is complete, when the
+//                        announced size fits what was written: firmware has
+//                        its family code "4KV" at that size and no entry past
+//                        the file; a font has every entry from data position
+//                        512 on and inside the file
 //   0x30 quit            acknowledged; the terminal leaves upgrade mode
-// Requests with a wrong check byte, another type byte or another receiver
-// are ignored.
+// Requests with a wrong check byte, another type byte, another receiver or a
+// sender other than the host (00 00 00 00) are ignored, and so is anything
+// the host sends at a speed other than the terminal's: 9600 before upgrade
+// mode, 38400 in it. (The escape sequence is also taken at 38400: on a pty
+// the emulator may read it only after the host has switched.)
 //
 // Flash layout (Image()): flash-size bytes (default 2 MiB), holding flash-fill
 // (default 0xFF, erased) at start and never erased by the terminal. Firmware entry i (data position 4i)
@@ -23,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Device.h"
 
@@ -58,6 +67,7 @@ public:
     bool InUpgradeMode() const { return upgradeMode_; }
     // 9600 baud until the escape sequence, 38400 in upgrade mode.
     long LineSpeed() const override { return upgradeMode_ ? 38400 : 9600; }
+    void OnHostSpeed(long bitsPerSecond) override { hostSpeed_ = bitsPerSecond; }
 
 private:
     // The whole length of the request that pending starts (it may not all be
@@ -71,6 +81,12 @@ private:
     bool upgradeMode_ = false;
     bool downloading_ = false;
     bool imageComplete_ = false;
+    bool MatchesAnnouncedSize() const;
+    bool AtTerminalSpeed(const TByteBuffer& request) const;
+
+    int32_t announced_ = 0;            // the start request's size
+    std::vector<long long> written_;   // flash offsets of the entries since the start
+    long hostSpeed_ = 0;     // 0: not known, not checked
     TByteBuffer flash_;
 };
 

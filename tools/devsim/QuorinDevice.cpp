@@ -1,5 +1,6 @@
 #include "QuorinDevice.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -78,6 +79,7 @@ bool QuorinDevice::FromOptions(const Options& options, Settings& s, std::string&
     s.kernel = static_cast<uint8_t>(options.GetInt("kernel", s.kernel));
     s.announceMs = static_cast<int>(options.GetInt("announce-ms", s.announceMs));
     s.connectAck = options.GetInt("connect-ack", 0) != 0;
+    s.announceAgainMs = static_cast<int>(options.GetInt("announce-again-ms", s.announceAgainMs));
     s.capacity = static_cast<uint32_t>(options.GetInt("capacity", s.capacity));
     // files=A:NAME:SIZE,B:NAME:SIZE
     std::string list = options.Get("files");
@@ -116,8 +118,13 @@ TByteBuffer QuorinDevice::Announcement() const {
 }
 
 void QuorinDevice::OnIdle(Line& line) {
-    if (acknowledged_) return;
     auto now = std::chrono::steady_clock::now();
+    // A host that has gone quiet for long enough is greeted anew, as when the
+    // operator starts the terminal's link again.
+    if (acknowledged_ && settings_.announceAgainMs > 0 &&
+        now - lastRequest_ >= std::chrono::milliseconds(settings_.announceAgainMs))
+        acknowledged_ = false;
+    if (acknowledged_) return;
     if (now - lastAnnounce_ < std::chrono::milliseconds(settings_.announceMs)) return;
     lastAnnounce_ = now;
     line.Write(Announcement());
@@ -173,8 +180,9 @@ void QuorinDevice::OnRequest(const TByteBuffer& request, Line& line) {
     // A corrupt frame is dropped, as a terminal would.
     if (request[n - 1] != frame::kFlag || frame::CheckByte(request.data() + 2, n - 4) != request[n - 2]) return;
     if (hook.admit && !hook.admit(request)) return;
+    lastRequest_ = std::chrono::steady_clock::now();
     if (request[frame::kDeviceTypeOffset] != settings_.type) return;
-    if (request.Mid(frame::kReceiverOffset, 4) != settings_.id) return;
+    if (request.Mid(frame::kReceiverOffset, 4) != settings_.id || !SentByHost(request)) return;
     TByteBuffer reply = Answer(request);
     if (hook.reply) hook.reply(request, reply);
     if (!reply.IsEmpty()) line.Write(reply);
@@ -245,6 +253,7 @@ uint32_t QuorinDevice::FreeBytes() const {
 TByteBuffer QuorinDevice::FilePut(const TByteBuffer& request) {
     switch (request[12]) {
         case 0x00: {
+            if (frame::ReadBigEndian16(request, 13) != kFileBlock) return {};  // the block size the terminal uses
             const uint32_t size = frame::ReadBigEndian32(request, 15);
             const std::string name = NameAt(request, 19);
             if (name.size() < 3 || (name.rfind("A:", 0) != 0 && name.rfind("B:", 0) != 0)) return {};
@@ -260,6 +269,10 @@ TByteBuffer QuorinDevice::FilePut(const TByteBuffer& request) {
         case 0x01: {
             if (!putting_) return {};
             const long long at = static_cast<long long>(frame::ReadBigEndian16(request, 13)) * kFileBlock;
+            if (at >= putData_.Length()) return {};  // a block past the announced size
+            // The length bytes: 1 0 for a full block, else 0 and the low byte of the bytes it holds.
+            const long long held = std::min<long long>(kFileBlock, putData_.Length() - at);
+            if (request[15] != held / kFileBlock || request[16] != static_cast<uint8_t>(held % kFileBlock)) return {};
             for (int k = 0; k < kFileBlock && at + k < putData_.Length(); ++k)
                 putData_[static_cast<int>(at + k)] = request[17 + k];
             return Reply(frame::kAck);
@@ -325,7 +338,7 @@ std::unique_ptr<Device> MakeQuorin(const Options& options) {
 Registration quorinRegistration(
     "quorin",
     "Quorin terminal: announces (0x64) until acknowledged; 0x07 0x10 0x70 0x61 0x63 0x66 0x6A 0x73. "
-    "--set id=00000001 name=QR1000 model=QR1Y type=3 kernel=3 announce-ms=2000 connect-ack=0 "
+    "--set id=00000001 name=QR1000 model=QR1Y type=3 kernel=3 announce-ms=2000 announce-again-ms=0 connect-ack=0 "
     "capacity=1048576 files=A:NAME:SIZE,...",
     DeviceFactory(MakeQuorin));
 }  // namespace

@@ -9,7 +9,9 @@
 //                transfer 0x75 with the 15-byte start and end acknowledgements
 //   tid-pair     a scanner sitting in its docking station: both on one line
 //
-// Every answer passes a ReplyPolicy first, where fault options plug in.
+// The second-generation stations ignore an addressed frame whose sender is not
+// the host's 00 00 00 00. Every answer passes a ReplyPolicy first, where fault
+// options plug in.
 #include <chrono>
 #include <memory>
 #include <optional>

@@ -120,6 +120,7 @@ void TidDevice::Answer(const TByteBuffer& request, const ScannerRequest& info, L
 
 void TidDevice::OnRequest(const TByteBuffer& request, Line& line) {
     if (!FrameIntact(request)) return;  // a damaged frame gets no answer
+    if (!SentByHost(request)) return;
     hostSpoke_ = true;                  // the host is listening: no more announcements
     ScannerRequest info;
     info.command = request[kCommandOffset];

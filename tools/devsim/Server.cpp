@@ -158,6 +158,24 @@ private:
     bool lineBusy_ = false;         // more bytes waited right after that
 };
 
+// The speed the host set on the slave side: a pty's master reports it.
+long HostSpeed(int master) {
+    termios tio{};
+    if (tcgetattr(master, &tio) != 0) return 0;
+    switch (cfgetospeed(&tio)) {
+        case B1200: return 1200;
+        case B2400: return 2400;
+        case B4800: return 4800;
+        case B9600: return 9600;
+        case B19200: return 19200;
+        case B38400: return 38400;
+        case B57600: return 57600;
+        case B115200: return 115200;
+        case B230400: return 230400;
+        default: return 0;
+    }
+}
+
 bool SaveImage(const Device& device, const std::string& path) {
     if (path.empty()) return true;
     TByteBuffer image = device.Image();
@@ -257,6 +275,8 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
         int r = poll(&pfd, 1, 50);
         if (r < 0 && errno != EINTR) break;
         if (r > 0 && (pfd.revents & POLLIN)) {
+            // Taken before the read, as close as can be to the time the bytes were sent.
+            device.OnHostSpeed(HostSpeed(pty.master));
             if (!reader->Read(pending)) break;
         } else if (r == 0) {
             device.OnIdle(*line);
