@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Runs every test: the normal build's full suite, the serial and end-to-end
-# tests under the thread sanitizer, the nested port closing under the address
-# sanitizer, the desktop window end to end under a virtual X server, upgrades
-# through real kernel serial drivers in a QEMU guest, and a short run of each
-# fuzz target. TOLM_SKIP_TSAN, TOLM_SKIP_ASAN, TOLM_SKIP_WINDOW, TOLM_SKIP_VM
-# and TOLM_SKIP_FUZZ skip a stage.
+# Runs every test: the normal build's full suite, the Debian package, the
+# serial and end-to-end tests under the thread sanitizer, the nested port
+# closing under the address sanitizer, the desktop window end to end under a
+# virtual X server, upgrades through real kernel serial drivers in a QEMU
+# guest, and a short run of each fuzz target. TOLM_SKIP_PACKAGE,
+# TOLM_SKIP_TSAN, TOLM_SKIP_ASAN, TOLM_SKIP_WINDOW, TOLM_SKIP_VM and
+# TOLM_SKIP_FUZZ skip a stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,14 @@ cd "$(dirname "$0")/.."
 # (scripts/run.sh does), and ctest fails when it finds no test at all.
 scripts/setup.sh -DTOLM_BUILD_TESTS=ON
 (cd build && ctest --no-tests=error --output-on-failure -j 2 --timeout 300)
+
+# The Debian package: built, unpacked and used; lintian, the desktop entry,
+# the metainfo, and the permission hint for an account without port access.
+if [ "${TOLM_SKIP_PACKAGE:-0}" != "1" ]; then
+  package_start=$SECONDS
+  tests/package/package_test.sh
+  echo "package stage: $((SECONDS - package_start)) s"
+fi
 
 # Upgrades through the kernel's 8250 and FTDI drivers in a QEMU guest.
 if [ "${TOLM_SKIP_VM:-0}" != "1" ]; then

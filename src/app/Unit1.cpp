@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/Strfunc.h"
+#include "platform/Portaccess.h"
 #include "platform/Portassign.h"
 #include "platform/Portmap.h"
 #include "platform/Serialsettings.h"
@@ -38,6 +39,15 @@ std::string UpperLastFour(const std::string& path) {
     std::string tail = path.size() > 4 ? path.substr(path.size() - 4) : path;
     std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::toupper(c); });
     return tail;
+}
+
+// E001; when the port's permissions refused the open, a second line names the
+// device, its group and how to get access.
+std::string OpenFailedMessage(int port, int error) {
+    std::string text = "E001: Warn ComPort to be unable to open";
+    const std::string hint = PortAccessHint(PortMap::DevicePath(port), error);
+    if (!hint.empty()) text += "\n" + hint;
+    return text;
 }
 
 std::string ClosedNote(int port) { return "Com Port己成功關閉Com[ " + std::to_string(port) + " ]"; }
@@ -394,7 +404,7 @@ void TForm1::UpgradeClick() {
         ShowMessage("E002: Warn ComPort to open again");
         break;
     case -2:
-        ShowMessage("E001: Warn ComPort to be unable to open");
+        ShowMessage(OpenFailedMessage(port, TolmSerialComm1.LastOpenError()));
         return;
     case -1:
         ShowMessage(kSystemMistake);

@@ -9,9 +9,6 @@
 
 namespace tolm::cli {
 
-// The program's version, shown by --version.
-inline constexpr const char* kVersion = "3.4.8";
-
 // A usage error found while running a command (a bad --port, a wrong COM
 // name): the message says what was wrong; the command exits with 2.
 class UsageError : public std::runtime_error {

@@ -16,7 +16,8 @@ void StderrLinesSink::Show(const std::string& text, const std::string& caption, 
 }
 
 bool StderrLinesSink::Saw(const std::string& text) const {
-    return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
+    return std::any_of(texts_.begin(), texts_.end(),
+                       [&](const std::string& t) { return t.substr(0, t.find('\n')) == text; });
 }
 
 }  // namespace tolm::cli

@@ -13,17 +13,20 @@
 #include "cli/Filecheck.h"
 #include "platform/Portassign.h"
 #include "platform/Sysfsserialports.h"
-#include "serial/Tolmserialcomm.h"
+#include "platform/Portaccess.h"
 
 namespace tolm::cli {
 
 namespace {
-const char* StateText(int isOpen) {
-    switch (isOpen) {
-    case 0: return "free";
-    case 1: return "open here";
-    default: return "in use or absent";
-    }
+// ", "used_by": [{"pid": 1234, "command": "minicom"}]" for a port in use by
+// processes that /proc shows; empty otherwise.
+std::string JsonHolders(const TPortAccess& access) {
+    if (access.Holders.empty()) return {};
+    std::string text = ", \"used_by\": [";
+    for (size_t i = 0; i < access.Holders.size(); ++i)
+        text += (i ? ", " : "") + std::string("{\"pid\": ") + std::to_string(access.Holders[i].Pid) +
+                ", \"command\": " + JsonString(access.Holders[i].Command) + "}";
+    return text + "]";
 }
 
 // "COM3" (any case) to 3; 0 when the text is no COM name.
@@ -41,20 +44,19 @@ int List(bool json) {
     for (const auto& made : AssignAdapterPorts())
         std::fprintf(stderr, "COM%d assigned to %s (%s)\n", made.Number, made.Device.c_str(), made.Identity.c_str());
     const auto ports = FindSerialPorts();
-    TTolmSerialComm comm;
     if (json) std::printf("[");
     bool first = true;
     for (const auto& p : ports) {
-        const char* state = StateText(comm.GetSerialComIsOpen(p.Number));
+        const TPortAccess access = ProbePortAccess(p.DevicePath);
         if (json) {
-            std::printf("%s\n  {\"port\": %d, \"name\": %s, \"device\": %s, \"readable_name\": %s, \"state\": %s}",
+            std::printf("%s\n  {\"port\": %d, \"name\": %s, \"device\": %s, \"readable_name\": %s, \"state\": %s%s}",
                         first ? "" : ",", p.Number, JsonString(p.PortName()).c_str(),
                         JsonString(p.DevicePath).c_str(), JsonString(p.ReadableName()).c_str(),
-                        JsonString(state).c_str());
+                        JsonString(PortStateText(access.State)).c_str(), JsonHolders(access).c_str());
         } else {
             if (first) std::printf("%-6s %-40s %-36s %s\n", "PORT", "DEVICE", "NAME", "STATE");
             std::printf("%-6s %-40s %-36s %s\n", p.PortName().c_str(), p.DevicePath.c_str(),
-                        p.ReadableName().empty() ? "-" : p.ReadableName().c_str(), state);
+                        p.ReadableName().empty() ? "-" : p.ReadableName().c_str(), PortAccessText(access).c_str());
         }
         first = false;
     }
@@ -117,7 +119,8 @@ void AddPortsCommand(CLI::App& app, CommandRun& run) {
     cmd->require_subcommand(0, 1);
     cmd->footer(
         "Lists the ports that a port number reaches (port directory links and built-in ports) with their\n"
-        "readable names and whether each is free, in use or absent; link and unlink edit the port directory\n"
+        "readable names and each one's state for this account: free, in use (by which process, where /proc\n"
+        "tells), no permission, or absent; link and unlink edit the port directory\n"
         "($TOLM_PORT_DIR, else $XDG_CONFIG_HOME/tolm-upgrade/ports, else ~/.config/tolm-upgrade/ports).");
 
     CLI::App* linkCmd = cmd->add_subcommand("link", "make port COMn reach DEVICE");

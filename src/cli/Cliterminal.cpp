@@ -13,6 +13,8 @@
 #include "cli/Commands.h"
 #include "cli/Filecheck.h"
 #include "cli/Portarg.h"
+#include "platform/Portaccess.h"
+#include "platform/Portmap.h"
 #include "protocol/Frame.h"
 #include "protocol/Kv_packet.h"
 #include "protocol/Quorin_packet.h"
@@ -51,6 +53,8 @@ struct OpenPort {
 int OpenOrReport(TTolmSerialComm& comm, int port, const std::string& settings) {
     if (comm.OpenComPort(port, settings) != 0) {
         std::fprintf(stderr, "E001: Warn ComPort to be unable to open\n");
+        const std::string hint = PortAccessHint(PortMap::DevicePath(port), comm.LastOpenError());
+        if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
         return kExitPort;
     }
     return kExitPass;

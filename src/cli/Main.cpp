@@ -12,6 +12,7 @@
 #include "cli/Commands.h"
 #include "toolkit/Exception.h"
 #include "toolkit/MainThread.h"
+#include "tolm/Version.h"
 
 using namespace tolm::cli;
 
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
     // A repeated option takes its last value, as scripts that append to a
     // command line expect.
     cli.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    cli.set_version_flag("--version", std::string("tolm-upgrade-cli ") + kVersion, "show the version and exit");
+    cli.set_version_flag("--version", std::string("tolm-upgrade-cli ") + tolm::kVersion, "show the version and exit");
     cli.set_help_flag("-h,--help", "show this help and exit");
     cli.require_subcommand(1);
     cli.failure_message(UsageFailure);

@@ -1,10 +1,12 @@
-// tolm-upgrade: the desktop program. It takes no options.
+// tolm-upgrade: the desktop program. It takes no options but --version.
 //
 // The form (TForm1) runs on its form thread; this thread, Qt's GUI thread,
 // draws the control models and hands presses over, so the window keeps
 // answering the desktop during a transfer.
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 
@@ -16,8 +18,14 @@
 #include "gui/Messageboxsink.h"
 #include "toolkit/Exception.h"
 #include "toolkit/Messages.h"
+#include "tolm/Version.h"
 
 int main(int argc, char** argv) {
+    // Answered before the application object exists, so that it needs no display.
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::printf("tolm-upgrade %s\n", tolm::kVersion);
+        return 0;
+    }
     QApplication app(argc, argv);
     // The title is the application name; a display name is not set, because
     // the window system would then append it to the window's caption.

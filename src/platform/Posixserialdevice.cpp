@@ -68,19 +68,26 @@ PosixSerialDevice::~PosixSerialDevice() { Close(); }
 
 bool PosixSerialDevice::Open(const std::string& path) {
     Close();
+    openError_ = ENOENT;
     if (path.empty()) return false;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        openError_ = errno;
+        return false;
+    }
     // Only terminal devices are serial lines; a regular file or /dev/null is not a port.
     if (!isatty(fd)) {
+        openError_ = ENOTTY;
         ::close(fd);
         return false;
     }
     // flock also keeps out other processes running as root, which TIOCEXCL does not.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        openError_ = EBUSY;
         ::close(fd);
         return false;
     }
+    openError_ = 0;
     ioctl(fd, TIOCEXCL);
     {
         std::lock_guard lock(mutex_);

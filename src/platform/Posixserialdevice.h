@@ -31,6 +31,7 @@ public:
     bool Open(const std::string& path) override;
     void Close() override;
     bool IsOpen() const override { return fd_.load() >= 0; }
+    int OpenError() const override { return openError_; }
 
     bool SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
     bool Purge(uint32_t flags) override;
@@ -52,6 +53,7 @@ private:
     uint32_t TakeLineErrors();
 
     std::atomic<int> fd_{-1};
+    int openError_ = 0;  // set by Open only, on the opening thread
     mutable std::mutex mutex_;  // guards the fields below
     TCommTimeouts timeouts_;
     bool countersSupported_ = true;

@@ -71,6 +71,10 @@ public:
     // Opens an existing device for reading and writing, held exclusively.
     // False when it is absent, not a serial line, or held by someone else.
     virtual bool Open(const std::string& path) = 0;
+    // Why the last Open failed, as an errno value (EACCES: the permissions
+    // shut this account out; EBUSY: held by someone else); 0 after a
+    // successful Open or when the device cannot tell.
+    virtual int OpenError() const { return 0; }
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
 

@@ -56,7 +56,11 @@ TSerialComm::~TSerialComm() {
 int TSerialComm::OpenPort(int port) {
     port_ = port;
     auto device = factory_(port);
-    if (!device || !device->Open(PortMap::DevicePath(port))) return -1;
+    openError_ = 0;
+    if (!device || !device->Open(PortMap::DevicePath(port))) {
+        if (device) openError_ = device->OpenError();
+        return -1;
+    }
     if (!device->SetQueueSizes(kQueueSize, kQueueSize)) {
         device->Close();
         return -2;

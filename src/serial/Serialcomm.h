@@ -65,6 +65,9 @@ public:
     // 0 opened; -1 the device cannot be opened or its settings are rejected;
     // -2 the queue sizes cannot be set.
     int OpenPort(int port);
+    // Why the last OpenPort failed to open the device, as an errno value
+    // (EACCES: permissions); 0 when it opened or the reason is unknown.
+    int OpenError() const { return openError_; }
     // Closes the device and ends the receive thread; nothing on a closed driver.
     void ClosePort();
     // The port counts as open exactly while the device handle exists.
@@ -144,6 +147,7 @@ private:
     std::string settings_ = kDefaultSettings;
     bool rtsCts_ = false;
     int port_ = 0;
+    int openError_ = 0;
     std::string receivedText_;
     TByteBuffer receivedBytes_;
     uint32_t modemState_ = 0;  // nothing in the system sets it

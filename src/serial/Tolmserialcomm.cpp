@@ -143,6 +143,7 @@ public:
 
     // Everything below runs on the main thread unless marked otherwise.
     int OpenComPort(int port, const std::string& settings);
+    int LastOpenError() const { return openError_; }
     int CloseComPort(int port);
     int ComSettings(int port, const std::string& settings);
     int GetSerialComIsOpen(int port);
@@ -185,6 +186,7 @@ public:
 
     std::string settings_ = kDefaultSettings;
     bool rtsCts_ = false;
+    int openError_ = 0;  // main thread only
     TSerialDeviceFactory factory_;
     std::atomic<TPollingMode> mode_{DefaultPollingMode()};
     std::atomic<int> passPeriodMs_{kPollPeriodMs};
@@ -317,7 +319,11 @@ int TTolmSerialCommImpl::OpenComPort(int port, const std::string& settings) {
     auto driver = std::make_unique<TSerialComm>(TTolmSerialComm::DriverName(port), factory_);
     driver->SetSettings(settings);
     driver->SetRTS_CTS(rtsCts_);
-    if (driver->OpenPort(port) != 0) return -2;  // the driver goes with the unique_ptr
+    openError_ = 0;
+    if (driver->OpenPort(port) != 0) {
+        openError_ = driver->OpenError();
+        return -2;  // the driver goes with the unique_ptr
+    }
 
     bool first;
     {
@@ -693,6 +699,8 @@ TTolmSerialComm::~TTolmSerialComm() { impl_->Shutdown(); }
 int TTolmSerialComm::OpenComPort(int port, const std::string& settings) {
     return impl_->OpenComPort(port, settings);
 }
+
+int TTolmSerialComm::LastOpenError() const { return impl_->LastOpenError(); }
 
 int TTolmSerialComm::CloseComPort(int port) { return impl_->CloseComPort(port); }
 

@@ -40,6 +40,9 @@ public:
 
     // Opening and closing.
     int OpenComPort(int port, const std::string& settings);  // 0, -1, -2, -3
+    // Why the last OpenComPort returned -2: the errno value of the device's
+    // open (EACCES when its permissions shut this account out); 0 otherwise.
+    int LastOpenError() const;
     int CloseComPort(int port);                              // 0, -1, -2
     int ComSettings(int port, const std::string& settings);  // always 1
     int GetSerialComIsOpen(int port);                        // 1 open here, 0 free, 2 absent or in use

@@ -3,12 +3,17 @@
 // operator sees afterwards (result line, messages, picture panel, port state).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 
 #include "Programs.h"
 #include "TestSupport.h"
+#include "../serial/Fakeserialdevice.h"
 #include "app/Unit1.h"
+#include "platform/Portaccess.h"
 #include "protocol/Kv_packet.h"
 #include "protocol/Scan_packet.h"
 #include "protocol/Scan_tid_packet.h"
@@ -188,6 +193,30 @@ TEST_F(Form1Test, PortAlreadyOpenWarnsAndGoesOnButAMissingPortStops) {
     EXPECT_EQ(messages->Texts(), std::vector<std::string>{"E001: Warn ComPort to be unable to open"});
     EXPECT_FALSE(panelShown) << "the picture panel never came into view";
     EXPECT_EQ(form.Error.Caption(), "");
+}
+
+TEST_F(Form1Test, APortRefusedByItsPermissionsGetsTheHintAsTheBoxsSecondLine) {
+    Choose(Generate("scanner-fw", "lb1y.bin", {}), 5);
+    dir.Write("ttyUSB0", "");
+    const std::string device = dir.File("ttyUSB0");
+    test::LinkPort(dir, 5, device);
+    chmod(device.c_str(), 0600);
+    // The open is refused as the device's permissions would refuse it.
+    struct RefusedDevice : test::FakeSerialDevice {
+        using test::FakeSerialDevice::FakeSerialDevice;
+        int OpenError() const override { return EACCES; }
+    };
+    auto line = std::make_shared<test::FakeLine>();
+    line->openSucceeds = false;
+    form.TolmSerialComm1.SetDeviceFactory([line](int) { return std::make_unique<RefusedDevice>(line); });
+
+    form.UpgradeClick();
+    ASSERT_EQ(messages->Texts().size(), 1u);
+    const std::string box = messages->Texts().front();
+    EXPECT_EQ(box.substr(0, box.find('\n')), "E001: Warn ComPort to be unable to open");
+    EXPECT_EQ(box.substr(box.find('\n') + 1), PortAccessHint(device, EACCES));
+    EXPECT_EQ(box.find("permission denied on " + device + " ("), box.find('\n') + 1) << box;
+    EXPECT_FALSE(PortOpen(5));
 }
 
 TEST_F(Form1Test, KernelCheckCodesAndConnectionErrorReachTheResultLine) {

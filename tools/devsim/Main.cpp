@@ -12,6 +12,7 @@
 // serial line would. --fault makes the line misbehave (Faults.h; `list` tells).
 //   tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...
 //   tolm-devsim list
+//   tolm-devsim --version
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +20,7 @@
 #include "Device.h"
 #include "Faults.h"
 #include "Server.h"
+#include "tolm/Version.h"
 
 using namespace tolm::devsim;
 
@@ -30,7 +32,8 @@ int Usage(const char* why) {
                  "                       [--set KEY=VALUE]... [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE]\n"
                  "                       [--transfer-log FILE]\n"
                  "       tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...\n"
-                 "       tolm-devsim list\n");
+                 "       tolm-devsim list\n"
+                 "       tolm-devsim --version\n");
     return 2;
 }
 
@@ -48,6 +51,10 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage(nullptr);
     std::string verb = argv[1];
     if (verb == "list") return List();
+    if (verb == "--version") {
+        std::printf("tolm-devsim %s\n", tolm::kVersion);
+        return 0;
+    }
     if (verb == "--help" || verb == "-h") {
         Usage(nullptr);
         return List();

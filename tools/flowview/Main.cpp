@@ -12,8 +12,13 @@
 #include "flow/Tolmflow.h"
 #include "flow/Tolmflowpainter.h"
 #include "toolkit/Exception.h"
+#include "tolm/Version.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::cout << "tolm-flowview " << tolm::kVersion << "\n";
+        return 0;
+    }
     int codePage = tolm::kDefaultDiagramCodePage;
     int first = 1;
     if (argc == 5 && std::string(argv[1]) == "--code-page") {
@@ -27,7 +32,7 @@ int main(int argc, char** argv) {
         first = 3;
     }
     if (argc - first != 2) {
-        std::cerr << "usage: tolm-flowview [--code-page N] FILE OUT.png\n";
+        std::cerr << "usage: tolm-flowview [--code-page N] FILE OUT.png\n       tolm-flowview --version\n";
         return 2;
     }
     const char* in = argv[first];

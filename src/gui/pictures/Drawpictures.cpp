@@ -5,6 +5,8 @@
 //
 // Every picture is drawn here from simple shapes, so the program ships no
 // image from elsewhere. Product pictures are 100 x 100, the button's 36 x 36.
+// The program's desktop icon is the button's picture on a rounded tile, in
+// the sizes of the icon theme: OUTDIR/icons/NxN/tolm-upgrade.png.
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -267,6 +269,31 @@ std::vector<Picture> Pictures() {
     };
 }
 
+constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};
+
+bool WriteIcons(const QDir& out) {
+    for (int size : kIconSizes) {
+        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 36.0, size / 36.0);
+        QLinearGradient tile(0, 0, 0, 36);
+        tile.setColorAt(0, QColor(0xfb, 0xfc, 0xfe));
+        tile.setColorAt(1, QColor(0xd5, 0xdc, 0xe6));
+        p.setPen(QPen(QColor(0x9a, 0xa5, 0xb1), 0.8));
+        p.setBrush(tile);
+        p.drawRoundedRect(QRectF(0.5, 0.5, 35, 35), 6, 6);
+        p.translate(3.6, 3.6);
+        p.scale(0.8, 0.8);
+        DrawUpgradeGlyph(p);
+        p.end();
+        const QString dir = QString("icons/%1x%1").arg(size);
+        if (!out.mkpath(dir) || !image.save(out.filePath(dir + "/tolm-upgrade.png"), "PNG")) return false;
+    }
+    return true;
+}
+
 bool WriteResourceList(const QDir& out, const std::vector<Picture>& pictures) {
     QFile qrc(out.filePath("pictures.qrc"));
     if (!qrc.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
@@ -304,6 +331,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "tolm-draw-pictures: cannot write %s\n", qPrintable(file));
             return 1;
         }
+    }
+    if (!WriteIcons(out)) {
+        std::fprintf(stderr, "tolm-draw-pictures: cannot write the icons\n");
+        return 1;
     }
     if (!WriteResourceList(out, pictures)) {
         std::fprintf(stderr, "tolm-draw-pictures: cannot write the resource list\n");
