@@ -2,9 +2,10 @@
 # Runs every test: the normal build's full suite, the Debian package, the
 # serial and end-to-end tests under the thread sanitizer, the nested port
 # closing under the address sanitizer, the desktop window end to end under a
-# virtual X server, and a short run of each fuzz target. TOLM_SKIP_PACKAGE,
-# TOLM_SKIP_TSAN, TOLM_SKIP_ASAN, TOLM_SKIP_WINDOW and TOLM_SKIP_FUZZ skip a
-# stage.
+# virtual X server, upgrades through real kernel serial drivers in a QEMU
+# guest, and a short run of each fuzz target. TOLM_SKIP_PACKAGE,
+# TOLM_SKIP_TSAN, TOLM_SKIP_ASAN, TOLM_SKIP_WINDOW, TOLM_SKIP_VM and
+# TOLM_SKIP_FUZZ skip a stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +21,13 @@ if [ "${TOLM_SKIP_PACKAGE:-0}" != "1" ]; then
   package_start=$SECONDS
   tests/package/package_test.sh
   echo "package stage: $((SECONDS - package_start)) s"
+fi
+
+# Upgrades through the kernel's 8250 and FTDI drivers in a QEMU guest.
+if [ "${TOLM_SKIP_VM:-0}" != "1" ]; then
+  start=$SECONDS
+  tests/vm/run.sh build
+  echo "guest stage: $((SECONDS - start)) s"
 fi
 
 if [ "${TOLM_SKIP_TSAN:-0}" != "1" ]; then

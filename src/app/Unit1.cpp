@@ -10,8 +10,10 @@
 
 #include "base/Strfunc.h"
 #include "platform/Portaccess.h"
+#include "platform/Portassign.h"
 #include "platform/Portmap.h"
 #include "platform/Serialsettings.h"
+#include "platform/Sysfsserialports.h"
 #include "protocol/Kv_packet.h"
 #include "protocol/Quorin_packet.h"
 #include "protocol/Scan_packet.h"
@@ -126,6 +128,7 @@ void TForm1::FormActivate() {
     if (ActivatedOnce) return;
     ActivatedOnce = true;
     SelectFirmwareFile();
+    RefreshPortList();
     ComList.SetItemIndex(0);
 }
 
@@ -367,8 +370,25 @@ int TForm1::SelectedPortNumber() const {
     return std::stoi(digits);
 }
 
+void TForm1::RefreshPortList() {
+    AssignAdapterPorts();
+    auto items = ComList.Items();
+    bool added = false;
+    for (const auto& port : FindSerialPorts()) {
+        const std::string item = "Com" + std::to_string(port.Number);
+        if (port.Number <= 10 || std::find(items.begin(), items.end(), item) != items.end()) continue;
+        items.push_back(item);
+        added = true;
+    }
+    if (!added) return;
+    const int selected = ComList.ItemIndex();
+    ComList.SetItems(items);
+    ComList.SetItemIndex(selected);
+}
+
 void TForm1::UpgradeClick() {
     Error.SetCaption("");
+    RefreshPortList();
     if (FirmwareFile.empty()) SelectFirmwareFile();
     if (FirmwareFile.empty()) {
         HidePicturePanel();

@@ -116,6 +116,10 @@ public:
     // The port number of the selected ComList item ("Com10" gives 10).
     int SelectedPortNumber() const;
 
+    // Gives newly plugged adapters their port numbers and adds an item to
+    // ComList for each port above Com10, keeping the selection.
+    void RefreshPortList();
+
     static constexpr const char* kCaption = "Tolm Upgrade Tools...[3.4.8]";
 
 private:

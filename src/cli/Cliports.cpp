@@ -15,6 +15,7 @@
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
 #include "cli/Filecheck.h"
+#include "platform/Portassign.h"
 #include "platform/Portaccess.h"
 #include "platform/Sysfsserialports.h"
 
@@ -47,6 +48,8 @@ int ComNumber(const std::string& text) {
 }
 
 int List(bool json) {
+    for (const auto& made : AssignAdapterPorts())
+        std::fprintf(stderr, "COM%d assigned to %s (%s)\n", made.Number, made.Device.c_str(), made.Identity.c_str());
     const auto ports = FindSerialPorts();
     QJsonArray list;
     bool first = true;
@@ -87,6 +90,7 @@ int Link(const std::string& name, const std::string& device) {
     std::filesystem::create_directories(dir, ec);
     const std::string link = dir + "/COM" + std::to_string(n);
     std::filesystem::remove(link, ec);
+    std::filesystem::remove(dir + "/" + IdentityFileName(n), ec);  // the number is the operator's now
     const std::string target = std::filesystem::absolute(device).string();
     if (symlink(target.c_str(), link.c_str()) != 0) {
         std::fprintf(stderr, "tolm-upgrade-cli: cannot create %s: %s\n", link.c_str(), std::strerror(errno));
@@ -109,6 +113,8 @@ int Unlink(const std::string& name) {
         std::fprintf(stderr, "tolm-upgrade-cli: cannot remove %s: %s\n", link.c_str(), std::strerror(errno));
         return kExitFailed;
     }
+    std::error_code ec;
+    std::filesystem::remove(SysfsPortDirectory() + "/" + IdentityFileName(n), ec);
     return kExitPass;
 }
 }  // namespace

@@ -24,18 +24,6 @@ namespace tolm {
 
 namespace {
 
-// "prefix" followed by a decimal number without leading zeros; the number, or nothing.
-std::optional<int> NumberAfter(const std::string& name, const std::string& prefix) {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-    const char* first = name.data() + prefix.size();
-    const char* last = name.data() + name.size();
-    if (*first == '0' && last - first > 1) return std::nullopt;
-    int value = 0;
-    auto [end, ec] = std::from_chars(first, last, value);
-    if (ec != std::errc() || end != last || value < 0) return std::nullopt;
-    return value;
-}
-
 bool Exists(const fs::path& path) {
     std::error_code ec;
     return fs::exists(path, ec);
@@ -112,6 +100,7 @@ void Describe(TSerialPortInfo& port, const fs::path& sysfsRoot) {
     if (port.KernelName.rfind("rfcomm", 0) == 0) {
         port.Kind = TSerialPortKind::Bluetooth;
         port.BluetoothAddress = ReadAttribute(tty / "address").value_or("");
+        port.BluetoothChannel = ReadAttribute(tty / "channel").value_or("");
         port.Description = "Bluetooth Serial Link";
         if (!port.BluetoothAddress.empty()) port.Description += " " + port.BluetoothAddress;
         return;
@@ -122,6 +111,8 @@ void Describe(TSerialPortInfo& port, const fs::path& sysfsRoot) {
         port.Kind = TSerialPortKind::Usb;
         port.UsbVendorId = Lower(ReadAttribute(*usb / "idVendor").value_or(""));
         port.UsbProductId = Lower(ReadAttribute(*usb / "idProduct").value_or(""));
+        port.UsbSerial = ReadAttribute(*usb / "serial").value_or("");
+        port.UsbLocation = usb->filename().string();
         port.Description = ReadAttribute(*usb / "product").value_or("");
         if (port.Description.empty()) port.Description = UsbModelFromDatabase(port.UsbVendorId, port.UsbProductId);
         if (port.Description.empty()) port.Description = "USB Serial Port";
@@ -138,6 +129,17 @@ void Describe(TSerialPortInfo& port, const fs::path& sysfsRoot) {
 
 }  // namespace
 
+std::optional<int> NumberAfterPrefix(const std::string& name, const std::string& prefix) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const char* first = name.data() + prefix.size();
+    const char* last = name.data() + name.size();
+    if (*first == '0' && last - first > 1) return std::nullopt;
+    int value = 0;
+    auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last || value < 0) return std::nullopt;
+    return value;
+}
+
 std::string TSerialPortInfo::ReadableName() const {
     if (Description.empty()) return std::string();
     return Description + " (" + PortName() + ")";
@@ -145,6 +147,13 @@ std::string TSerialPortInfo::ReadableName() const {
 
 // The port map's own folder, so that discovery and the map never disagree.
 std::string SysfsPortDirectory() { return PortMap::PortDirectory(); }
+
+TSerialPortInfo DescribeTty(const std::string& kernelName, const TSysfsLocations& where) {
+    TSerialPortInfo port;
+    port.KernelName = kernelName;
+    Describe(port, where.SysfsRoot);
+    return port;
+}
 
 std::vector<TSerialPortInfo> FindSerialPorts(const TSysfsLocations& where) {
     const fs::path sysfsRoot = where.SysfsRoot;
@@ -155,7 +164,7 @@ std::vector<TSerialPortInfo> FindSerialPorts(const TSysfsLocations& where) {
 
     // Ports linked in the port directory take precedence over the built-in numbering.
     for (fs::directory_iterator it(portDir, ec), end; !ec && it != end; it.increment(ec)) {
-        auto number = NumberAfter(it->path().filename().string(), "COM");
+        auto number = NumberAfterPrefix(it->path().filename().string(), "COM");
         if (!number || *number < 1) continue;
         linked.insert(*number);
         if (!Exists(it->path())) continue;  // a link to an adapter that is not plugged in
@@ -175,7 +184,7 @@ std::vector<TSerialPortInfo> FindSerialPorts(const TSysfsLocations& where) {
     ec.clear();
     for (fs::directory_iterator it(sysfsRoot / "class" / "tty", ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        auto line = NumberAfter(name, "ttyS");
+        auto line = NumberAfterPrefix(name, "ttyS");
         if (!line || *line >= 1 << 20) continue;
         const int number = *line + 1;
         if (linked.count(number)) continue;

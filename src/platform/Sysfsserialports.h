@@ -7,6 +7,7 @@
 // one, else the built-in port /dev/ttyS(n-1). A port exists when what it
 // reaches exists; a built-in port only when sysfs shows a real UART behind it
 // (class/tty/ttySk/device exists and its type is not 0, "unknown").
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,10 @@ struct TSerialPortInfo {
     std::string Description;     // readable name without the port tag; empty for Other
     std::string UsbVendorId;     // four lower-case hex digits (USB only)
     std::string UsbProductId;
+    std::string UsbSerial;       // the adapter's serial number, when it has one (USB only)
+    std::string UsbLocation;     // its place on the bus, e.g. "1-2" (USB only)
     std::string BluetoothAddress;  // remote device address (Bluetooth only, when known)
+    std::string BluetoothChannel;  // RFCOMM channel (Bluetooth only, when known)
 
     std::string PortName() const { return "COM" + std::to_string(Number); }
     // "FT232R USB UART (COM5)"; empty when there is no description.
@@ -43,6 +47,14 @@ struct TSysfsLocations {
 // The port directory: $TOLM_PORT_DIR, else $XDG_CONFIG_HOME/tolm-upgrade/ports,
 // else ~/.config/tolm-upgrade/ports.
 std::string SysfsPortDirectory();
+
+// The decimal number that follows prefix in name, without leading zeros
+// ("COM12" after "COM" is 12); nothing when name is not so made.
+std::optional<int> NumberAfterPrefix(const std::string& name, const std::string& prefix);
+
+// What sysfs tells of the tty kernelName ("ttyUSB0"): kind, readable name and ids.
+// Number and DevicePath are left empty.
+TSerialPortInfo DescribeTty(const std::string& kernelName, const TSysfsLocations& where = {});
 
 // Every existing port, in port-number order, each once.
 std::vector<TSerialPortInfo> FindSerialPorts(const TSysfsLocations& where = {});

@@ -84,6 +84,21 @@ TEST_F(Form1Test, StartUpShowsCaptionPortListAndOpensTheDialogOnce) {
     EXPECT_EQ(form.P_Image.Left(), 427);
 }
 
+TEST_F(Form1Test, PortListGainsAnItemForEachPortAboveTen) {
+    test::PtyPair adapter, other;
+    test::LinkPort(dir, 12, adapter.SlavePath());
+    test::LinkPort(dir, 3, other.SlavePath());
+    form.FormActivate();
+    const auto& items = form.ComList.Items();
+    ASSERT_EQ(items.size(), 11u);
+    EXPECT_EQ(items[9], "Com10");
+    form.ComList.SetItemIndex(10);
+    EXPECT_EQ(form.SelectedPortNumber(), 12);
+    form.RefreshPortList();  // again, as each press does: nothing doubled, the selection kept
+    EXPECT_EQ(form.ComList.Items().size(), 11u);
+    EXPECT_EQ(form.SelectedPortNumber(), 12);
+}
+
 TEST_F(Form1Test, FirmwareFilesAreIdentifiedAndCheckedByFamily) {
     std::filesystem::create_directory(dir.File("dir with space"));
     Choose(Generate("scanner-fw", "dir with space/lb1y.bin", {"model=LB1Y"}), 1);

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 #include "platform/Devicetreekeys.h"
 #include "platform/Devicetreesysfs.h"
+#include "platform/Portassign.h"
 #include "platform/Sysfsserialports.h"
 #include "serial/Getserialport.h"
 
@@ -41,11 +42,12 @@ public:
 
     // A USB serial adapter: device <usbPath> with ids and product, its tty below its interface.
     void AddUsbAdapter(const std::string& name, const std::string& usbPath, const std::string& vendor,
-                       const std::string& product, const std::string& productName) {
+                       const std::string& product, const std::string& productName, const std::string& serial = "") {
         const std::string usb = Sys() + "/devices/pci0000:00/0000:00:14.0/usb1/" + usbPath;
         Attribute(usb + "/idVendor", vendor);
         Attribute(usb + "/idProduct", product);
         if (!productName.empty()) Attribute(usb + "/product", productName);
+        if (!serial.empty()) Attribute(usb + "/serial", serial);
         const std::string port = usb + "/" + usbPath + ":1.0/" + name;
         const std::string tty = port + "/tty/" + name;
         fs::create_directories(tty);
@@ -67,6 +69,16 @@ public:
         fs::create_directories(tty);
         fs::create_directory_symlink(tty, Sys() + "/class/tty/" + name);
         Node(name);
+    }
+
+    // Unplugs a device: its class entry, its node and its by-id link go.
+    void Unplug(const std::string& name, const std::string& usbPath) {
+        fs::remove(Sys() + "/class/tty/" + name);
+        fs::remove_all(Sys() + "/devices/pci0000:00/0000:00:14.0/usb1/" + usbPath);
+        fs::remove(DevPath(name));
+        std::error_code ec;
+        for (const auto& link : fs::directory_iterator(Dev() + "/serial/by-id", ec))
+            if (!fs::exists(link.path())) fs::remove(link.path());
     }
 
     void Link(int port, const std::string& target) {
@@ -197,6 +209,71 @@ TEST(SysfsSerialPorts, TenAndMorePortsInOrderEachOnce) {
     // Adapters of one kind share a class entry: no name is found twice.
     EXPECT_EQ(discovery.DeviceNames().size(), 6u);
     EXPECT_EQ(tree.KeyNames(devicetree_keys::kSerialPortClass).size(), 3u);
+}
+
+std::string LinkTarget(const FakeWorkstation& ws, int port) {
+    return fs::read_symlink(ws.Ports() + "/COM" + std::to_string(port)).string();
+}
+
+TEST(PortAssignment, AdaptersGetFreeNumbersAboveTheBuiltInPorts) {
+    FakeWorkstation ws;
+    ws.AddUart(0, 4);
+    ws.AddUart(1, 4);
+    ws.AddUart(2, 0);  // a ttyS node without a UART is no built-in port
+    ws.AddUsbAdapter("ttyACM0", "1-1", "2341", "0043", "Uno");
+    ws.AddUsbAdapter("ttyUSB0", "1-2", "0403", "6001", "FT232R USB UART", "A600");
+    ws.AddUsbAdapter("ttyUSB1", "1-3", "067b", "2303", "USB-Serial Controller", "B2/x");
+    ws.AddRfcomm("rfcomm0", "00:11:22:33:44:55");
+    fs::create_directories(ws.Dev() + "/serial/by-id");
+    const std::string byId = ws.Dev() + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A600-if00-port0";
+    fs::create_symlink("../../ttyUSB0", byId);
+    ws.Link(3, ws.DevPath("ttyACM0"));  // linked by hand: keeps its number
+    ws.Link(4, ws.DevPath("ttyUSB9"));  // linked by hand to an unplugged adapter: stays taken
+
+    auto made = AssignAdapterPorts(ws.Where());
+    ASSERT_EQ(made.size(), 3u);
+    EXPECT_EQ(made[0].Number, 5);
+    EXPECT_EQ(made[0].Identity, "bluetooth-00:11:22:33:44:55");
+    EXPECT_EQ(LinkTarget(ws, 6), byId);  // udev's stable name, no record needed
+    EXPECT_FALSE(fs::exists(ws.Ports() + "/COM6.id"));
+    EXPECT_EQ(LinkTarget(ws, 7), ws.DevPath("ttyUSB1"));
+    EXPECT_EQ(made[2].Identity, "usb-067b-2303-B2_x");
+    EXPECT_EQ(LinkTarget(ws, 3), ws.DevPath("ttyACM0"));
+    EXPECT_EQ(LinkTarget(ws, 4), ws.DevPath("ttyUSB9"));
+    EXPECT_EQ(Discover(ws),
+              "COM1||Communications Port (COM1),COM2||Communications Port (COM2),COM3||Uno (COM3),"
+              "COM5||Bluetooth Serial Link 00:11:22:33:44:55 (COM5),COM6||FT232R USB UART (COM6),"
+              "COM7||USB-Serial Controller (COM7)");
+    EXPECT_TRUE(AssignAdapterPorts(ws.Where()).empty());
+}
+
+TEST(PortAssignment, AnAdapterKeepsItsNumberAcrossPlugging) {
+    FakeWorkstation ws;
+    ws.AddUart(0, 4);
+    ws.AddUsbAdapter("ttyUSB0", "1-2", "0403", "6001", "FT232R USB UART", "A600");
+    ASSERT_EQ(AssignAdapterPorts(ws.Where()).size(), 1u);
+    ASSERT_EQ(LinkTarget(ws, 2), ws.DevPath("ttyUSB0"));
+
+    // Unplugged, and another adapter takes its tty name: COM2 must not reach that one.
+    ws.Unplug("ttyUSB0", "1-2");
+    ws.AddUsbAdapter("ttyUSB0", "1-3", "10c4", "ea60", "CP2102", "C3");
+    auto made = AssignAdapterPorts(ws.Where());
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].Number, 3);
+    EXPECT_FALSE(fs::exists(ws.Ports() + "/COM2"));
+    EXPECT_EQ(Discover(ws), "COM1||Communications Port (COM1),COM3||CP2102 (COM3)");
+
+    // Back under a new tty name: its old number follows it.
+    ws.AddUsbAdapter("ttyUSB1", "1-2", "0403", "6001", "FT232R USB UART", "A600");
+    EXPECT_TRUE(AssignAdapterPorts(ws.Where()).empty());
+    EXPECT_EQ(LinkTarget(ws, 2), ws.DevPath("ttyUSB1"));
+
+    // The entry removed (ports unlink): its record goes, and the number is given again.
+    fs::remove(ws.Ports() + "/COM2");
+    made = AssignAdapterPorts(ws.Where());
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].Number, 2);
+    EXPECT_EQ(LinkTarget(ws, 2), ws.DevPath("ttyUSB1"));
 }
 
 TEST(SysfsSerialPorts, MissingFoldersFindNothing) {
