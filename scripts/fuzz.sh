@@ -18,15 +18,7 @@ jobs="${TOLM_FUZZ_JOBS:-2}"
 
 packages=(clang libclang-rt-14-dev cmake ninja-build pkg-config qt6-base-dev libgl1-mesa-dev
           libgtest-dev libgmock-dev libudev-dev libcli11-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DTOLM_FUZZ=ON -DTOLM_SANITIZE=address -DTOLM_BUILD_TESTS=ON >/dev/null

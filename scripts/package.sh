@@ -8,15 +8,7 @@ cd "$(dirname "$0")/.."
 
 # dpkg-dev: dpkg-shlibdeps, which CPack asks for the package's dependencies.
 packages=(dpkg-dev file)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 build_dir="${TOLM_BUILD_DIR:-build}"
 # Installing then needs only what the package holds, not the tests.

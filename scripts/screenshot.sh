@@ -16,15 +16,7 @@ cd "$(dirname "$0")/.."
 # xvfb: the X server; imagemagick: import (capture); x11-utils: xwininfo
 # (window geometry); openbox: a light window manager that draws the frame.
 packages=(xvfb imagemagick x11-utils openbox)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 build_dir="${TOLM_BUILD_DIR:-build}"
 program="$build_dir/src/gui/tolm-upgrade"

@@ -54,15 +54,7 @@ fi
 # The desktop window end to end: Xvfb, a window manager, XTest input.
 if [ "${TOLM_SKIP_WINDOW:-0}" != "1" ]; then
   start=$SECONDS
-  missing=()
-  for p in xvfb xauth openbox xdotool python3-xlib; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
-  fi
+  scripts/install-packages.sh xvfb xauth openbox xdotool python3-xlib
   tests/window/run.sh build
   echo "window stage: $((SECONDS - start)) s"
 fi

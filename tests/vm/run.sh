@@ -12,15 +12,7 @@ build=$(realpath -m "${1:-build}")
 stage_start=$SECONDS
 
 packages=(qemu-system-x86 linux-image-amd64 busybox-static cpio)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/install-packages.sh --no-recommends "${packages[@]}"
 TOLM_BUILD_DIR="$build" TOLM_TARGETS="tolm-upgrade-cli tolm-devsim" scripts/setup.sh >/dev/null
 cli="$build/src/cli/tolm-upgrade-cli"
 devsim="$build/tools/devsim/tolm-devsim"
