@@ -117,7 +117,7 @@ private:
 // The POSIX device with every byte written and read counted into a tally.
 class CountingDevice : public ISerialDevice {
 public:
-    explicit CountingDevice(LineTally& tally) : inner_(MakePosixSerialDevice()), tally_(tally) {}
+    explicit CountingDevice(LineTally& tally) : inner_(MakeSerialDevice()), tally_(tally) {}
 
     bool Open(const std::string& path) override { return inner_->Open(path); }
     void Close() override { inner_->Close(); }

@@ -781,7 +781,7 @@ void TForm1::Button5Click() {
     // Port 1 opened directly, bypassing the serial component. A step that
     // fails shows "Err" and ends the attempt, so "Open" means the port is open.
     if (RawPortHandle) RawPortHandle->Close();
-    RawPortHandle = MakePosixSerialDevice();
+    RawPortHandle = MakeSerialDevice();
     auto fail = [this] {
         RawPortHandle->Close();
         RawPortHandle.reset();

@@ -56,7 +56,7 @@ TReportedRun::TReportedRun(int fd, TForm1& form) : fd_(fd), form_(form) {
     signal(SIGPIPE, SIG_IGN);
     auto record = record_;
     form_.TolmSerialComm1.SetDeviceFactory(
-        [record](int) { return TapDevice(MakePosixSerialDevice(), record); });
+        [record](int) { return TapDevice(MakeSerialDevice(), record); });
     form_.PBar.AddObserver([this](TControl&, TChange change) {
         if (change == TChange::Position || change == TChange::Range) Progress();
     });

@@ -1,7 +1,8 @@
 #pragma once
 // Port numbers to device paths. Port n is the entry COMn (a link to the
 // device, or the device itself) in the port directory when that entry exists,
-// otherwise the built-in port /dev/ttyS(n-1).
+// otherwise the built-in port /dev/ttyS(n-1). On Windows port n is "\\.\COMn"
+// and there is no port directory (Win32portmap.cpp).
 #include <string>
 
 namespace tolm::PortMap {

@@ -1,12 +1,8 @@
 #include "serial/Getserialport.h"
 
-#include <sys/utsname.h>
-
 #include <cctype>
-#include <cstring>
 
 #include "platform/Devicetreekeys.h"
-#include "platform/Devicetreesysfs.h"
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Messages.h"
 
@@ -77,24 +73,14 @@ std::string DeviceNameOf(const std::string& portName, const std::vector<std::str
 }  // namespace
 
 TGetSerialPort::TGetSerialPort(std::shared_ptr<const TDeviceTree> tree)
-    : tree_(tree ? std::move(tree) : std::make_shared<TSysfsDeviceTree>()) {}
+    : tree_(tree ? std::move(tree) : MakeWorkstationDeviceTree()) {}
 
 TGetSerialPort::~TGetSerialPort() = default;
 
-// There is no version query of that kind here. The workstation's tree presents
-// its ports in the layout of major version 5 (serial-port class and device
-// enumeration keys), so the record reports 5.1 and discovery takes that branch;
-// the kernel's name and release go in the service-pack text for information.
 int TGetSerialPort::CheckOS(TOSVersionInfo& info) {
     info = TOSVersionInfo{};
     info.dwOSVersionInfoSize = sizeof(TOSVersionInfo);
-    utsname system{};
-    if (uname(&system) != 0) return -1;
-    info.dwMajorVersion = 5;
-    info.dwMinorVersion = 1;
-    info.dwPlatformId = 2;  // the NT line, to which the version-5 layout belongs
-    std::string text = std::string(system.sysname) + " " + system.release;
-    std::strncpy(info.szCSDVersion, text.c_str(), sizeof info.szCSDVersion - 1);
+    if (!QueryOSVersion(info)) return -1;
     return static_cast<int>(info.dwMajorVersion);
 }
 

@@ -13,17 +13,6 @@
 
 namespace tolm {
 
-// The operating-system version record (148 bytes, its size in the first field).
-struct TOSVersionInfo {
-    uint32_t dwOSVersionInfoSize = 0;
-    uint32_t dwMajorVersion = 0;
-    uint32_t dwMinorVersion = 0;
-    uint32_t dwBuildNumber = 0;
-    uint32_t dwPlatformId = 0;
-    char szCSDVersion[128] = {};
-};
-static_assert(sizeof(TOSVersionInfo) == 148);
-
 class TGetSerialPort {
 public:
     // tree: where the ports are looked up; none means this workstation's serial

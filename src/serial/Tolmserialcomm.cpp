@@ -1,7 +1,5 @@
 #include "serial/Tolmserialcomm.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -251,7 +249,7 @@ void TSendDataEventThread::WaitForNextPass() {
     // Until a record is queued, a stop request, or the pass period.
     TWakeup& queued = impl_->DeliveryWakeup();
     TInputWaitResult r = WaitForInput({queued.Fd()}, wakeup_, std::chrono::milliseconds(impl_->PassPeriodMs()));
-    if (!r.Events.empty() && (r.Events[0] & POLLIN)) queued.Drain();
+    if (!r.Events.empty() && (r.Events[0] & kWaitInput)) queued.Drain();
 }
 
 // --------------------------------------------------------------- lookups
@@ -389,7 +387,7 @@ int TTolmSerialCommImpl::GetSerialComIsOpen(int port) {
         std::lock_guard lock(lock_);
         if (auto* driver = FindDriver(port); driver && driver->IsOpen()) return 1;
     }
-    auto device = factory_ ? factory_(port) : MakePosixSerialDevice();
+    auto device = factory_ ? factory_(port) : MakeSerialDevice();
     if (!device || !device->Open(PortMap::DevicePath(port))) return 2;
     device->Close();
     return 0;
@@ -626,11 +624,11 @@ TWaitPlan TTolmSerialCommImpl::PollPorts(bool queueUnsolicited, const TPortEvent
                     } else if (fd < 0) {
                         // No descriptor to wait on: ask again at short intervals.
                         plan.NextCheck = std::min(plan.NextCheck, clock.Now() + kSettleSampleStep);
-                    } else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                    } else if (revents & (kWaitHangUp | kWaitError | kWaitInvalid)) {
                         // A hung-up or failed line stays "ready" for poll(2): ask
                         // it again at the next pass instead of spinning on it.
                         plan.NextCheck = std::min(plan.NextCheck, clock.Now() + passPeriod);
-                    } else if ((revents & POLLIN) && status.BytesWaiting == 0) {
+                    } else if ((revents & kWaitInput) && status.BytesWaiting == 0) {
                         // Reported readable with nothing to read: ask again shortly.
                         plan.NextCheck = std::min(plan.NextCheck, clock.Now() + kSettleSampleStep);
                     } else {
