@@ -4,7 +4,8 @@
 // (for an upgrade, the serial component's RequestStop: the current exchange
 // finishes, no further one starts), so that the command can close its ports,
 // print the outcome and exit with 128 + the signal's number. A second signal
-// ends the process at once, as usual.
+// ends the process at once, as usual. On Windows, Ctrl-C and Ctrl-Break
+// (SetConsoleCtrlHandler) count as SIGINT (Win32stopsignals.cpp).
 #include <functional>
 #include <thread>
 

@@ -41,7 +41,9 @@ std::vector<TPortHolder> FindPortHolders(const std::string& path, const std::str
 // device, its group and the fix when the error is a permission refusal, e.g.
 //   permission denied on /dev/ttyUSB0 (group dialout): add your account to it
 //   with `sudo usermod -aG dialout $USER`, then log in again
-// Empty for any other error.
+// Empty for any other error. On Windows (Win32portaccess.cpp), where any
+// account may open a free port, the hint is for a port held by another
+// program (EBUSY): "COM7 is in use by another program".
 std::string PortAccessHint(const std::string& path, int error);
 
 }  // namespace tolm

@@ -1,0 +1,16 @@
+// On Windows a port number is a COM number: port n is the device "\\.\COMn",
+// with no port directory and no links.
+#include "platform/Portmap.h"
+
+namespace tolm::PortMap {
+
+std::string PortDirectory() { return {}; }
+
+std::string EntryPath(int /*port*/) { return {}; }
+
+std::string DevicePath(int port) {
+    if (port < 1) return {};
+    return "\\\\.\\COM" + std::to_string(port);
+}
+
+}  // namespace tolm::PortMap
