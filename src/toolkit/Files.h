@@ -1,6 +1,13 @@
 #pragma once
-// Two small file services that several layers need the same way: the user's
-// home folder, and opening a file for reading only when it is a regular file.
+// The file services that several layers need the same way: the user's home
+// folder, opening a file for reading only when it is a regular file, reading
+// at an offset, the size and last change of a file, and writing a whole file
+// so that a failure never leaves it half-written. Names are UTF-8; on Windows
+// they are opened by their UTF-16 form (Win32files.cpp), so a file in a
+// folder with a Chinese name opens.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tolm {
@@ -8,12 +15,35 @@ namespace tolm {
 // $HOME when it is set and not empty, else the home folder of the user in the
 // password database; empty when neither tells. The port map, port discovery
 // and the diagnostic log all take the home from here, so they never disagree.
+// On Windows: %USERPROFILE%.
 std::string HomeDirectory();
 
 // Opens path read-only when it names a regular file (through symbolic links):
 // a FIFO, a device or a folder is refused without ever blocking on it. The
 // descriptor (close-on-exec, blocking reads), or -1 with errno set (EISDIR for
-// a folder, EINVAL for anything else that is not a regular file).
+// a folder, EINVAL for anything else that is not a regular file). Closed with
+// CloseFile.
 int OpenRegularFile(const std::string& path);
+void CloseFile(int fd);
+
+// The size of the file open as fd, or -1.
+long long OpenFileSize(int fd);
+
+// Reads up to count bytes at offset of the file open as fd, whatever its
+// position: the count read (short at the end of the file), or -1.
+long long ReadFileAt(int fd, long long offset, void* buffer, long long count);
+
+struct TFileFacts {
+    long long Size = 0;
+    int64_t ModifiedNs = 0;  // last change, in nanoseconds since 1970
+};
+// Size and last change of the regular file at path (through symbolic links);
+// nothing when path names no regular file.
+std::optional<TFileFacts> RegularFileFacts(const std::string& path);
+
+// Writes the bytes to path through a temporary file beside it that is renamed
+// into place, so that a failed write never leaves a half-written file. False
+// when it failed (the old file, if any, is then unchanged).
+bool WriteWholeFile(const std::string& path, const void* data, size_t size);
 
 }  // namespace tolm

@@ -6,10 +6,13 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cwchar>
 
 #include "toolkit/Win32text.h"
+
+#include <windows.h>
 
 namespace tolm {
 
@@ -35,6 +38,73 @@ int OpenRegularFile(const std::string& path) {
         return -1;
     }
     return fd;
+}
+
+void CloseFile(int fd) {
+    if (fd >= 0) _close(fd);
+}
+
+long long OpenFileSize(int fd) {
+    struct _stat64 st {};
+    return fd >= 0 && _fstat64(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+long long ReadFileAt(int fd, long long offset, void* buffer, long long count) {
+    if (fd < 0 || offset < 0 || count < 0) return -1;
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    long long done = 0;
+    while (done < count) {
+        // A read with an offset leaves the file position alone, as pread does.
+        OVERLAPPED at{};
+        const long long where = offset + done;
+        at.Offset = static_cast<DWORD>(where & 0xFFFFFFFF);
+        at.OffsetHigh = static_cast<DWORD>(where >> 32);
+        const DWORD ask = static_cast<DWORD>(std::min<long long>(count - done, 1 << 30));
+        DWORD got = 0;
+        if (!ReadFile(file, bytes + done, ask, &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? done : -1;
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+std::optional<TFileFacts> RegularFileFacts(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (path.empty() || !GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    TFileFacts facts;
+    facts.Size = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    // 100 ns steps since 1601 to nanoseconds since 1970.
+    const int64_t ticks = (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                          data.ftLastWriteTime.dwLowDateTime;
+    facts.ModifiedNs = (ticks - 116444736000000000LL) * 100;
+    return facts;
+}
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
+    const std::wstring target = Utf8ToWide(path);
+    const std::wstring tmp = target + L".part";
+    HANDLE file = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    size_t done = 0;
+    bool ok = true;
+    while (done < size) {
+        DWORD put = 0;
+        const DWORD ask = static_cast<DWORD>(std::min<size_t>(size - done, 1 << 30));
+        if (!WriteFile(file, bytes + done, ask, &put, nullptr) || put == 0) {
+            ok = false;
+            break;
+        }
+        done += put;
+    }
+    if (!CloseHandle(file)) ok = false;
+    if (ok && !MoveFileExW(tmp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) ok = false;
+    if (!ok) DeleteFileW(tmp.c_str());
+    return ok;
 }
 
 }  // namespace tolm
