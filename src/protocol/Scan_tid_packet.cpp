@@ -16,7 +16,7 @@ namespace tolm {
 namespace {
 
 bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
-    return WriteWholeFile(path, bytes.data(), bytes.size());
+    return WriteWholeFile(path, std::string(bytes.begin(), bytes.end())) == TWholeFileWrite::Written;
 }
 
 }  // namespace

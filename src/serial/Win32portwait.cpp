@@ -9,6 +9,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <mmsystem.h>  // timeBeginPeriod
 
 namespace tolm {
 

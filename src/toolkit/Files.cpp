@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -80,26 +81,54 @@ std::optional<TFileFacts> RegularFileFacts(const std::string& path) {
     return facts;
 }
 
-bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
-    const std::string tmp = path + ".part";
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const auto* bytes = static_cast<const unsigned char*>(data);
+namespace {
+bool WriteAll(int fd, const std::string& bytes) {
     size_t done = 0;
-    bool ok = true;
-    while (done < size) {
-        ssize_t n = write(fd, bytes + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
         done += static_cast<size_t>(n);
     }
-    if (close(fd) != 0) ok = false;
-    if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) unlink(tmp.c_str());
-    return ok;
+    return true;
 }
+}  // namespace
+
+TWholeFileWrite WriteWholeFile(const std::string& path, const std::string& bytes) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::string target = path;
+    if (fs::is_symlink(path, ec)) {  // replace what the link points at, not the link
+        fs::path resolved = fs::canonical(path, ec);
+        if (!ec) target = resolved.string();
+    }
+
+    static std::atomic<unsigned> counter{0};
+    const std::string temp = target + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) return TWholeFileWrite::CannotCreate;
+        const bool ok = WriteAll(fd, bytes);
+        const int err = errno;
+        const bool closed = ::close(fd) == 0;
+        if (!ok) errno = err;
+        return ok && closed ? TWholeFileWrite::Written : TWholeFileWrite::CannotWrite;
+    }
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+    const bool ok = WriteAll(fd, bytes);
+    const int err = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!ok || !closed || ::rename(temp.c_str(), target.c_str()) != 0) {
+        const int reason = !ok ? err : errno;
+        ::unlink(temp.c_str());
+        errno = reason;
+        return TWholeFileWrite::CannotWrite;
+    }
+    return TWholeFileWrite::Written;
+}
+
+std::filesystem::path FilePath(const std::string& utf8) { return std::filesystem::path(utf8); }
 
 }  // namespace tolm

@@ -7,6 +7,7 @@
 // folder with a Chinese name opens.
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -41,9 +42,22 @@ struct TFileFacts {
 // nothing when path names no regular file.
 std::optional<TFileFacts> RegularFileFacts(const std::string& path);
 
-// Writes the bytes to path through a temporary file beside it that is renamed
-// into place, so that a failed write never leaves a half-written file. False
-// when it failed (the old file, if any, is then unchanged).
-bool WriteWholeFile(const std::string& path, const void* data, size_t size);
+// How WriteWholeFile ended; errno tells why when it failed.
+enum class TWholeFileWrite {
+    Written,
+    CannotCreate,  // neither a file beside it nor the file itself could be opened
+    CannotWrite,   // a write, the close or the final rename failed: the old file is unchanged
+};
+
+// Writes bytes to path so that the file is either the old one or the whole
+// new one: the bytes go to a fresh file beside it, which then replaces it and
+// takes the old file's permissions (through a symbolic link, what it points
+// at is replaced). Where no file can be made beside it (a folder without
+// write permission), the file itself is rewritten.
+TWholeFileWrite WriteWholeFile(const std::string& path, const std::string& bytes);
+
+// The path of a UTF-8 name for std::filesystem and the file streams, which
+// otherwise read a narrow name in the ANSI code page on Windows.
+std::filesystem::path FilePath(const std::string& utf8);
 
 }  // namespace tolm

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cwchar>
 
@@ -84,27 +85,67 @@ std::optional<TFileFacts> RegularFileFacts(const std::string& path) {
     return facts;
 }
 
-bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
-    const std::wstring target = Utf8ToWide(path);
-    const std::wstring tmp = target + L".part";
-    HANDLE file = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const auto* bytes = static_cast<const unsigned char*>(data);
+namespace {
+bool WriteAll(HANDLE file, const std::string& bytes) {
     size_t done = 0;
-    bool ok = true;
-    while (done < size) {
+    while (done < bytes.size()) {
         DWORD put = 0;
-        const DWORD ask = static_cast<DWORD>(std::min<size_t>(size - done, 1 << 30));
-        if (!WriteFile(file, bytes + done, ask, &put, nullptr) || put == 0) {
-            ok = false;
-            break;
-        }
+        const DWORD ask = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 30));
+        if (!WriteFile(file, bytes.data() + done, ask, &put, nullptr) || put == 0) return false;
         done += put;
     }
-    if (!CloseHandle(file)) ok = false;
-    if (ok && !MoveFileExW(tmp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) ok = false;
-    if (!ok) DeleteFileW(tmp.c_str());
-    return ok;
+    return true;
 }
+
+// errno for the last Win32 error of a file operation.
+int ErrnoOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: return EACCES;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+        default: return EIO;
+    }
+}
+}  // namespace
+
+TWholeFileWrite WriteWholeFile(const std::string& path, const std::string& bytes) {
+    const std::wstring target = Utf8ToWide(path);
+    static std::atomic<unsigned> counter{0};
+    const std::wstring temp =
+        target + L".~" + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(counter++);
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        // No file beside it: the file itself is rewritten.
+        file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            errno = ErrnoOf(GetLastError());
+            return TWholeFileWrite::CannotCreate;
+        }
+        const bool ok = WriteAll(file, bytes);
+        const DWORD error = GetLastError();
+        const bool closed = CloseHandle(file);
+        if (!ok || !closed) errno = ErrnoOf(error);
+        return ok && closed ? TWholeFileWrite::Written : TWholeFileWrite::CannotWrite;
+    }
+    const bool ok = WriteAll(file, bytes);
+    DWORD error = GetLastError();
+    const bool closed = CloseHandle(file);
+    // The attributes of the old file (read-only, hidden) go with the name.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(temp.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!ok || !closed || !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (ok && closed) error = GetLastError();
+        DeleteFileW(temp.c_str());
+        errno = ErrnoOf(error);
+        return TWholeFileWrite::CannotWrite;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(target.c_str(), attributes);
+    return TWholeFileWrite::Written;
+}
+
+std::filesystem::path FilePath(const std::string& utf8) { return std::filesystem::path(Utf8ToWide(utf8)); }
 
 }  // namespace tolm
