@@ -44,7 +44,9 @@ int ComNumber(const std::string& text) {
 }
 
 int List(bool json) {
-    for (const auto& made : AssignAdapterPorts())
+    const TPortLookup lookup = AssignAdapterPorts();
+    if (!lookup.Problem.empty()) std::fprintf(stderr, "tolm-upgrade-cli: %s\n", lookup.Problem.c_str());
+    for (const auto& made : lookup.Made)
         std::fprintf(stderr, "COM%d assigned to %s (%s)\n", made.Number, made.Device.c_str(), made.Identity.c_str());
     const auto ports = FindSerialPorts();
     TJson list = TJson::array();
@@ -81,15 +83,9 @@ int Link(const std::string& name, const std::string& device) {
         return kExitFailed;
     }
     if (!S_ISCHR(st.st_mode)) std::fprintf(stderr, "warning: %s is not a character device\n", device.c_str());
-    const std::string dir = SysfsPortDirectory();
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    const std::string link = dir + "/COM" + std::to_string(n);
-    std::filesystem::remove(link, ec);
-    std::filesystem::remove(dir + "/" + IdentityFileName(n), ec);  // the number is the operator's now
     const std::string target = std::filesystem::absolute(device).string();
-    if (symlink(target.c_str(), link.c_str()) != 0) {
-        std::fprintf(stderr, "tolm-upgrade-cli: cannot create %s: %s\n", link.c_str(), std::strerror(errno));
+    if (const std::string problem = LinkPortEntry(n, target); !problem.empty()) {
+        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", problem.c_str());
         return kExitFailed;
     }
     std::printf("COM%d -> %s\n", n, target.c_str());
@@ -99,18 +95,10 @@ int Link(const std::string& name, const std::string& device) {
 int Unlink(const std::string& name) {
     const int n = ComNumber(name);
     if (n == 0) throw UsageError("\"" + name + "\" is not a port name such as COM3");
-    const std::string link = SysfsPortDirectory() + "/COM" + std::to_string(n);
-    struct stat st {};
-    if (lstat(link.c_str(), &st) != 0) {
-        std::fprintf(stderr, "tolm-upgrade-cli: COM%d is not linked (%s)\n", n, link.c_str());
+    if (const std::string problem = UnlinkPortEntry(n); !problem.empty()) {
+        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", problem.c_str());
         return kExitFailed;
     }
-    if (unlink(link.c_str()) != 0) {
-        std::fprintf(stderr, "tolm-upgrade-cli: cannot remove %s: %s\n", link.c_str(), std::strerror(errno));
-        return kExitFailed;
-    }
-    std::error_code ec;
-    std::filesystem::remove(SysfsPortDirectory() + "/" + IdentityFileName(n), ec);
     return kExitPass;
 }
 }  // namespace

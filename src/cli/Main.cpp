@@ -33,10 +33,10 @@ std::string UsageFailure(const CLI::App* top, const CLI::Error& e) {
     const CLI::App* reached = ReachedCommand(top);
     std::string what = e.what();
     const auto extra = reached->remaining();
-    if (dynamic_cast<const CLI::RequiredError*>(&e) && !extra.empty() &&
-        !reached->get_subcommands([](const CLI::App*) { return true; }).empty()) {
+    auto visible = [](const CLI::App* sub) { return !sub->get_group().empty(); };
+    if (dynamic_cast<const CLI::RequiredError*>(&e) && !extra.empty() && !reached->get_subcommands(visible).empty()) {
         std::string names;
-        for (const CLI::App* sub : reached->get_subcommands([](const CLI::App*) { return true; }))
+        for (const CLI::App* sub : reached->get_subcommands(visible))
             names += (names.empty() ? "" : ", ") + sub->get_name();
         what = "unknown command \"" + extra.front() + "\" (" + names + ")";
     }
@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
     AddQuorinCommand(cli, run);
     AddKvCommand(cli, run);
     AddStationCommand(cli, run);
+    AddReferenceCommand(cli, run);
 
     if (argc < 2) {
         std::fputs(cli.help().c_str(), stderr);

@@ -1,9 +1,11 @@
 // The command line's own failure paths and its other commands.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "E2eFixture.h"
 
@@ -106,6 +108,18 @@ TEST_F(E2eTest, PortsListsLinksAndUnlinks) {
     EXPECT_EQ(Cli({"ports", "unlink", "com12"}).exitCode, 0);
     EXPECT_EQ(Cli({"ports", "unlink", "COM12"}).exitCode, 1);
     EXPECT_EQ(Cli({"ports", "link", "XYZ", line.SlavePath()}).exitCode, 2);
+
+    // The emulator linked in an automatic number's place takes it over: the record goes with the old link.
+    const std::string gone = "unplugged-usb-0403-6001-GONE-if00";
+    dir.Write("COM13.id", "usb-0403-6001-GONE-if00\nat 1-9:1.0\nto " + gone + "\n");
+    ASSERT_EQ(symlink(gone.c_str(), dir.File("COM13").c_str()), 0);
+    auto device = StartDevice("scanner", 13, {});
+    EXPECT_FALSE(std::filesystem::exists(dir.File("COM13.id")));
+    auto listed = Cli({"ports"});
+    EXPECT_NE(listed.out.find("COM13 "), std::string::npos) << listed.out << listed.err;
+    device->Stop();
+    struct stat st {};
+    EXPECT_NE(lstat(dir.File("COM13").c_str(), &st), 0) << "the emulator left its link behind";
 }
 
 TEST_F(E2eTest, UsageErrorsExitWithTwoAndHelpWithZero) {
