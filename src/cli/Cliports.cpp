@@ -8,13 +8,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
-#include "cli/Filecheck.h"
+#include "cli/Jsonout.h"
 #include "platform/Portassign.h"
 #include "platform/Portaccess.h"
 #include "platform/Sysfsserialports.h"
@@ -24,16 +20,16 @@ namespace tolm::cli {
 namespace {
 // "used_by": [{"command": "minicom", "pid": 1234}] for a port in use by
 // processes that /proc shows; nothing otherwise.
-void PutHolders(QJsonObject& port, const TPortAccess& access) {
+void PutHolders(TJson& port, const TPortAccess& access) {
     if (access.Holders.empty()) return;
-    QJsonArray holders;
+    TJson holders = TJson::array();
     for (const auto& holder : access.Holders) {
-        QJsonObject entry;
-        entry.insert("pid", static_cast<qint64>(holder.Pid));
+        TJson entry = TJson::object();
+        entry["pid"] = static_cast<int64_t>(holder.Pid);
         PutText(entry, "command", holder.Command);
-        holders.append(entry);
+        holders.push_back(entry);
     }
-    port.insert("used_by", holders);
+    port["used_by"] = holders;
 }
 
 // "COM3" (any case) to 3; 0 when the text is no COM name.
@@ -53,19 +49,19 @@ int List(bool json) {
     for (const auto& made : lookup.Made)
         std::fprintf(stderr, "COM%d assigned to %s (%s)\n", made.Number, made.Device.c_str(), made.Identity.c_str());
     const auto ports = FindSerialPorts();
-    QJsonArray list;
+    TJson list = TJson::array();
     bool first = true;
     for (const auto& p : ports) {
         const TPortAccess access = ProbePortAccess(p.DevicePath);
         if (json) {
-            QJsonObject port;
-            port.insert("port", p.Number);
+            TJson port = TJson::object();
+            port["port"] = p.Number;
             PutText(port, "name", p.PortName());
             PutText(port, "device", p.DevicePath);
             PutText(port, "readable_name", p.ReadableName());
             PutText(port, "state", PortStateText(access.State));
             PutHolders(port, access);
-            list.append(port);
+            list.push_back(port);
         } else {
             if (first) std::printf("%-6s %-40s %-36s %s\n", "PORT", "DEVICE", "NAME", "STATE");
             std::printf("%-6s %-40s %-36s %s\n", p.PortName().c_str(), p.DevicePath.c_str(),
@@ -73,7 +69,7 @@ int List(bool json) {
         }
         first = false;
     }
-    if (json) std::fputs(QJsonDocument(list).toJson(QJsonDocument::Indented).constData(), stdout);
+    if (json) std::fputs(IndentedJson(list).c_str(), stdout);
     if (!json && first) std::printf("no serial ports found (port directory: %s)\n", SysfsPortDirectory().c_str());
     return kExitPass;
 }

@@ -1,8 +1,6 @@
 // tolm-upgrade-cli: the upgrade of the desktop window for benches and
 // scripts, with file identification, the port map and the terminal file
 // operations.
-#include <QCoreApplication>
-
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -47,8 +45,6 @@ std::string UsageFailure(const CLI::App* top, const CLI::Error& e) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("Tolm Upgrade");
     tolm::MarkMainThread();
 
     CLI::App cli("Upgrades the firmware of scanners, docking stations and terminals over a serial line.",

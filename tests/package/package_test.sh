@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it as a bench would use it: unpacked
 # into a temporary root, its programs answer --version and --help and upgrade
-# an emulated scanner; lintian finds no error, the desktop entry and the
-# AppStream metainfo validate; nothing is setuid and every file is 0644 or
-# 0755; the programs carry Debian's hardening; the manual page and the bash
-# completion know every option that --help shows; and an account that a
-# port's permissions shut out gets the E001 line with the hint, exit status
-# 3, and "no permission" in `ports`.
+# an emulated scanner, and the command line and the emulator link no Qt;
+# lintian finds no error, the desktop entry and the AppStream metainfo
+# validate; nothing is setuid and every file is 0644 or 0755; the programs
+# carry Debian's hardening; the manual page and the bash completion know
+# every option that --help shows; and an account that a port's permissions
+# shut out gets the E001 line with the hint, exit status 3, and "no
+# permission" in `ports`.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -45,6 +46,12 @@ for program in tolm-upgrade tolm-upgrade-cli tolm-devsim tolm-flowview; do
   file "$bin/$program" | grep -q ", stripped" || fail "$program is not stripped"
 done
 "$bin/tolm-upgrade-cli" --help | grep -qi "^usage: tolm-upgrade-cli" || fail "tolm-upgrade-cli --help"
+# Qt serves the window and tolm-flowview alone: the command line and the
+# emulator run on a bench without it.
+for program in tolm-upgrade-cli tolm-devsim; do
+  qt=$(ldd "$bin/$program" | grep -i "libQt" || true)
+  [ -z "$qt" ] || fail "$program links Qt: $qt"
+done
 
 # The package's fields: the maintainer set in the project, a CJK font for the
 # window's messages, and CLI11 (compiled in) in the copyright file.
