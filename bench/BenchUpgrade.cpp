@@ -32,7 +32,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -602,7 +601,7 @@ int main(int argc, char** argv) {
             return Usage();
     }
 
-    QCoreApplication app(argc, argv);
+    MarkMainThread();
     char dirTemplate[] = "/tmp/tolm-bench-XXXXXX";
     if (!mkdtemp(dirTemplate)) {
         std::perror("tolm-bench-upgrade: temporary folder");

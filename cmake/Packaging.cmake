@@ -3,7 +3,9 @@
 # dependencies are computed from the binaries by dpkg-shlibdeps; the project's
 # own libraries are static, so the package needs nothing of ours besides it.
 # The installed programs resolve every symbol at start-up and keep their
-# relocation tables read-only afterwards (full RELRO), as Debian builds do.
+# relocation tables read-only afterwards (full RELRO), as Debian builds do;
+# the rest of Debian's hardening flags are set for the whole build
+# (CMakeLists.txt).
 foreach(program tolm-upgrade tolm-upgrade-cli tolm-devsim tolm-flowview)
   if(TARGET ${program})
     target_link_options(${program} PRIVATE -Wl,-z,relro,-z,now)
@@ -15,7 +17,8 @@ set(CPACK_PACKAGE_NAME tolm-upgrade)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGE_CONTACT "Tolm Upgrade maintainers <maintainers@users.noreply.c-seed-a5e78e81.example>")
+set(CPACK_PACKAGE_CONTACT "${TOLM_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOLM_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware upgrade of scanners and terminals over a serial line")
 # CPack puts the summary above this text as the description's first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
@@ -27,6 +30,8 @@ tolm-devsim, which emulates the devices on pseudo-terminals, and
 tolm-flowview, which renders flow-diagram files.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window's messages are in Traditional Chinese: without a CJK font they show as boxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-arphic-uming | fonts-wqy-microhei")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${TOLM_HOMEPAGE}")

@@ -17,7 +17,7 @@ build_dir="${TOLM_FUZZ_BUILD_DIR:-build-fuzz}"
 jobs="${TOLM_FUZZ_JOBS:-2}"
 
 packages=(clang libclang-rt-14-dev cmake ninja-build pkg-config qt6-base-dev libgl1-mesa-dev
-          libgtest-dev libgmock-dev libudev-dev libcli11-dev)
+          libgtest-dev libgmock-dev libudev-dev libcli11-dev nlohmann-json3-dev)
 scripts/install-packages.sh "${packages[@]}"
 
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -783,7 +783,7 @@ void TForm1::Button5Click() {
         RawPortHandle.reset();
         ShowMessage("Err");
     };
-    if (!RawPortHandle->Open(PortMap::DevicePath(1))) return fail();
+    if (!RawPortHandle->Open(PortMap::ResolvePort(1).Path)) return fail();
     if (!RawPortHandle->SetQueueSizes(5120, 5120)) return fail();
     RawPortHandle->Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     const auto settings = ParseSettings(kScanSettings);

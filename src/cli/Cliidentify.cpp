@@ -9,13 +9,11 @@
 #include <cstring>
 #include <memory>
 
-#include <QJsonDocument>
-#include <QStringDecoder>
-
 #include "app/Unit1.h"
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
 #include "cli/Filecheck.h"
+#include "cli/Jsonout.h"
 #include "protocol/Quorin_packet.h"
 #include "protocol/Scan_tid_packet.h"
 #include "toolkit/Files.h"
@@ -45,14 +43,6 @@ bool CanReadFile(const std::string& path, std::string& whyNot) {
     }
     close(fd);
     return true;
-}
-
-void PutText(QJsonObject& object, const QString& key, const std::string& text) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString decoded = utf8(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-    object.insert(key, decoded);
-    if (utf8.hasError())
-        object.insert(key + "_hex", QString::fromLatin1(QByteArray(text.data(), static_cast<qsizetype>(text.size())).toHex()));
 }
 
 namespace {
@@ -131,19 +121,19 @@ int Identify(const std::string& file, bool json) {
     const std::string code = font ? "font" : Printable(form.FamilyCode);
     if (json) {
         // One object on one line, as scripts that collect a line per file expect.
-        QJsonObject out;
+        TJson out = TJson::object();
         PutText(out, "file", file);
-        out.insert("size", static_cast<qint64>(st.st_size));
-        out.insert("family", font ? 4 : form.FirmwareFamily);
+        out["size"] = static_cast<int64_t>(st.st_size);
+        out["family"] = font ? 4 : form.FirmwareFamily;
         PutText(out, "family_code", code);
         PutText(out, "model_code", field(1, 4));
         PutText(out, "digit6", field(6, 1));
         PutText(out, "kernel_digit", field(10, 1));
         PutText(out, "digit14", field(14, 1));
         PutText(out, "quorin_version", field(18, 3));
-        out.insert("accepted", accepted);
+        out["accepted"] = accepted;
         PutText(out, "reason", reason);
-        std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+        std::printf("%s\n", CompactJson(out).c_str());
     } else {
         std::printf("file:           %s\n", file.c_str());
         std::printf("size:           %lld bytes\n", static_cast<long long>(st.st_size));

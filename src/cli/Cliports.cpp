@@ -8,13 +8,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
-#include "cli/Filecheck.h"
+#include "cli/Jsonout.h"
 #include "platform/Portassign.h"
 #include "platform/Portaccess.h"
 #include "platform/Sysfsserialports.h"
@@ -24,16 +20,16 @@ namespace tolm::cli {
 namespace {
 // "used_by": [{"command": "minicom", "pid": 1234}] for a port in use by
 // processes that /proc shows; nothing otherwise.
-void PutHolders(QJsonObject& port, const TPortAccess& access) {
+void PutHolders(TJson& port, const TPortAccess& access) {
     if (access.Holders.empty()) return;
-    QJsonArray holders;
+    TJson holders = TJson::array();
     for (const auto& holder : access.Holders) {
-        QJsonObject entry;
-        entry.insert("pid", static_cast<qint64>(holder.Pid));
+        TJson entry = TJson::object();
+        entry["pid"] = static_cast<int64_t>(holder.Pid);
         PutText(entry, "command", holder.Command);
-        holders.append(entry);
+        holders.push_back(entry);
     }
-    port.insert("used_by", holders);
+    port["used_by"] = holders;
 }
 
 // "COM3" (any case) to 3; 0 when the text is no COM name.
@@ -48,22 +44,24 @@ int ComNumber(const std::string& text) {
 }
 
 int List(bool json) {
-    for (const auto& made : AssignAdapterPorts())
+    const TPortLookup lookup = AssignAdapterPorts();
+    if (!lookup.Problem.empty()) std::fprintf(stderr, "tolm-upgrade-cli: %s\n", lookup.Problem.c_str());
+    for (const auto& made : lookup.Made)
         std::fprintf(stderr, "COM%d assigned to %s (%s)\n", made.Number, made.Device.c_str(), made.Identity.c_str());
     const auto ports = FindSerialPorts();
-    QJsonArray list;
+    TJson list = TJson::array();
     bool first = true;
     for (const auto& p : ports) {
         const TPortAccess access = ProbePortAccess(p.DevicePath);
         if (json) {
-            QJsonObject port;
-            port.insert("port", p.Number);
+            TJson port = TJson::object();
+            port["port"] = p.Number;
             PutText(port, "name", p.PortName());
             PutText(port, "device", p.DevicePath);
             PutText(port, "readable_name", p.ReadableName());
             PutText(port, "state", PortStateText(access.State));
             PutHolders(port, access);
-            list.append(port);
+            list.push_back(port);
         } else {
             if (first) std::printf("%-6s %-40s %-36s %s\n", "PORT", "DEVICE", "NAME", "STATE");
             std::printf("%-6s %-40s %-36s %s\n", p.PortName().c_str(), p.DevicePath.c_str(),
@@ -71,7 +69,7 @@ int List(bool json) {
         }
         first = false;
     }
-    if (json) std::fputs(QJsonDocument(list).toJson(QJsonDocument::Indented).constData(), stdout);
+    if (json) std::fputs(IndentedJson(list).c_str(), stdout);
     if (!json && first) std::printf("no serial ports found (port directory: %s)\n", SysfsPortDirectory().c_str());
     return kExitPass;
 }
@@ -85,15 +83,9 @@ int Link(const std::string& name, const std::string& device) {
         return kExitFailed;
     }
     if (!S_ISCHR(st.st_mode)) std::fprintf(stderr, "warning: %s is not a character device\n", device.c_str());
-    const std::string dir = SysfsPortDirectory();
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    const std::string link = dir + "/COM" + std::to_string(n);
-    std::filesystem::remove(link, ec);
-    std::filesystem::remove(dir + "/" + IdentityFileName(n), ec);  // the number is the operator's now
     const std::string target = std::filesystem::absolute(device).string();
-    if (symlink(target.c_str(), link.c_str()) != 0) {
-        std::fprintf(stderr, "tolm-upgrade-cli: cannot create %s: %s\n", link.c_str(), std::strerror(errno));
+    if (const std::string problem = LinkPortEntry(n, target); !problem.empty()) {
+        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", problem.c_str());
         return kExitFailed;
     }
     std::printf("COM%d -> %s\n", n, target.c_str());
@@ -103,18 +95,10 @@ int Link(const std::string& name, const std::string& device) {
 int Unlink(const std::string& name) {
     const int n = ComNumber(name);
     if (n == 0) throw UsageError("\"" + name + "\" is not a port name such as COM3");
-    const std::string link = SysfsPortDirectory() + "/COM" + std::to_string(n);
-    struct stat st {};
-    if (lstat(link.c_str(), &st) != 0) {
-        std::fprintf(stderr, "tolm-upgrade-cli: COM%d is not linked (%s)\n", n, link.c_str());
+    if (const std::string problem = UnlinkPortEntry(n); !problem.empty()) {
+        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", problem.c_str());
         return kExitFailed;
     }
-    if (unlink(link.c_str()) != 0) {
-        std::fprintf(stderr, "tolm-upgrade-cli: cannot remove %s: %s\n", link.c_str(), std::strerror(errno));
-        return kExitFailed;
-    }
-    std::error_code ec;
-    std::filesystem::remove(SysfsPortDirectory() + "/" + IdentityFileName(n), ec);
     return kExitPass;
 }
 }  // namespace

@@ -1,9 +1,7 @@
 // tolm-upgrade-cli quorin ... and kv ...: the file operations of a Quorin
 // terminal and the command files of a KV terminal.
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -21,6 +19,7 @@
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Exception.h"
+#include "toolkit/MainThread.h"
 
 namespace tolm::cli {
 
@@ -96,10 +95,8 @@ bool AwaitAnnouncement(TTolmSerialComm& comm, TQuorin_Packet& quorin, long secon
         std::fprintf(stderr, "terminal %s announced\n", TPacketFrame::GetTerminalName(p->Bytes).c_str());
         announced = true;
     };
-    QElapsedTimer timer;
-    timer.start();
-    while (!announced && timer.elapsed() < seconds * 1000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!announced && std::chrono::steady_clock::now() < until) WaitMessages(50);
     comm.OnReceiveData = nullptr;
     return announced;
 }

@@ -2,9 +2,7 @@
 // the terminal.
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -21,6 +19,7 @@
 #include "cli/Progressview.h"
 #include "cli/Reportedrun.h"
 #include "cli/Stopsignals.h"
+#include "toolkit/MainThread.h"
 
 namespace tolm::cli {
 
@@ -38,13 +37,15 @@ struct UpgradeOptions {
 
 bool IsPass(const std::string& result) { return result == "Upgrade PASS" || result == "Font Upgrade PASS"; }
 
-// Runs the event loop until done() holds or the time is up; false on time-out.
+// Runs the main thread's messages until done() holds or the time is up;
+// false on time-out. done() is looked at after each wake-up, and at least
+// every 50 ms for what no message announces (a stop signal).
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
+    const auto start = std::chrono::steady_clock::now();
     while (!done()) {
-        if (timeoutMs >= 0 && timer.elapsed() >= timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (timeoutMs >= 0 && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeoutMs))
+            return false;
+        WaitMessages(50);
     }
     return true;
 }

@@ -1,8 +1,6 @@
 // tolm-upgrade-cli: the upgrade of the desktop window for benches and
 // scripts, with file identification, the port map and the terminal file
 // operations.
-#include <QCoreApplication>
-
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -35,10 +33,10 @@ std::string UsageFailure(const CLI::App* top, const CLI::Error& e) {
     const CLI::App* reached = ReachedCommand(top);
     std::string what = e.what();
     const auto extra = reached->remaining();
-    if (dynamic_cast<const CLI::RequiredError*>(&e) && !extra.empty() &&
-        !reached->get_subcommands([](const CLI::App*) { return true; }).empty()) {
+    auto visible = [](const CLI::App* sub) { return !sub->get_group().empty(); };
+    if (dynamic_cast<const CLI::RequiredError*>(&e) && !extra.empty() && !reached->get_subcommands(visible).empty()) {
         std::string names;
-        for (const CLI::App* sub : reached->get_subcommands([](const CLI::App*) { return true; }))
+        for (const CLI::App* sub : reached->get_subcommands(visible))
             names += (names.empty() ? "" : ", ") + sub->get_name();
         what = "unknown command \"" + extra.front() + "\" (" + names + ")";
     }
@@ -47,8 +45,6 @@ std::string UsageFailure(const CLI::App* top, const CLI::Error& e) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("Tolm Upgrade");
     tolm::MarkMainThread();
 
     CLI::App cli("Upgrades the firmware of scanners, docking stations and terminals over a serial line.",
@@ -81,6 +77,7 @@ int main(int argc, char** argv) {
     AddQuorinCommand(cli, run);
     AddKvCommand(cli, run);
     AddStationCommand(cli, run);
+    AddReferenceCommand(cli, run);
 
     if (argc < 2) {
         std::fputs(cli.help().c_str(), stderr);

@@ -2,15 +2,13 @@
 
 #include <unistd.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <cstdio>
 #include <memory>
 
 #include "cli/Board.h"
 #include "cli/Cliargs.h"
 #include "cli/Filecheck.h"
+#include "cli/Jsonout.h"
 #include "cli/Portrun.h"
 #include "cli/Runloop.h"
 
@@ -19,19 +17,19 @@ namespace tolm::cli {
 namespace {
 constexpr int kPumpMs = 200;
 
-QJsonObject ResultObject(const TPortRow& row) {
-    QJsonObject o;
-    o["port"] = QString::fromStdString(row.Label);
-    o["device"] = QString::fromStdString(row.DevicePath);
-    o["result"] = QString::fromStdString(row.Outcome());
+TJson ResultObject(const TPortRow& row) {
+    TJson o = TJson::object();
+    o["port"] = ValidUtf8(row.Label);
+    o["device"] = ValidUtf8(row.DevicePath);
+    o["result"] = ValidUtf8(row.Outcome());
     o["passed"] = row.Passed();
     o["seconds"] = row.Seconds;
     o["bytes_sent"] = static_cast<double>(row.Bytes);
     const auto& id = row.Identity;
-    if (!id.ModelCode.empty()) o["model_code"] = QString::fromStdString(id.ModelCode);
-    if (!id.KernelDigits.empty()) o["kernel_digits"] = QString::fromStdString(id.KernelDigits);
-    if (!id.TerminalID.empty()) o["terminal_id"] = QString::fromStdString(id.TerminalID);
-    if (!id.TerminalName.empty()) o["terminal_name"] = QString::fromStdString(id.TerminalName);
+    if (!id.ModelCode.empty()) o["model_code"] = ValidUtf8(id.ModelCode);
+    if (!id.KernelDigits.empty()) o["kernel_digits"] = ValidUtf8(id.KernelDigits);
+    if (!id.TerminalID.empty()) o["terminal_id"] = ValidUtf8(id.TerminalID);
+    if (!id.TerminalName.empty()) o["terminal_name"] = ValidUtf8(id.TerminalName);
     return o;
 }
 }  // namespace
@@ -79,9 +77,9 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
         refused = refused || run->Row.ExitCode == kExitUsage;
     }
     if (options.json) {
-        QJsonArray results;
-        for (auto& run : runs) results.append(ResultObject(run->Row));
-        std::fputs(QJsonDocument(results).toJson(QJsonDocument::Indented).constData(), stdout);
+        TJson results = TJson::array();
+        for (auto& run : runs) results.push_back(ResultObject(run->Row));
+        std::fputs(IndentedJson(results).c_str(), stdout);
     } else {
         for (auto& run : runs) std::printf("%s: %s\n", run->Row.Label.c_str(), run->Row.Outcome().c_str());
     }

@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <cerrno>
 #include <filesystem>
 #include <thread>
@@ -15,6 +14,7 @@
 #include "protocol/Scan_packet.h"
 #include "protocol/Scan_tid_packet.h"
 #include "serial/Tolmserialcomm.h"
+#include "toolkit/MainThread.h"
 
 namespace tolm::cli {
 
@@ -36,7 +36,7 @@ bool Pause(std::chrono::milliseconds d) {
     const auto until = std::chrono::steady_clock::now() + d;
     while (std::chrono::steady_clock::now() < until) {
         if (StopAsked()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ProcessMessages();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return !StopAsked();

@@ -50,8 +50,9 @@ public:
     // their text as bytes, decoded with it for painting and editing.
     int CodePage() const { return codePage_; }
     void SetCodePage(int v);
-    QString DecodeText(const std::string& bytes) const { return DecodeDiagramText(bytes, codePage_); }
-    std::string EncodeText(const QString& text) const { return EncodeDiagramText(text, codePage_); }
+    // Bytes as UTF-8 text, and UTF-8 text as bytes, in the diagram's code page.
+    std::string DecodeText(const std::string& bytes) const { return DecodeDiagramText(bytes, codePage_); }
+    std::string EncodeText(const std::string& text) const { return EncodeDiagramText(text, codePage_); }
 
     // ------------------------------------------------------------ elements
     // A new node named name + the first free number (base "Node_Object" for

@@ -200,9 +200,9 @@ void PaintPicture(QPainter& p, const TTolmFlow_Node& node, const QPainterPath& p
 void PaintText(QPainter& p, const TTolmFlow& flow, const TTolmFlow_Node& node, const QRect& r) {
     if (node.Lines().empty()) return;
     QStringList lines;
-    for (const std::string& line : node.Lines()) lines << flow.DecodeText(line);
+    for (const std::string& line : node.Lines()) lines << QString::fromStdString(flow.DecodeText(line));
     const TFlowFont& f = node.Font();
-    QFont font(flow.DecodeText(f.Name));
+    QFont font(QString::fromStdString(flow.DecodeText(f.Name)));
     font.setPointSize(std::max(1, f.Size));
     font.setBold(f.Style.Bold);
     font.setItalic(f.Style.Italic);

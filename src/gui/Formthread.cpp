@@ -2,10 +2,8 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QThread>
 
 #include <chrono>
-#include <thread>
 
 #include "app/Unit1.h"
 #include "gui/Guithread.h"
@@ -43,26 +41,19 @@ bool TFormInput::Dispatch(std::function<void()> handler) {
 // ----------------------------------------------------------------- thread
 
 namespace {
-// The form thread's event loop, seen only from that thread.
-thread_local QEventLoop* t_loop = nullptr;
-
-// Posted by Stop(). When it runs nested (inside a handler's ProcessMessages),
-// the loop ends once the handler has returned.
-void QuitLoop() {
-    if (t_loop) t_loop->quit();
-}
+// How long the form thread's loop sleeps when nothing comes; a posted call
+// or a timer wakes it earlier.
+constexpr int kIdleWaitMs = 1000;
 }  // namespace
 
 TFormThread::TFormThread() {
     InitGuiThread();
-    thread_.reset(QThread::create([this] { Body(); }));
-    thread_->start();
+    thread_ = std::thread([this] { Body(); });
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return created_; });
     if (!form_) {
         lock.unlock();
-        thread_->wait();
-        thread_.reset();
+        thread_.join();
         std::rethrow_exception(error_);
     }
     comm_ = &form_->TolmSerialComm1;
@@ -95,10 +86,10 @@ void TFormThread::Body() {
         run = !quit_;
     }
     if (run) {
-        QEventLoop loop;
-        t_loop = &loop;
         try {
-            loop.exec();  // until Stop() posts QuitLoop
+            // Until Stop(): a stop asked while a handler runs (inside its
+            // ProcessMessages) ends the loop once the handler has returned.
+            while (!QuitAsked()) WaitMessages(kIdleWaitMs);
         } catch (...) {
             // What escapes a handler is shown by RunEvent; this escaped the
             // loop itself: the program ends, as it would on a single thread.
@@ -106,12 +97,16 @@ void TFormThread::Body() {
             error_ = std::current_exception();
             PostToGuiThread([] { QCoreApplication::exit(1); });
         }
-        t_loop = nullptr;
     }
     form_.reset();
     ReleaseMainThread();
     std::lock_guard lock(mutex_);
     finished_ = true;
+}
+
+bool TFormThread::QuitAsked() {
+    std::lock_guard lock(mutex_);
+    return quit_;
 }
 
 void TFormThread::Run() {
@@ -121,14 +116,14 @@ void TFormThread::Run() {
 }
 
 void TFormThread::Stop() {
-    if (!thread_) return;
+    if (!thread_.joinable()) return;
     if (comm_) comm_->RequestStop();
     {
         std::lock_guard lock(mutex_);
         quit_ = true;
         changed_.notify_all();
     }
-    PostToMainThread(QuitLoop);
+    PostToMainThread([] {});  // wakes the form thread's loop to see the stop
     for (;;) {
         {
             std::lock_guard lock(mutex_);
@@ -137,8 +132,7 @@ void TFormThread::Stop() {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    thread_->wait();
-    thread_.reset();
+    thread_.join();
 }
 
 }  // namespace tolm

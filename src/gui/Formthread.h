@@ -13,8 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-
-class QThread;
+#include <thread>
 
 namespace tolm {
 
@@ -42,7 +41,7 @@ private:
 class TFormThread {
 public:
     // Starts the thread and returns once the form is made there (an exception
-    // from its construction is rethrown here). The form's event loop starts
+    // from its construction is rethrown here). The form's message loop starts
     // with Run(), so that the window can bind to the form first.
     TFormThread();
     ~TFormThread();  // Stop()
@@ -58,13 +57,14 @@ public:
     // its ports) and joins the thread. The calling GUI thread keeps running
     // its events meanwhile, so that a box the form still shows is served.
     void Stop();
-    // What escaped the form thread's event loop, if anything (after Stop()).
+    // What escaped the form thread's message loop, if anything (after Stop()).
     std::exception_ptr Error() const { return error_; }
 
 private:
     void Body();
+    bool QuitAsked();
 
-    std::unique_ptr<QThread> thread_;  // a QThread: the form's socket notifiers need one
+    std::thread thread_;
     std::unique_ptr<TForm1> form_;
     TTolmSerialComm* comm_ = nullptr;
     std::exception_ptr error_;

@@ -1,22 +1,88 @@
 #include "gui/Guithread.h"
 
-#include <condition_variable>
-#include <exception>
-#include <mutex>
+#include <QSocketNotifier>
 
-#include "toolkit/Callqueue.h"
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "toolkit/Messages.h"
 
 namespace tolm {
 
 namespace {
+// Calls handed to the GUI thread's Qt event loop. The hand-off goes through a
+// standard mutex, so that race checkers see its ordering (Qt's own queues are
+// not instrumented), and the thread is woken through an eventfd that its
+// event loop watches.
+class TGuiCallQueue {
+public:
+    // Made on the GUI thread (the notifier belongs to that thread's loop).
+    TGuiCallQueue() : thread_(std::this_thread::get_id()) {
+        fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+        notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
+            uint64_t count = 0;
+            (void)!read(fd_, &count, sizeof count);
+            RunPending();
+        });
+    }
+
+    void Post(std::function<void()> fn) {
+        {
+            std::lock_guard lock(mutex_);
+            calls_.push_back(std::move(fn));
+        }
+        const uint64_t one = 1;
+        (void)!write(fd_, &one, sizeof one);
+    }
+
+    std::thread::id Thread() const { return thread_; }
+
+private:
+    // Runs the calls queued so far, in order. What escapes a call is shown,
+    // and the calls after it still run: nothing is thrown into Qt's loop.
+    void RunPending() {
+        std::deque<std::function<void()>> calls;
+        {
+            std::lock_guard lock(mutex_);
+            calls.swap(calls_);
+        }
+        for (auto& call : calls) {
+            try {
+                call();
+            } catch (const std::exception& e) {
+                ShowMessage(e.what());
+            } catch (...) {
+                ShowMessage("Unknown exception");
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::deque<std::function<void()>> calls_;
+    int fd_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::thread::id thread_;
+};
+
 // Made once on the GUI thread and kept for the life of the process, so that
 // no thread ever posts to a queue that is gone.
 std::once_flag g_once;
-TCallQueue* g_queue = nullptr;
+TGuiCallQueue* g_queue = nullptr;
 }  // namespace
 
 void InitGuiThread() {
-    std::call_once(g_once, [] { g_queue = new TCallQueue(); });
+    std::call_once(g_once, [] { g_queue = new TGuiCallQueue(); });
 }
 
 bool IsGuiThread() { return !g_queue || g_queue->Thread() == std::this_thread::get_id(); }

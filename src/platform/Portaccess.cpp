@@ -1,18 +1,22 @@
 #include "platform/Portaccess.h"
 
+#include "platform/Sysfsserialports.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string_view>
 
 namespace tolm {
@@ -53,6 +57,30 @@ bool HoldsPtyMaster(const std::string& procDir, int index) {
     }
     closedir(dir);
     return found;
+}
+
+// The processes holding a lock on the node of device, from a /proc/locks
+// table: "1: FLOCK  ADVISORY  WRITE 4321 00:05:1042 0 EOF" (device numbers in
+// hex, inode in decimal; a lock waited for has "->" after the number). An open
+// file description lock has no process: it gives pid 0.
+std::vector<pid_t> LockHolders(const struct stat& device, const std::string& locksPath) {
+    std::vector<pid_t> pids;
+    std::ifstream locks(locksPath);
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, type, mode, access, pidText, where;
+        fields >> number >> type;
+        if (type == "->") continue;  // waiting, not holding
+        fields >> mode >> access >> pidText >> where;
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(where.c_str(), "%x:%x:%llu", &major, &minor, &inode) != 3) continue;
+        if (major != ::major(device.st_dev) || minor != ::minor(device.st_dev) || inode != device.st_ino) continue;
+        const long pid = std::strtol(pidText.c_str(), nullptr, 10);
+        const pid_t holder = pid > 0 ? static_cast<pid_t>(pid) : 0;
+        if (std::find(pids.begin(), pids.end(), holder) == pids.end()) pids.push_back(holder);
+    }
+    return pids;
 }
 
 std::string CommandOf(const std::string& procDir) {
@@ -103,6 +131,12 @@ std::vector<TPortHolder> FindPortHolders(const std::string& path, const std::str
     char resolved[PATH_MAX];
     const int ptsIndex = realpath(path.c_str(), resolved) ? PtsIndex(resolved) : -1;
     const pid_t self = getpid();
+    // Another node of the same character device (a copy made with mknod, a
+    // node in a container) reaches the same line.
+    auto sameDevice = [&device](const struct stat& target) {
+        if (S_ISCHR(device.st_mode)) return S_ISCHR(target.st_mode) && target.st_rdev == device.st_rdev;
+        return target.st_dev == device.st_dev && target.st_ino == device.st_ino;
+    };
 
     DIR* proc = opendir(procRoot.c_str());
     if (!proc) return holders;
@@ -118,16 +152,24 @@ std::vector<TPortHolder> FindPortHolders(const std::string& path, const std::str
             if (f->d_name[0] == '.') continue;
             struct stat target {};
             if (stat((procDir + "/fd/" + f->d_name).c_str(), &target) != 0) continue;
-            if (target.st_dev == device.st_dev && target.st_ino == device.st_ino && target.st_rdev == device.st_rdev) {
+            if (sameDevice(target)) {
                 holds = true;
                 break;
             }
         }
         closedir(fds);
         if (holds && (ptsIndex < 0 || !HoldsPtyMaster(procDir, ptsIndex)))
-            holders.push_back({static_cast<pid_t>(pid), CommandOf(procDir)});
+            holders.push_back({static_cast<pid_t>(pid), EscapeControls(CommandOf(procDir))});
     }
     closedir(proc);
+
+    // A lock shows its holder even where the holder's descriptors are hidden.
+    for (const pid_t pid : LockHolders(device, procRoot + "/locks")) {
+        if (pid == self) continue;
+        const bool known = std::any_of(holders.begin(), holders.end(), [pid](const TPortHolder& h) { return h.Pid == pid; });
+        if (known) continue;
+        holders.push_back({pid, pid > 0 ? EscapeControls(CommandOf(procRoot + "/" + std::to_string(pid))) : std::string()});
+    }
     return holders;
 }
 
@@ -138,31 +180,20 @@ TPortAccess ProbePortAccess(const std::string& path, const std::string& procRoot
         access.State = !path.empty() && errno == EACCES ? TPortState::NoPermission : TPortState::Absent;
         return access;
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == EACCES || errno == EPERM)
-            access.State = TPortState::NoPermission;
-        else if (errno == EBUSY)
-            access.State = TPortState::InUse;  // held exclusively (TIOCEXCL)
-        else
-            access.State = TPortState::Absent;  // no device behind the node
-    } else {
-        if (!isatty(fd))
-            access.State = TPortState::Absent;  // not a serial line
-        else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-            access.State = TPortState::InUse;
-        else
-            access.State = TPortState::Free;
-        ::close(fd);  // also drops the lock
+    if (!S_ISCHR(st.st_mode)) return access;  // not a serial line: Absent
+    if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+        access.State = errno == EACCES || errno == EPERM || errno == EROFS ? TPortState::NoPermission : TPortState::Absent;
+        return access;
     }
-    if (access.State == TPortState::Free || access.State == TPortState::InUse) {
-        access.Holders = FindPortHolders(path, procRoot);
-        if (!access.Holders.empty()) access.State = TPortState::InUse;
-    }
+    access.Holders = FindPortHolders(path, procRoot);
+    access.State = access.Holders.empty() ? TPortState::Free : TPortState::InUse;
     return access;
 }
 
 std::string PortAccessHint(const std::string& path, int error) {
+    if (error == ENOLCK)
+        return "the port directory could not be locked, so it is not sure that this number still reaches its "
+               "adapter; `tolm-upgrade-cli ports` tells why";
     if (error != EACCES && error != EPERM) return {};
     char resolved[PATH_MAX];
     const std::string device = realpath(path.c_str(), resolved) ? std::string(resolved) : path;

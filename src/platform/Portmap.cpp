@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 
+#include "platform/Portassign.h"
 #include "toolkit/Files.h"
 
 namespace tolm::PortMap {
@@ -37,6 +39,11 @@ std::string DevicePath(int port) {
     struct stat st {};
     if (!entry.empty() && lstat(entry.c_str(), &st) == 0) return entry;
     return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+TPortResolution ResolvePort(int port) {
+    if (port < 1) return {{}, ENOENT};
+    return ResolvePortNumber(port);
 }
 
 }  // namespace tolm::PortMap

@@ -5,6 +5,15 @@
 // and there is no port directory (Win32portmap.cpp).
 #include <string>
 
+namespace tolm {
+
+struct TPortResolution {
+    std::string Path;  // the device to open; empty when the port may not be opened now
+    int Error = 0;     // with an empty Path, why (an errno value: ENOLCK when the port map could not be locked)
+};
+
+}  // namespace tolm
+
 namespace tolm::PortMap {
 
 // $TOLM_PORT_DIR when set, else $XDG_CONFIG_HOME/tolm-upgrade/ports, else
@@ -15,7 +24,13 @@ std::string PortDirectory();
 // empty for a port number below 1.
 std::string EntryPath(int port);
 
-// The device path port n is opened by; empty for a port number below 1.
+// The device path port n names in the map as it stands; empty for a port
+// number below 1. For showing a port; opening one goes through ResolvePort.
 std::string DevicePath(int port);
+
+// The device to open port n by: the adapters' numbers are brought up to date
+// first, under the port directory's lock, so that the number reaches the
+// adapter it was given to and no other.
+TPortResolution ResolvePort(int port);
 
 }  // namespace tolm::PortMap

@@ -50,20 +50,40 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// The USB device (the directory with idVendor and idProduct) above a tty's device, if any.
-std::optional<fs::path> UsbDeviceAbove(const fs::path& sysfsRoot, const fs::path& ttyDevice) {
+// The USB device (the directory with idVendor and idProduct) above a tty's
+// device, and the interface directory on the way to it, if any.
+struct TUsbAbove {
+    fs::path Device;
+    fs::path Interface;  // empty when the tty's device sits on the USB device itself
+};
+
+std::optional<TUsbAbove> UsbDeviceAbove(const fs::path& sysfsRoot, const fs::path& ttyDevice) {
     std::error_code ec;
     fs::path root = fs::canonical(sysfsRoot, ec);
     if (ec) return std::nullopt;
     fs::path dir = fs::canonical(ttyDevice, ec);
     if (ec) return std::nullopt;
+    fs::path below;
     for (int depth = 0; depth < 32 && dir != root && dir.has_relative_path(); ++depth) {
         auto [rootEnd, dirAt] = std::mismatch(root.begin(), root.end(), dir.begin(), dir.end());
         if (rootEnd != root.end()) return std::nullopt;  // left the sysfs tree
-        if (Exists(dir / "idVendor") && Exists(dir / "idProduct")) return dir;
+        if (Exists(dir / "idVendor") && Exists(dir / "idProduct")) return TUsbAbove{dir, below};
+        below = dir;
         dir = dir.parent_path();
     }
     return std::nullopt;
+}
+
+// The interface number of a USB interface directory: its bInterfaceNumber,
+// else the number after the last dot of its name ("1-2:1.3" is interface 3).
+std::string InterfaceNumber(const fs::path& interface) {
+    if (interface.empty()) return "00";
+    if (auto number = ReadAttribute(interface / "bInterfaceNumber"); number && !number->empty()) return Lower(*number);
+    const std::string name = interface.filename().string();
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot + 1 >= name.size()) return "00";
+    std::string digits = name.substr(dot + 1);
+    return digits.size() == 1 ? "0" + digits : digits;
 }
 
 // The product name the hardware database gives for a USB id, when libudev and a database are present.
@@ -102,18 +122,23 @@ void Describe(TSerialPortInfo& port, const fs::path& sysfsRoot) {
         port.BluetoothAddress = ReadAttribute(tty / "address").value_or("");
         port.BluetoothChannel = ReadAttribute(tty / "channel").value_or("");
         port.Description = "Bluetooth Serial Link";
-        if (!port.BluetoothAddress.empty()) port.Description += " " + port.BluetoothAddress;
+        if (!port.BluetoothAddress.empty()) port.Description += " " + EscapeControls(port.BluetoothAddress);
         return;
     }
     if (!Exists(tty / "device")) return;  // a virtual terminal, not a serial device
 
     if (auto usb = UsbDeviceAbove(sysfsRoot, tty / "device")) {
         port.Kind = TSerialPortKind::Usb;
-        port.UsbVendorId = Lower(ReadAttribute(*usb / "idVendor").value_or(""));
-        port.UsbProductId = Lower(ReadAttribute(*usb / "idProduct").value_or(""));
-        port.UsbSerial = ReadAttribute(*usb / "serial").value_or("");
-        port.UsbLocation = usb->filename().string();
-        port.Description = ReadAttribute(*usb / "product").value_or("");
+        port.UsbVendorId = Lower(ReadAttribute(usb->Device / "idVendor").value_or(""));
+        port.UsbProductId = Lower(ReadAttribute(usb->Device / "idProduct").value_or(""));
+        port.UsbSerial = ReadAttribute(usb->Device / "serial").value_or("");
+        port.UsbLocation = usb->Device.filename().string();
+        port.UsbInterface = InterfaceNumber(usb->Interface);
+        port.UsbPlace = usb->Interface.empty() ? port.UsbLocation : usb->Interface.filename().string();
+        // usb-serial drivers number the ports of one interface; the first is 0.
+        if (auto number = ReadAttribute(tty / "device" / "port_number"); number && *number != "0" && !number->empty())
+            port.UsbPortInInterface = *number;
+        port.Description = EscapeControls(ReadAttribute(usb->Device / "product").value_or(""));
         if (port.Description.empty()) port.Description = UsbModelFromDatabase(port.UsbVendorId, port.UsbProductId);
         if (port.Description.empty()) port.Description = "USB Serial Port";
         return;
@@ -128,6 +153,45 @@ void Describe(TSerialPortInfo& port, const fs::path& sysfsRoot) {
 }
 
 }  // namespace
+
+std::string EscapeControls(const std::string& text) {
+    std::string out;
+    auto escape = [&out](unsigned char byte) {
+        static const char kHex[] = "0123456789abcdef";
+        out += "\\x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 15];
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            if (byte < 0x20 || byte == 0x7f) escape(byte);
+            else out += static_cast<char>(byte);
+            ++i;
+            continue;
+        }
+        // The length of a well-formed UTF-8 sequence starting here, 0 when there is none.
+        size_t length = byte >= 0xc2 && byte <= 0xdf ? 2 : byte >= 0xe0 && byte <= 0xef ? 3 : byte >= 0xf0 && byte <= 0xf4 ? 4 : 0;
+        for (size_t k = 1; k < length; ++k)
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) length = 0;
+        if (length == 3 && ((byte == 0xe0 && static_cast<unsigned char>(text[i + 1]) < 0xa0) ||
+                            (byte == 0xed && static_cast<unsigned char>(text[i + 1]) >= 0xa0)))
+            length = 0;  // overlong, or a surrogate half
+        if (length == 4 && ((byte == 0xf0 && static_cast<unsigned char>(text[i + 1]) < 0x90) ||
+                            (byte == 0xf4 && static_cast<unsigned char>(text[i + 1]) >= 0x90)))
+            length = 0;  // overlong, or beyond U+10FFFF
+        // U+0080 to U+009F are the C1 controls, which some terminals obey.
+        const bool c1 = length == 2 && byte == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0;
+        if (length == 0 || c1) {
+            for (size_t k = 0; k < std::max<size_t>(length, 1); ++k) escape(static_cast<unsigned char>(text[i + k]));
+            i += std::max<size_t>(length, 1);
+            continue;
+        }
+        out.append(text, i, length);
+        i += length;
+    }
+    return out;
+}
 
 std::optional<int> NumberAfterPrefix(const std::string& name, const std::string& prefix) {
     if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;

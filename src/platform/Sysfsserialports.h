@@ -25,11 +25,14 @@ struct TSerialPortInfo {
     std::string DevicePath;      // what the port number reaches: port-directory entry or /dev/ttySk
     std::string KernelName;      // the tty the path resolves to ("ttyUSB0"); may be empty
     TSerialPortKind Kind = TSerialPortKind::Other;
-    std::string Description;     // readable name without the port tag; empty for Other
+    std::string Description;     // readable name without the port tag (control characters as \xNN); empty for Other
     std::string UsbVendorId;     // four lower-case hex digits (USB only)
     std::string UsbProductId;
     std::string UsbSerial;       // the adapter's serial number, when it has one (USB only)
     std::string UsbLocation;     // its place on the bus, e.g. "1-2" (USB only)
+    std::string UsbInterface;    // the interface the tty belongs to, two hex digits ("00"; USB only)
+    std::string UsbPortInInterface;  // the port within that interface where a driver has several ("1"), else empty
+    std::string UsbPlace;        // bus, hub ports and interface: the interface's sysfs name ("1-2.4:1.0")
     std::string BluetoothAddress;  // remote device address (Bluetooth only, when known)
     std::string BluetoothChannel;  // RFCOMM channel (Bluetooth only, when known)
 
@@ -51,6 +54,11 @@ std::string SysfsPortDirectory();
 // The decimal number that follows prefix in name, without leading zeros
 // ("COM12" after "COM" is 12); nothing when name is not so made.
 std::optional<int> NumberAfterPrefix(const std::string& name, const std::string& prefix);
+
+// text with every control character, and every byte that is not part of
+// valid UTF-8, written as \xNN: names that a device or another account chose
+// can then be printed to a terminal without acting on it.
+std::string EscapeControls(const std::string& text);
 
 // What sysfs tells of the tty kernelName ("ttyUSB0"): kind, readable name and ids.
 // Number and DevicePath are left empty.

@@ -57,8 +57,9 @@ int TSerialComm::OpenPort(int port) {
     port_ = port;
     auto device = factory_(port);
     openError_ = 0;
-    if (!device || !device->Open(PortMap::DevicePath(port))) {
-        if (device) openError_ = device->OpenError();
+    const TPortResolution resolved = PortMap::ResolvePort(port);
+    if (!device || !device->Open(resolved.Path)) {
+        if (device) openError_ = resolved.Error ? resolved.Error : device->OpenError();
         return -1;
     }
     if (!device->SetQueueSizes(kQueueSize, kQueueSize)) {

@@ -388,7 +388,7 @@ int TTolmSerialCommImpl::GetSerialComIsOpen(int port) {
         if (auto* driver = FindDriver(port); driver && driver->IsOpen()) return 1;
     }
     auto device = factory_ ? factory_(port) : MakeSerialDevice();
-    if (!device || !device->Open(PortMap::DevicePath(port))) return 2;
+    if (!device || !device->Open(PortMap::ResolvePort(port).Path)) return 2;
     device->Close();
     return 0;
 }

@@ -1,8 +1,7 @@
 #include "toolkit/Controls.h"
 
-#include <QTimer>
-
 #include "toolkit/MainThread.h"
+#include "toolkit/Messageloop.h"
 
 namespace tolm {
 
@@ -93,15 +92,17 @@ bool TOpenDialog::Execute() {
     return true;
 }
 
-TTimer::TTimer() : timer_(std::make_unique<QTimer>()) {
-    QObject::connect(timer_.get(), &QTimer::timeout, [this] {
-        if (!enabled_ || !OnTimer) return;
-        TEventScope event;
-        OnTimer();
-    });
-}
+TTimer::TTimer() : timer_(MainLoop().AddTimer([this] { Tick(); })) {}
 
-TTimer::~TTimer() = default;
+TTimer::~TTimer() { MainLoop().RemoveTimer(timer_); }
+
+void TTimer::Tick() {
+    if (!enabled_ || !OnTimer) return;
+    // A copy: the handler may destroy this timer (closing the form) while it runs.
+    const std::function<void()> handler = OnTimer;
+    TEventScope event;
+    handler();
+}
 
 void TTimer::SetEnabled(bool enabled) {
     enabled_ = enabled;
@@ -115,9 +116,9 @@ void TTimer::SetInterval(int ms) {
 
 void TTimer::Apply() {
     if (enabled_ && interval_ > 0)
-        timer_->start(interval_);
+        MainLoop().StartTimer(timer_, std::chrono::milliseconds(interval_));
     else
-        timer_->stop();
+        MainLoop().StopTimer(timer_);
 }
 
 }  // namespace tolm

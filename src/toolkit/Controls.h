@@ -1,12 +1,11 @@
 #pragma once
 // Control models of the form: the properties the logic reads and writes, with
 // observers that a front end (window, terminal, test) binds to. No widget types.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-class QTimer;
 
 namespace tolm {
 
@@ -138,7 +137,9 @@ private:
     Chooser chooser_;
 };
 
-// Repeating timer on the main thread's event loop.
+// Repeating timer on the main thread's message loop (MainThread.h): it ticks
+// while the main thread processes messages. A handler that runs long does
+// not make the ticks it overran pile up.
 class TTimer {
 public:
     TTimer();
@@ -153,9 +154,10 @@ public:
 
 private:
     void Apply();
+    void Tick();
     bool enabled_ = false;
     int interval_ = 1000;
-    std::unique_ptr<QTimer> timer_;
+    uint64_t timer_;  // its timer in the main thread's loop
 };
 
 }  // namespace tolm

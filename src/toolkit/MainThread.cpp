@@ -1,84 +1,59 @@
 #include "toolkit/MainThread.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QThread>
-
 #include <atomic>
-#include <memory>
+#include <chrono>
 #include <mutex>
 #include <thread>
-#include <vector>
 
-#include "toolkit/Callqueue.h"
+#include "toolkit/Messageloop.h"
 
 namespace tolm {
 
 namespace {
-std::atomic<bool> g_marked{false};
-std::atomic<std::thread::id> g_mainId;
+// Set while the program's static objects are made, on the thread that starts it.
+const std::thread::id g_startThread = std::this_thread::get_id();
+std::atomic<std::thread::id> g_mainId{g_startThread};
 std::atomic<int> g_eventsRunning{0};
-
-// The marked thread's call queue. Held under the mutex while posting, so that
-// a thread that releases its mark never frees a queue another thread posts to.
-std::mutex g_queueMutex;
-std::unique_ptr<TCallQueue> g_queue;
-// A queue replaced from another thread cannot be destroyed there (its
-// notifier belongs to its own thread); it is kept and no longer posted to.
-std::vector<std::unique_ptr<TCallQueue>> g_retired;
+// Serialises marking and releasing.
+std::mutex g_markMutex;
 }  // namespace
 
+TMessageLoop& MainLoop() {
+    static TMessageLoop loop;
+    return loop;
+}
+
 void MarkMainThread() {
-    auto queue = QCoreApplication::instance() ? std::make_unique<TCallQueue>() : nullptr;
-    std::lock_guard lock(g_queueMutex);
-    if (g_queue) {
-        if (g_queue->Thread() == std::this_thread::get_id())
-            g_queue.reset();
-        else
-            g_retired.push_back(std::move(g_queue));
+    {
+        std::lock_guard lock(g_markMutex);
+        g_mainId = std::this_thread::get_id();
     }
-    g_queue = std::move(queue);
-    g_mainId = std::this_thread::get_id();
-    g_marked = true;
+    MainLoop().DropPosted();
 }
 
 void ReleaseMainThread() {
-    std::unique_ptr<TCallQueue> queue;
     {
-        std::lock_guard lock(g_queueMutex);
-        if (!g_marked || g_mainId.load() != std::this_thread::get_id()) return;
-        queue = std::move(g_queue);
-        g_marked = false;
+        std::lock_guard lock(g_markMutex);
+        if (g_mainId.load() != std::this_thread::get_id() || g_mainId.load() == g_startThread) return;
+        g_mainId = g_startThread;
     }
-    queue.reset();
+    MainLoop().DropPosted();
 }
 
-bool IsMainThread() {
-    if (g_marked) return std::this_thread::get_id() == g_mainId.load();
-    if (auto* app = QCoreApplication::instance()) return QThread::currentThread() == app->thread();
-    return false;
-}
+bool IsMainThread() { return std::this_thread::get_id() == g_mainId.load(); }
 
-void PostToMainThread(std::function<void()> fn) {
-    auto* app = QCoreApplication::instance();
-    if (!app) {
-        // No event loop (a plain tool without an application object): run here.
-        fn();
-        return;
-    }
-    {
-        std::lock_guard lock(g_queueMutex);
-        if (g_queue) {
-            g_queue->Post(std::move(fn));
-            return;
-        }
-    }
-    // No thread marked: the application's own thread runs it.
-    QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
-}
+void PostToMainThread(std::function<void()> fn) { MainLoop().Post(std::move(fn)); }
 
 void ProcessMessages() {
-    if (QCoreApplication::instance() && IsMainThread()) QCoreApplication::processEvents();
+    if (IsMainThread()) MainLoop().RunDue();
+}
+
+void WaitMessages(int maxWaitMs) {
+    const auto wait = std::chrono::milliseconds(maxWaitMs > 0 ? maxWaitMs : 0);
+    if (IsMainThread())
+        MainLoop().WaitAndRun(wait);
+    else
+        std::this_thread::sleep_for(wait);
 }
 
 TEventScope::TEventScope() { ++g_eventsRunning; }

@@ -2,8 +2,6 @@
 
 #include "toolkit/MainThread.h"
 
-#include <QCoreApplication>
-
 #include <cstdio>
 #include <mutex>
 
@@ -18,13 +16,7 @@ std::shared_ptr<IMessageSink> CurrentSink() {
     return g_sink;
 }
 
-std::string ApplicationTitle() {
-    if (QCoreApplication::instance()) {
-        auto name = QCoreApplication::applicationName();
-        if (!name.isEmpty()) return name.toStdString();
-    }
-    return "Tolm Upgrade";
-}
+constexpr const char* kApplicationTitle = "Tolm Upgrade";
 }  // namespace
 
 std::shared_ptr<IMessageSink> InstallMessageSink(std::shared_ptr<IMessageSink> sink) {
@@ -35,7 +27,7 @@ std::shared_ptr<IMessageSink> InstallMessageSink(std::shared_ptr<IMessageSink> s
 }
 
 void MessageBox(const std::string& text, const std::string& caption, TMsgIcon icon) {
-    if (IsMainThread() || !QCoreApplication::instance()) {
+    if (IsMainThread()) {
         CurrentSink()->Show(text, caption, icon);
         return;
     }
@@ -43,7 +35,7 @@ void MessageBox(const std::string& text, const std::string& caption, TMsgIcon ic
     PostToMainThread([text, caption, icon] { CurrentSink()->Show(text, caption, icon); });
 }
 
-void ShowMessage(const std::string& text) { MessageBox(text, ApplicationTitle(), TMsgIcon::None); }
+void ShowMessage(const std::string& text) { MessageBox(text, kApplicationTitle, TMsgIcon::None); }
 
 void StderrMessageSink::Show(const std::string& text, const std::string& caption, TMsgIcon) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());

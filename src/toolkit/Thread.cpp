@@ -2,9 +2,6 @@
 
 #include "toolkit/MainThread.h"
 
-#include <pthread.h>
-#include <sched.h>
-
 namespace tolm {
 
 // One synchronised call: shared by the waiting thread and the queued main-thread
@@ -57,16 +54,6 @@ void TThread::WaitFor() {
 void TThread::SetPriority(TThreadPriority priority) {
     priority_ = priority;
     if (thread_.joinable()) ApplyPriority();
-}
-
-void TThread::ApplyPriority() {
-    // Only the time-critical level maps onto a real-time class; it needs rights
-    // that a desktop user may not have, in which case the thread keeps its own.
-    if (priority_ == TThreadPriority::tpTimeCritical) {
-        sched_param param{};
-        param.sched_priority = sched_get_priority_min(SCHED_RR);
-        pthread_setschedparam(pthread_self(), SCHED_RR, &param);
-    }
 }
 
 bool TThread::Synchronize(std::function<void()> fn) {

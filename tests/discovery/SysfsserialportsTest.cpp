@@ -1,7 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
 
 #include "TestSupport.h"
 #include "platform/Devicetreekeys.h"
@@ -40,15 +51,21 @@ public:
         if (deviceNode) Node(name);
     }
 
-    // A USB serial adapter: device <usbPath> with ids and product, its tty below its interface.
+    // A USB serial adapter: device <usbPath> with ids and product, its tty below
+    // interface <interface> (a usb-serial port there; an ACM tty on the interface itself).
     void AddUsbAdapter(const std::string& name, const std::string& usbPath, const std::string& vendor,
-                       const std::string& product, const std::string& productName, const std::string& serial = "") {
+                       const std::string& product, const std::string& productName, const std::string& serial = "",
+                       int interface = 0) {
         const std::string usb = Sys() + "/devices/pci0000:00/0000:00:14.0/usb1/" + usbPath;
         Attribute(usb + "/idVendor", vendor);
         Attribute(usb + "/idProduct", product);
         if (!productName.empty()) Attribute(usb + "/product", productName);
         if (!serial.empty()) Attribute(usb + "/serial", serial);
-        const std::string port = usb + "/" + usbPath + ":1.0/" + name;
+        const std::string iface = usb + "/" + usbPath + ":1." + std::to_string(interface);
+        Attribute(iface + "/bInterfaceNumber", "0" + std::to_string(interface));
+        const bool acm = name.rfind("ttyACM", 0) == 0;
+        const std::string port = acm ? iface : iface + "/" + name;
+        if (!acm) Attribute(port + "/port_number", "0");
         const std::string tty = port + "/tty/" + name;
         fs::create_directories(tty);
         fs::create_directory_symlink(port, tty + "/device");
@@ -71,11 +88,16 @@ public:
         Node(name);
     }
 
-    // Unplugs a device: its class entry, its node and its by-id link go.
-    void Unplug(const std::string& name, const std::string& usbPath) {
-        fs::remove(Sys() + "/class/tty/" + name);
+    // Unplugs the USB device at usbPath: its ttys' class entries and nodes go, and by-id links to them.
+    void Unplug(const std::string& usbPath) {
         fs::remove_all(Sys() + "/devices/pci0000:00/0000:00:14.0/usb1/" + usbPath);
-        fs::remove(DevPath(name));
+        std::vector<fs::path> gone;
+        for (const auto& entry : fs::directory_iterator(Sys() + "/class/tty"))
+            if (!fs::exists(entry.path())) gone.push_back(entry.path());
+        for (const auto& entry : gone) {
+            fs::remove(entry);
+            fs::remove(DevPath(entry.filename().string()));
+        }
         std::error_code ec;
         for (const auto& link : fs::directory_iterator(Dev() + "/serial/by-id", ec))
             if (!fs::exists(link.path())) fs::remove(link.path());
@@ -172,6 +194,17 @@ TEST(SysfsSerialPorts, LinkedUsbBluetoothAndOtherPortsWithTheirNames) {
               "COM8||Bluetooth Serial Link 00:11:22:33:44:55 (COM8),COM9||");
 }
 
+// A device chooses its product string: control characters, C1 controls and
+// bytes that are not UTF-8 must not reach an administrator's terminal as such.
+TEST(SysfsSerialPorts, ProductNamesAreShownWithTheirControlsEscaped) {
+    FakeWorkstation ws;
+    ws.AddUsbAdapter("ttyUSB0", "1-2", "0403", "6001", "Evil\x1b[2J\x7f" "\xc2\x9b" "caf\xc3\xa9\xff\xe2\x82");
+    ws.Link(5, ws.DevPath("ttyUSB0"));
+    auto ports = FindSerialPorts(ws.Where());
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].ReadableName(), "Evil\\x1b[2J\\x7f\\xc2\\x9bcaf\xc3\xa9\\xff\\xe2\\x82 (COM5)");
+}
+
 TEST(SysfsSerialPorts, PortDirectoryDecidesTheNumbersItHolds) {
     FakeWorkstation ws;
     ws.AddUart(0, 4);
@@ -211,6 +244,11 @@ TEST(SysfsSerialPorts, TenAndMorePortsInOrderEachOnce) {
     EXPECT_EQ(tree.KeyNames(devicetree_keys::kSerialPortClass).size(), 3u);
 }
 
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::string LinkTarget(const FakeWorkstation& ws, int port) {
     return fs::read_symlink(ws.Ports() + "/COM" + std::to_string(port)).string();
 }
@@ -224,56 +262,226 @@ TEST(PortAssignment, AdaptersGetFreeNumbersAboveTheBuiltInPorts) {
     ws.AddUsbAdapter("ttyUSB0", "1-2", "0403", "6001", "FT232R USB UART", "A600");
     ws.AddUsbAdapter("ttyUSB1", "1-3", "067b", "2303", "USB-Serial Controller", "B2/x");
     ws.AddRfcomm("rfcomm0", "00:11:22:33:44:55");
-    fs::create_directories(ws.Dev() + "/serial/by-id");
-    const std::string byId = ws.Dev() + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A600-if00-port0";
-    fs::create_symlink("../../ttyUSB0", byId);
     ws.Link(3, ws.DevPath("ttyACM0"));  // linked by hand: keeps its number
     ws.Link(4, ws.DevPath("ttyUSB9"));  // linked by hand to an unplugged adapter: stays taken
 
     auto made = AssignAdapterPorts(ws.Where());
-    ASSERT_EQ(made.size(), 3u);
-    EXPECT_EQ(made[0].Number, 5);
-    EXPECT_EQ(made[0].Identity, "bluetooth-00:11:22:33:44:55");
-    EXPECT_EQ(LinkTarget(ws, 6), byId);  // udev's stable name, no record needed
-    EXPECT_FALSE(fs::exists(ws.Ports() + "/COM6.id"));
+    EXPECT_EQ(made.Problem, "");
+    ASSERT_EQ(made.Made.size(), 3u);
+    EXPECT_EQ(made.Made[0].Number, 5);
+    EXPECT_EQ(made.Made[0].Identity, "bluetooth-00:11:22:33:44:55");
+    EXPECT_EQ(made.Made[1].Identity, "usb-0403-6001-A600-if00");
+    EXPECT_EQ(LinkTarget(ws, 6), ws.DevPath("ttyUSB0"));
+    EXPECT_EQ(made.Made[2].Identity, "usb-067b-2303-B2_x-if00");
     EXPECT_EQ(LinkTarget(ws, 7), ws.DevPath("ttyUSB1"));
-    EXPECT_EQ(made[2].Identity, "usb-067b-2303-B2_x");
+    EXPECT_EQ(ReadText(ws.Ports() + "/COM7.id"),
+              "usb-067b-2303-B2_x-if00\nat 1-3:1.0\nto " + ws.DevPath("ttyUSB1") + "\n");
     EXPECT_EQ(LinkTarget(ws, 3), ws.DevPath("ttyACM0"));
     EXPECT_EQ(LinkTarget(ws, 4), ws.DevPath("ttyUSB9"));
     EXPECT_EQ(Discover(ws),
               "COM1||Communications Port (COM1),COM2||Communications Port (COM2),COM3||Uno (COM3),"
               "COM5||Bluetooth Serial Link 00:11:22:33:44:55 (COM5),COM6||FT232R USB UART (COM6),"
               "COM7||USB-Serial Controller (COM7)");
-    EXPECT_TRUE(AssignAdapterPorts(ws.Where()).empty());
+    EXPECT_TRUE(AssignAdapterPorts(ws.Where()).Made.empty());
 }
 
-TEST(PortAssignment, AnAdapterKeepsItsNumberAcrossPlugging) {
+TEST(PortAssignment, AnAdapterKeepsItsNumberAcrossPluggingAndOpensOnlyThere) {
     FakeWorkstation ws;
     ws.AddUart(0, 4);
     ws.AddUsbAdapter("ttyUSB0", "1-2", "0403", "6001", "FT232R USB UART", "A600");
-    ASSERT_EQ(AssignAdapterPorts(ws.Where()).size(), 1u);
+    ASSERT_EQ(AssignAdapterPorts(ws.Where()).Made.size(), 1u);
     ASSERT_EQ(LinkTarget(ws, 2), ws.DevPath("ttyUSB0"));
 
-    // Unplugged, and another adapter takes its tty name: COM2 must not reach that one.
-    ws.Unplug("ttyUSB0", "1-2");
+    // Unplugged, and another adapter takes its tty name. Opening COM2 runs the
+    // lookup first, with nothing else run before: COM2 must not reach the newcomer.
+    ws.Unplug("1-2");
     ws.AddUsbAdapter("ttyUSB0", "1-3", "10c4", "ea60", "CP2102", "C3");
-    auto made = AssignAdapterPorts(ws.Where());
-    ASSERT_EQ(made.size(), 1u);
-    EXPECT_EQ(made[0].Number, 3);
+    EXPECT_NE(ResolvePortNumber(2, ws.Where()).Path, ws.DevPath("ttyUSB0"));
     EXPECT_FALSE(fs::exists(ws.Ports() + "/COM2"));
+    EXPECT_EQ(ResolvePortNumber(3, ws.Where()).Path, fs::canonical(ws.DevPath("ttyUSB0")).string());
     EXPECT_EQ(Discover(ws), "COM1||Communications Port (COM1),COM3||CP2102 (COM3)");
+    EXPECT_EQ(ResolvePortNumber(1, ws.Where()).Path, "/dev/ttyS0");  // no entry: the built-in port
 
-    // Back under a new tty name: its old number follows it.
-    ws.AddUsbAdapter("ttyUSB1", "1-2", "0403", "6001", "FT232R USB UART", "A600");
-    EXPECT_TRUE(AssignAdapterPorts(ws.Where()).empty());
-    EXPECT_EQ(LinkTarget(ws, 2), ws.DevPath("ttyUSB1"));
+    // Back, in another socket and under a new tty name: its old number follows it.
+    ws.AddUsbAdapter("ttyUSB1", "1-4", "0403", "6001", "FT232R USB UART", "A600");
+    EXPECT_EQ(ResolvePortNumber(2, ws.Where()).Path, fs::canonical(ws.DevPath("ttyUSB1")).string());
+    EXPECT_TRUE(AssignAdapterPorts(ws.Where()).Made.empty());
 
     // The entry removed (ports unlink): its record goes, and the number is given again.
-    fs::remove(ws.Ports() + "/COM2");
-    made = AssignAdapterPorts(ws.Where());
+    EXPECT_EQ(UnlinkPortEntry(2, ws.Where()), "");
+    EXPECT_FALSE(fs::exists(ws.Ports() + "/COM2.id"));
+    auto made = AssignAdapterPorts(ws.Where()).Made;
     ASSERT_EQ(made.size(), 1u);
     EXPECT_EQ(made[0].Number, 2);
     EXPECT_EQ(LinkTarget(ws, 2), ws.DevPath("ttyUSB1"));
+}
+
+// A bench of two adapters that report the same serial number and a four-port
+// adapter whose ports share one, plugged, pulled and plugged in again in
+// different orders, so that their tty names move: each number keeps reaching
+// the same physical port, and no port ever gets a second number. (The twins
+// are told apart by their sockets, so they stay in theirs.)
+TEST(PortAssignment, EveryNumberStaysOnItsPhysicalPortWhateverThePluggingOrder) {
+    FakeWorkstation ws;
+    ws.AddUart(0, 4);
+    struct Device {
+        std::string usbPath, product, serial;
+        int interfaces;
+    };
+    const std::map<std::string, Device> bench{{"twinA", {"1-1", "6001", "0001", 1}},
+                                              {"twinB", {"1-2", "6001", "0001", 1}},
+                                              {"quad", {"1-3.4", "6011", "FT4X", 4}}};
+    std::map<std::string, std::string> ttyOf;  // physical port ("quad:2") -> its tty now
+    std::map<std::string, std::string> socketOf;  // where each device is plugged in
+    auto plug = [&](const std::string& name, const std::string& socket = "") {
+        Device d = bench.at(name);
+        if (!socket.empty()) d.usbPath = socket;
+        socketOf[name] = d.usbPath;
+        for (int i = 0; i < d.interfaces; ++i) {
+            int line = 0;  // the kernel gives the lowest free ttyUSB line
+            while (fs::exists(ws.DevPath("ttyUSB" + std::to_string(line)))) ++line;
+            const std::string tty = "ttyUSB" + std::to_string(line);
+            ws.AddUsbAdapter(tty, d.usbPath, "0403", d.product, "USB Serial", d.serial, i);
+            ttyOf[name + ":" + std::to_string(i)] = ws.DevPath(tty);
+        }
+    };
+    auto pull = [&](const std::string& name) {
+        ws.Unplug(socketOf.at(name));
+        for (int i = 0; i < bench.at(name).interfaces; ++i) ttyOf.erase(name + ":" + std::to_string(i));
+    };
+
+    std::map<int, std::string> portOf;  // number -> the physical port it was first seen to reach
+    auto check = [&](const std::string& step) {
+        for (int lookup = 0; lookup < 3; ++lookup) AssignAdapterPorts(ws.Where());
+        std::map<std::string, int> numbersOf;
+        for (const auto& entry : fs::directory_iterator(ws.Ports())) {
+            auto number = NumberAfterPrefix(entry.path().filename().string(), "COM");
+            if (!number) continue;
+            const auto target = fs::read_symlink(entry.path()).string();
+            for (const auto& [port, tty] : ttyOf) {
+                if (tty != target) continue;
+                ++numbersOf[port];
+                if (!portOf.count(*number)) portOf[*number] = port;
+                EXPECT_EQ(portOf[*number], port) << step << ": COM" << *number << " moved to another port";
+            }
+        }
+        for (const auto& [port, tty] : ttyOf) EXPECT_EQ(numbersOf[port], 1) << step << ": numbers of " << port;
+    };
+
+    plug("twinA");
+    check("one twin alone");
+    plug("quad");
+    plug("twinB");
+    check("all plugged");
+    EXPECT_EQ(portOf.size(), 6u);
+    pull("twinA");
+    check("first twin pulled");
+    pull("quad");
+    plug("twinA");  // now on ttyUSB0, the quad's first port before
+    check("first twin back on another tty");
+    plug("quad");
+    pull("twinB");
+    check("quad back, second twin pulled");
+    pull("twinA");
+    plug("twinB");
+    check("second twin back alone on the first twin's tty");
+    plug("twinA");
+    check("both twins back");
+    pull("quad");
+    plug("quad", "1-5");  // its serial number and interfaces tell its ports apart in any socket
+    check("quad in another socket");
+    EXPECT_EQ(portOf.size(), 6u) << "a port got a new number";
+}
+
+// The identity comes from sysfs alone: udev's by-id names, which come late and
+// which two adapters without serial numbers share, change nothing.
+TEST(PortAssignment, ByIdLinksChangeNoNumber) {
+    FakeWorkstation ws;
+    ws.AddUsbAdapter("ttyUSB0", "1-1", "1a86", "7523", "USB Serial");
+    ws.AddUsbAdapter("ttyUSB1", "1-2", "1a86", "7523", "USB Serial");
+    ASSERT_EQ(AssignAdapterPorts(ws.Where()).Made.size(), 2u);
+
+    fs::create_directories(ws.Dev() + "/serial/by-id");
+    fs::create_symlink("../../ttyUSB1", ws.Dev() + "/serial/by-id/usb-1a86_USB_Serial-if00-port0");
+    EXPECT_TRUE(AssignAdapterPorts(ws.Where()).Made.empty());
+    EXPECT_EQ(LinkTarget(ws, 1), ws.DevPath("ttyUSB0"));
+    EXPECT_EQ(LinkTarget(ws, 2), ws.DevPath("ttyUSB1"));
+    EXPECT_EQ(ReadText(ws.Ports() + "/COM1.id").substr(0, 26), "usb-1a86-7523-if00@1-1:1.0");
+}
+
+// Earlier versions gave every port of a four-port adapter the same one-line
+// record, so that all its numbers came to reach its first port: each record
+// is taken over by one port, in order, and no new number is made.
+TEST(PortAssignment, RecordsOfEarlierVersionsGoOneToEachPort) {
+    FakeWorkstation ws;
+    for (int i = 0; i < 4; ++i)
+        ws.AddUsbAdapter("ttyUSB" + std::to_string(i), "1-3", "0403", "6011", "Quad RS232-HS", "FT4X", i);
+    for (int n = 3; n <= 6; ++n) {
+        ws.Link(n, ws.DevPath("ttyUSB0"));
+        std::ofstream(ws.Ports() + "/COM" + std::to_string(n) + ".id") << "usb-0403-6011-FT4X\n";
+    }
+    EXPECT_TRUE(AssignAdapterPorts(ws.Where()).Made.empty());
+    for (int n = 3; n <= 6; ++n) EXPECT_EQ(LinkTarget(ws, n), ws.DevPath("ttyUSB" + std::to_string(n - 3)));
+    EXPECT_EQ(ReadText(ws.Ports() + "/COM6.id").substr(0, 24), "usb-0403-6011-FT4X-if03\n");
+}
+
+// Every edit of the port directory waits for its lock, and a link that the
+// operator (or the emulator) put in an automatic number's place is left alone.
+TEST(PortAssignment, EditsTakeTheLockAndLinksMadeByHandStay) {
+    FakeWorkstation ws;
+    ws.AddUsbAdapter("ttyUSB0", "1-1", "0403", "6001", "FT232R", "A1");
+    ws.AddUsbAdapter("ttyUSB1", "1-2", "0403", "6001", "FT232R", "B2");
+    ASSERT_EQ(AssignAdapterPorts(ws.Where()).Made.size(), 2u);
+    test::PtyPair line;
+
+    // Replaced by hand: the record is stale and goes; the link stays.
+    fs::remove(ws.Ports() + "/COM1");
+    ws.Link(1, line.SlavePath());
+    const auto made = AssignAdapterPorts(ws.Where()).Made;  // ttyUSB0 is reached by no number now
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].Number, 3);
+    EXPECT_EQ(LinkTarget(ws, 1), line.SlavePath());
+    EXPECT_FALSE(fs::exists(ws.Ports() + "/COM1.id"));
+
+    const int lock = open(ws.Ports().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    std::string problem = "not run";
+    std::thread link([&] { problem = LinkPortEntry(2, line.SlavePath(), ws.Where()); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(LinkTarget(ws, 2), ws.DevPath("ttyUSB1")) << "ports link did not wait for the lock";
+    close(lock);
+    link.join();
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(LinkTarget(ws, 2), line.SlavePath());
+    EXPECT_FALSE(fs::exists(ws.Ports() + "/COM2.id"));
+    AssignAdapterPorts(ws.Where());
+    EXPECT_EQ(LinkTarget(ws, 2), line.SlavePath());
+}
+
+// An account without a password entry, home or configuration folder: nothing
+// may be written into the current folder.
+TEST(PortAssignment, NoPortDirectoryIsRefusedByName) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to become an account without a password entry";
+    FakeWorkstation ws;
+    ws.AddUsbAdapter("ttyUSB0", "1-1", "0403", "6001", "FT232R", "A1");
+    test::TempDir cwd;
+    chmod(cwd.Path().c_str(), 0777);
+    const pid_t child = fork();
+    if (child == 0) {
+        unsetenv("TOLM_PORT_DIR");
+        unsetenv("XDG_CONFIG_HOME");
+        unsetenv("HOME");
+        if (chdir(cwd.Path().c_str()) != 0 || setgroups(0, nullptr) != 0 || setgid(54321) != 0 || setuid(54321) != 0)
+            _exit(10);
+        const TSysfsLocations where{ws.Sys(), ws.Dev(), ""};
+        const bool named = AssignAdapterPorts(where).Problem.find("set TOLM_PORT_DIR") != std::string::npos &&
+                           LinkPortEntry(3, "/dev/null", where).find("set TOLM_PORT_DIR") != std::string::npos;
+        _exit(named ? 0 : 11);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the refusal does not name TOLM_PORT_DIR";
+    EXPECT_TRUE(fs::is_empty(cwd.Path())) << "entries were written into the current folder";
 }
 
 TEST(SysfsSerialPorts, MissingFoldersFindNothing) {

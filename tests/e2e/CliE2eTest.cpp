@@ -1,29 +1,37 @@
 // The command line's own failure paths and its other commands.
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "E2eFixture.h"
 
 using namespace tolm::e2e;
 
 namespace {
-QJsonDocument ParseJson(const std::string& text) {
-    QJsonParseError error{};
-    QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << " in\n" << text;
+nlohmann::json ParseJson(const std::string& text) {
+    auto doc = nlohmann::json::parse(text, nullptr, false);
+    EXPECT_FALSE(doc.is_discarded()) << "not JSON:\n" << text;
     return doc;
 }
 
-QJsonObject PortEntry(const QJsonDocument& list, int number) {
-    for (const auto& entry : list.array())
-        if (entry.toObject()["port"].toInt() == number) return entry.toObject();
+nlohmann::json PortEntry(const nlohmann::json& list, int number) {
+    if (list.is_array())
+        for (const auto& entry : list)
+            if (entry.value("port", 0) == number) return entry;
     ADD_FAILURE() << "no entry for port " << number;
-    return {};
+    return nlohmann::json::object();
+}
+
+std::string Text(const nlohmann::json& o, const char* key) { return o.is_object() ? o.value(key, std::string()) : ""; }
+
+std::string FromHex(const std::string& hex) {
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
 }
 }  // namespace
 
@@ -73,12 +81,12 @@ TEST_F(E2eTest, IdentifyTellsFamilyModelAndVerdict) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {"kernel=4"});
     auto r = Cli({"identify", "--json", fw});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    const QJsonObject json = ParseJson(r.out).object();
-    EXPECT_EQ(json["family"].toInt(), 2) << r.out;
-    EXPECT_EQ(json["family_code"].toString(), "2LB") << r.out;
-    EXPECT_EQ(json["model_code"].toString(), "LB1Y") << r.out;
-    EXPECT_EQ(json["kernel_digit"].toString(), "4") << r.out;
-    EXPECT_EQ(json["accepted"].toBool(), true) << r.out;
+    const auto json = ParseJson(r.out);
+    EXPECT_EQ(json.value("family", 0), 2) << r.out;
+    EXPECT_EQ(Text(json, "family_code"), "2LB") << r.out;
+    EXPECT_EQ(Text(json, "model_code"), "LB1Y") << r.out;
+    EXPECT_EQ(Text(json, "kernel_digit"), "4") << r.out;
+    EXPECT_EQ(json.value("accepted", false), true) << r.out;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one line per file";
 
     dir.Write("short.bin", std::string(100, '\x3D'));
@@ -94,12 +102,24 @@ TEST_F(E2eTest, PortsListsLinksAndUnlinks) {
     EXPECT_EQ(link.exitCode, 0) << link.err;
     auto list = Cli({"ports", "--json"});
     EXPECT_EQ(list.exitCode, 0) << list.err;
-    const QJsonObject com12 = PortEntry(ParseJson(list.out), 12);
-    EXPECT_EQ(com12["name"].toString(), "COM12") << list.out;
-    EXPECT_EQ(com12["state"].toString(), "free") << list.out;
+    const auto com12 = PortEntry(ParseJson(list.out), 12);
+    EXPECT_EQ(Text(com12, "name"), "COM12") << list.out;
+    EXPECT_EQ(Text(com12, "state"), "free") << list.out;
     EXPECT_EQ(Cli({"ports", "unlink", "com12"}).exitCode, 0);
     EXPECT_EQ(Cli({"ports", "unlink", "COM12"}).exitCode, 1);
     EXPECT_EQ(Cli({"ports", "link", "XYZ", line.SlavePath()}).exitCode, 2);
+
+    // The emulator linked in an automatic number's place takes it over: the record goes with the old link.
+    const std::string gone = "unplugged-usb-0403-6001-GONE-if00";
+    dir.Write("COM13.id", "usb-0403-6001-GONE-if00\nat 1-9:1.0\nto " + gone + "\n");
+    ASSERT_EQ(symlink(gone.c_str(), dir.File("COM13").c_str()), 0);
+    auto device = StartDevice("scanner", 13, {});
+    EXPECT_FALSE(std::filesystem::exists(dir.File("COM13.id")));
+    auto listed = Cli({"ports"});
+    EXPECT_NE(listed.out.find("COM13 "), std::string::npos) << listed.out << listed.err;
+    device->Stop();
+    struct stat st {};
+    EXPECT_NE(lstat(dir.File("COM13").c_str(), &st), 0) << "the emulator left its link behind";
 }
 
 TEST_F(E2eTest, UsageErrorsExitWithTwoAndHelpWithZero) {
@@ -145,14 +165,18 @@ TEST_F(E2eTest, UsageErrorsExitWithTwoAndHelpWithZero) {
 }
 
 TEST_F(E2eTest, JsonStaysValidForNamesThatAreNotUtf8) {
-    // A Latin-1 file name, as copied from an old workstation: "Übung.bin".
-    const std::string name = "\xDC" "bung.bin";
-    const std::string fw = Generate("scanner-fw", name, {});
-    auto r = Cli({"identify", "--json", fw});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    const QJsonObject file = ParseJson(r.out).object();
-    EXPECT_TRUE(file["file"].toString().endsWith(QString(QChar(0xFFFD)) + "bung.bin")) << r.out;
-    EXPECT_EQ(QByteArray::fromHex(file["file_hex"].toString().toLatin1()).toStdString(), fw);
+    // A Latin-1 file name, as copied from an old workstation: "Übung.bin";
+    // and one cut off in the middle of a character, whose last bytes are
+    // still named.
+    for (const std::string name : {"\xDC" "bung.bin", "fw-\xE4\xB8"}) {
+        const std::string fw = Generate("scanner-fw", name, {});
+        auto r = Cli({"identify", "--json", fw});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const auto file = ParseJson(r.out);
+        const std::string shown = name[0] == '\xDC' ? "\uFFFD" "bung.bin" : "fw-\uFFFD\uFFFD";
+        EXPECT_TRUE(Text(file, "file").ends_with("/" + shown)) << r.out;
+        EXPECT_EQ(FromHex(Text(file, "file_hex")), fw) << r.out;
+    }
 
     // A port directory whose path is not UTF-8 either.
     const std::string ports = dir.File("ports" "\xFF");
@@ -160,9 +184,8 @@ TEST_F(E2eTest, JsonStaysValidForNamesThatAreNotUtf8) {
     tolm::test::PtyPair line;
     ASSERT_EQ(Cli({"ports", "link", "COM12", line.SlavePath()}).exitCode, 0);
     auto list = Cli({"ports", "--json"});
-    const QJsonObject com12 = PortEntry(ParseJson(list.out), 12);
-    EXPECT_EQ(QByteArray::fromHex(com12["device_hex"].toString().toLatin1()).toStdString(), ports + "/COM12")
-        << list.out;
+    const auto com12 = PortEntry(ParseJson(list.out), 12);
+    EXPECT_EQ(FromHex(Text(com12, "device_hex")), ports + "/COM12") << list.out;
 }
 
 TEST_F(E2eTest, QuorinPutTakesItsOptionsAroundTheVerbAndWritesTheLog) {

@@ -223,11 +223,11 @@ TEST(FlowFile, Big5TextKeepsItsBytesAndDecodesInTheDiagramsCodePage) {
     const TTolmFlow_Node& node = *flow.GetNodeAtIndex(0);
     ASSERT_EQ(node.Lines().size(), 2u);
     EXPECT_EQ(node.Lines()[0], big5Middle);
-    EXPECT_EQ(flow.DecodeText(node.Lines()[0]), QString::fromUtf8("中文"));
-    EXPECT_EQ(flow.DecodeText(node.Lines()[1]), QString::fromUtf8("測試"));
-    EXPECT_EQ(flow.DecodeText(node.Font().Name), QString::fromUtf8("細明體"));
-    EXPECT_EQ(flow.DecodeText(node.Key()), QString::fromUtf8("許"));
-    EXPECT_EQ(flow.EncodeText(QString::fromUtf8("中文")), big5Middle) << "edited text is stored in the code page";
+    EXPECT_EQ(flow.DecodeText(node.Lines()[0]), "中文");
+    EXPECT_EQ(flow.DecodeText(node.Lines()[1]), "測試");
+    EXPECT_EQ(flow.DecodeText(node.Font().Name), "細明體");
+    EXPECT_EQ(flow.DecodeText(node.Key()), "許");
+    EXPECT_EQ(flow.EncodeText("中文"), big5Middle) << "edited text is stored in the code page";
 
     flow.SaveToFile(dir.File("again.flow"));
     EXPECT_TRUE(dir.Read("again.flow") == line + "\r\n") << "reading and saving changed bytes";

@@ -8,8 +8,6 @@
 // that accepts it shows none; an unknown family is never rejected; the file
 // line shows the file name, or nothing after a rejection; a font check always
 // selects the KV family.
-#include <QCoreApplication>
-
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -99,9 +97,7 @@ void CheckFont(TForm1& form, fuzz::TCountingSink& sink, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    static QCoreApplication app(*argc, *argv);
-    QCoreApplication::setApplicationName("Tolm Upgrade");
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     MarkMainThread();
     g_world = new TWorld;
     g_world->file = std::make_unique<fuzz::TScratchFile>("firmware.bin");

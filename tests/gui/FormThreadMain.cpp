@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include "GuiEventPump.h"
 #include "gui/Appearance.h"
 #include "gui/Guithread.h"
 
@@ -14,5 +15,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Tolm Upgrade");
     QApplication::setFont(tolm::WindowFont());
     tolm::InitGuiThread();
+    tolm::test::InstallGuiEventPump();
     return RUN_ALL_TESTS();
 }

@@ -4,12 +4,14 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include "TestSupport.h"
@@ -60,10 +62,14 @@ TPortState StateWithoutAccess(const std::string& path) {
 
 }  // namespace
 
-TEST(PortAccess, FreeInUseNoPermissionAndAbsent) {
+// The line's states, learnt without opening it: an open raises DTR and RTS,
+// which resets many boards, so the probe must not open the device at all.
+TEST(PortAccess, FreeInUseNoPermissionAndAbsentWithoutOpeningTheLine) {
     TempDir proc;
     PtyPair line;
     const std::string slave = line.SlavePath();
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, slave.c_str(), IN_OPEN), 0);
 
     // This process holds both ends of the line; an emulated device that holds
     // the master (tty-index) is the line's far end, not a user of the port.
@@ -71,18 +77,24 @@ TEST(PortAccess, FreeInUseNoPermissionAndAbsent) {
                                                                     std::to_string(PtsIndex(slave)) + "\n");
     EXPECT_EQ(PortAccessText(ProbePortAccess(slave, proc.Path())), "free");
 
-    FakeProcess(proc, 4242, "minicom", {"/dev/null", slave});
+    // A process name is the process's own choice: it reaches the terminal escaped.
+    FakeProcess(proc, 4242, "mini\x1b]2;owned\x07" "com", {"/dev/null", slave});
     const TPortAccess used = ProbePortAccess(slave, proc.Path());
     EXPECT_EQ(used.State, TPortState::InUse);
-    EXPECT_EQ(PortAccessText(used), "in use by 4242 (minicom)");
+    EXPECT_EQ(PortAccessText(used), "in use by 4242 (mini\\x1b]2;owned\\x07com)");
 
-    // Held exclusively by a process /proc does not show (another account's).
-    TempDir emptyProc;
-    const int holder = open(slave.c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(PortAccessText(ProbePortAccess(slave, emptyProc.Path())), "in use");
-    close(holder);
-    EXPECT_EQ(ProbePortAccess(slave, emptyProc.Path()).State, TPortState::Free) << "the probe left the line locked";
+    // Locked by a process whose descriptors /proc hides (another account's):
+    // /proc/locks still tells; one only waiting for the lock holds nothing.
+    struct stat node {};
+    ASSERT_EQ(stat(slave.c_str(), &node), 0);
+    char where[64];
+    std::snprintf(where, sizeof where, "%02x:%02x:%llu", major(node.st_dev), minor(node.st_dev),
+                  static_cast<unsigned long long>(node.st_ino));
+    TempDir lockProc;
+    lockProc.Write("locks", std::string("1: POSIX  ADVISORY  WRITE 99 fe:00:1234 0 EOF\n") +
+                                "2: FLOCK  ADVISORY  WRITE 5151 " + where + " 0 EOF\n" +
+                                "2: -> FLOCK  ADVISORY  WRITE 5252 " + where + " 0 EOF\n");
+    EXPECT_EQ(PortAccessText(ProbePortAccess(slave, lockProc.Path())), "in use by 5151");
 
     EXPECT_EQ(StateWithoutAccess(slave), TPortState::NoPermission);
 
@@ -91,6 +103,23 @@ TEST(PortAccess, FreeInUseNoPermissionAndAbsent) {
     EXPECT_EQ(ProbePortAccess(dir.File("file")).State, TPortState::Absent);
     EXPECT_EQ(ProbePortAccess(dir.File("gone")).State, TPortState::Absent);
     EXPECT_EQ(ProbePortAccess("").State, TPortState::Absent);
+
+    inotify_event events[8];
+    EXPECT_LT(read(watch, events, sizeof events), 0) << "the probe opened the line";
+    close(watch);
+}
+
+// A process that reaches the line through another node of the same device
+// (made with mknod, as in a container) holds it too.
+TEST(PortAccess, AnotherNodeOfTheSameDeviceCounts) {
+    if (geteuid() != 0) GTEST_SKIP() << "making a device node needs root";
+    PtyPair line;
+    struct stat node {};
+    ASSERT_EQ(stat(line.SlavePath().c_str(), &node), 0);
+    TempDir dir, proc;
+    ASSERT_EQ(mknod(dir.File("copy").c_str(), S_IFCHR | 0600, node.st_rdev), 0);
+    FakeProcess(proc, 4545, "picocom", {dir.File("copy")});
+    EXPECT_EQ(PortAccessText(ProbePortAccess(line.SlavePath(), proc.Path())), "in use by 4545 (picocom)");
 }
 
 TEST(PortAccess, HintNamesTheDeviceItsGroupAndTheFix) {

@@ -1,8 +1,5 @@
 #include "TestSupport.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +7,16 @@
 #include <stdexcept>
 #include <thread>
 
+#include "toolkit/MainThread.h"
+
 namespace tolm::test {
+
+namespace {
+std::function<void()>& EventPump() {
+    static std::function<void()> pump = [] { WaitMessages(2); };
+    return pump;
+}
+}  // namespace
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
@@ -76,15 +82,15 @@ ScopedRecordingSink::ScopedRecordingSink() : sink_(std::make_shared<RecordingSin
 ScopedRecordingSink::~ScopedRecordingSink() { InstallMessageSink(previous_); }
 
 bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!pred()) {
-        if (timer.elapsed() >= timeoutMs) return pred();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (std::chrono::steady_clock::now() >= until) return pred();
+        EventPump()();
     }
     return true;
 }
+
+void SetEventPump(std::function<void()> pump) { EventPump() = std::move(pump); }
 
 void Pump(int ms) { PumpUntil([] { return false; }, ms); }
 

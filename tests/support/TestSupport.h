@@ -86,5 +86,8 @@ private:
 bool PumpUntil(const std::function<bool()>& pred, int timeoutMs);
 // Runs the main thread's event loop for ms milliseconds.
 void Pump(int ms);
+// What PumpUntil and Pump run while they wait: by default the main thread's
+// messages (waiting up to 2 ms for one). The window's tests add Qt's events.
+void SetEventPump(std::function<void()> pump);
 
 }  // namespace tolm::test

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -185,5 +186,58 @@ TEST(Controls, TimerTicksOnTheEventLoopOnlyWhileEnabled) {
     timer.SetEnabled(true);
     ASSERT_TRUE(test::PumpUntil([&] { return ticks >= 2; }, 2000));
     test::Pump(100);
+    EXPECT_EQ(ticks, 2);
+}
+
+// A call that processes messages (an exchange's ProcessMessages) runs the
+// calls queued behind it, in order and once each; the outer pass goes on
+// after them without running any twice.
+TEST(MainThread, NestedProcessingKeepsThePostingOrder) {
+    std::vector<int> ran;
+    PostToMainThread([&] {
+        ran.push_back(1);
+        PostToMainThread([&] { ran.push_back(4); });
+        ProcessMessages();
+    });
+    PostToMainThread([&] { ran.push_back(2); });
+    PostToMainThread([&] { ran.push_back(3); });
+    ProcessMessages();
+    ProcessMessages();
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 3, 4}));
+}
+
+// The main thread sleeps on the loop, and a call posted from another thread
+// wakes it at once rather than after the wait (a wide margin: 5 s against
+// the 50 ms the poster takes).
+TEST(MainThread, APostedCallWakesAWaitingMainThread) {
+    std::atomic<bool> ran{false};
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        PostToMainThread([&] { ran = true; });
+    });
+    const auto start = std::chrono::steady_clock::now();
+    while (!ran && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) WaitMessages(5000);
+    poster.join();
+    EXPECT_TRUE(ran);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+}
+
+// A tick that processes messages (the dock timer's transfer does) is not
+// entered again from inside; and a tick may destroy its own timer.
+TEST(Controls, ATimerDoesNotTickInsideItsOwnTick) {
+    auto timer = std::make_unique<TTimer>();
+    int depth = 0, deepest = 0, ticks = 0;
+    timer->OnTimer = [&] {
+        ++ticks;
+        deepest = std::max(deepest, ++depth);
+        test::Pump(60);  // three intervals pass inside the tick
+        --depth;
+        if (ticks == 2) timer.reset();
+    };
+    timer->SetInterval(20);
+    timer->SetEnabled(true);
+    ASSERT_TRUE(test::PumpUntil([&] { return !timer; }, 5000));
+    test::Pump(60);
+    EXPECT_EQ(deepest, 1);
     EXPECT_EQ(ticks, 2);
 }

@@ -4,7 +4,8 @@
 #   @@ TIME <name> <seconds>    @@ INFO <text>
 # Lines: ttyS1 (COM2) a first-generation scanner, ttyS2 (COM3) a KV terminal;
 # FTDI adapters with the serial numbers TID, QRN and PULL (a TID scanner and
-# dock, a Quorin terminal, a scanner that is pulled mid-transfer).
+# dock, a Quorin terminal, a scanner that is pulled mid-transfer), and two
+# with the same serial number TWIN, each to a scanner of its own.
 cli=/bin/tolm-upgrade-cli
 limit="timeout 150"  # a hang ends the run instead of the guest (exit status 143)
 
@@ -22,16 +23,18 @@ run() {
     [ "$status" = 0 ] || sed 's/^/@@ INFO stderr: /' "/tmp/$name.err" | tail -n 5
 }
 
-# The port name an adapter got, found by its USB serial number in the records.
-port_of() {
-    record=$(grep -l -- "-$1\$" "$TOLM_PORT_DIR"/COM*.id 2>/dev/null | head -n 1)
-    basename "${record%.id}"
+# The port names the adapters of a USB serial number got, found in the records.
+ports_of() {
+    for record in $(grep -l -- "^usb-0403-6001-$1-if00" "$TOLM_PORT_DIR"/COM*.id 2>/dev/null); do
+        basename "${record%.id}"
+    done
 }
+port_of() { ports_of "$1" | head -n 1; }
 
 echo
 echo "@@ INFO guest up after $(uptime_s) s"
 mdev_wait=0
-while [ "$(ls /dev/ttyUSB* 2>/dev/null | wc -l)" -lt 3 ] && [ $mdev_wait -lt 100 ]; do
+while [ "$(ls /dev/ttyUSB* 2>/dev/null | wc -l)" -lt 5 ] && [ $mdev_wait -lt 100 ]; do
     sleep 0.1; mdev_wait=$((mdev_wait + 1))
 done
 
@@ -47,6 +50,24 @@ sed 's/^/@@ PORTS /' /tmp/ports.out
 sed 's/^/@@ INFO /' /tmp/ports.err
 TID=$(port_of TID); QRN=$(port_of QRN); PULL=$(port_of PULL)
 echo "@@ INFO adapters: TID=$TID QRN=$QRN PULL=$PULL"
+
+# Two adapters with one serial number: after three lookups, each still has
+# the one number it was given, and no number was added or moved.
+twin_map() { for p in $(ports_of TWIN); do echo "$p->$(readlink "$TOLM_PORT_DIR/$p")"; done; }
+first_map=$(twin_map)
+$cli ports >/dev/null 2>&1; $cli ports >/dev/null 2>&1
+counts=""
+for tty in /sys/class/tty/ttyUSB*; do
+    [ "$(cat "$tty/device/../../serial" 2>/dev/null)" = TWIN ] || continue
+    n=0
+    for entry in "$TOLM_PORT_DIR"/COM*; do
+        [ "$(readlink "$entry")" = "/dev/${tty##*/}" ] && n=$((n + 1))
+    done
+    counts="$counts $n"
+done
+[ "$(twin_map)" = "$first_map" ] && same="unchanged" || same="changed"
+echo "@@ INFO twins: $(echo $first_map) numbers per adapter:$counts; $same after 3 lookups"
+TWIN_A=$(ports_of TWIN | head -n 1); TWIN_B=$(ports_of TWIN | sed -n 2p)
 
 # A first-generation scanner through the 8250 UART; meanwhile a second run
 # finds the port held.
@@ -72,6 +93,11 @@ run uart-kv upgrade --port COM3 /files/kv.bin
 kill $sampler
 echo "@@ SPEEDS $(uniq /tmp/kv-speeds | tr '\n' ' ')"
 
+# An upgrade through each twin's number: the first as a single run, the other
+# through a child process, as multi-port runs and stations start them.
+run twin-single upgrade --port "$TWIN_A" /files/lb1y.bin
+run twin-children upgrade --port "$TWIN_B" --json /files/lb1y.bin
+
 # A TID two-image file and a Quorin upgrade through FTDI adapters, by the
 # numbers they were given.
 run ftdi-tid upgrade --port "$TID" /files/pair.bin
@@ -95,7 +121,7 @@ echo "@@ TIME pulled $(awk "BEGIN { print $end - $start }")"
 before=$(readlink "$TOLM_PORT_DIR/$PULL")
 echo "@@ REPLUG-NOW"
 waited=0
-while [ "$(ls /dev/ttyUSB* 2>/dev/null | wc -l)" -lt 4 ] && [ $waited -lt 300 ]; do
+while [ "$(ls /dev/ttyUSB* 2>/dev/null | wc -l)" -lt 6 ] && [ $waited -lt 300 ]; do
     sleep 0.1; waited=$((waited + 1))
 done
 $cli ports >/tmp/replug.out 2>&1

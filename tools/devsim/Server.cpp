@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -197,6 +199,49 @@ struct Pty {
     std::string slavePath;
 };
 
+// The link usually sits in the port directory of tolm-upgrade-cli and the
+// window, which edit it under a lock on the directory (flock) and keep a record
+// PATH.id beside an automatic number: the link is made and removed under that
+// lock, and the record goes, since the number now reaches this emulator.
+class LinkFolderLock {
+public:
+    explicit LinkFolderLock(const std::string& link) {
+        const auto slash = link.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : link.substr(0, slash);
+        fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        while (fd_ >= 0 && flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~LinkFolderLock() {
+        if (fd_ >= 0) close(fd_);
+    }
+    LinkFolderLock(const LinkFolderLock&) = delete;
+    LinkFolderLock& operator=(const LinkFolderLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+bool MakeLink(const std::string& link, const std::string& target) {
+    LinkFolderLock lock(link);
+    const std::string temporary = link + ".new";
+    unlink(temporary.c_str());
+    if (symlink(target.c_str(), temporary.c_str()) != 0 || rename(temporary.c_str(), link.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    unlink((link + ".id").c_str());
+    return true;
+}
+
+// Removes the link, unless someone has pointed it elsewhere meanwhile.
+void RemoveLink(const std::string& link, const std::string& target) {
+    LinkFolderLock lock(link);
+    char buf[4096];
+    const ssize_t n = readlink(link.c_str(), buf, sizeof buf);
+    if (n >= 0 && std::string(buf, static_cast<size_t>(n)) == target) unlink(link.c_str());
+}
+
 // A new pty, in raw mode, linked at linkPath; false (with a message) when it cannot be made.
 bool OpenPty(const ServerSettings& settings, Pty& pty) {
     pty.master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -213,12 +258,9 @@ bool OpenPty(const ServerSettings& settings, Pty& pty) {
     cfmakeraw(&tio);
     tcsetattr(pty.keepSlave, TCSANOW, &tio);
 
-    if (!settings.linkPath.empty()) {
-        unlink(settings.linkPath.c_str());
-        if (symlink(pty.slavePath.c_str(), settings.linkPath.c_str()) != 0) {
-            std::perror("tolm-devsim: cannot create the link");
-            return false;
-        }
+    if (!settings.linkPath.empty() && !MakeLink(settings.linkPath, pty.slavePath)) {
+        std::perror("tolm-devsim: cannot create the link");
+        return false;
     }
     std::printf("PTY %s\n", pty.slavePath.c_str());
     std::fflush(stdout);
@@ -228,7 +270,7 @@ bool OpenPty(const ServerSettings& settings, Pty& pty) {
 // Takes the line away as an unplugged adapter does: the link goes, and with
 // both ends closed the host's descriptor is hung up.
 void ClosePty(const ServerSettings& settings, Pty& pty) {
-    if (!settings.linkPath.empty()) unlink(settings.linkPath.c_str());
+    if (!settings.linkPath.empty()) RemoveLink(settings.linkPath, pty.slavePath);
     if (pty.keepSlave >= 0) close(pty.keepSlave);
     if (pty.master >= 0) close(pty.master);
     pty = Pty{};
