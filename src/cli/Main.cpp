@@ -10,6 +10,9 @@
 #include "cli/Commands.h"
 #include "toolkit/Exception.h"
 #include "toolkit/MainThread.h"
+#ifdef _WIN32
+#include "toolkit/Win32text.h"
+#endif
 #include "tolm/Version.h"
 
 using namespace tolm::cli;
@@ -45,6 +48,10 @@ std::string UsageFailure(const CLI::App* top, const CLI::Error& e) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Names inside the program are UTF-8, also those on the command line.
+    tolm::UseUtf8CommandLine(argc, argv);
+#endif
     tolm::MarkMainThread();
 
     CLI::App cli("Upgrades the firmware of scanners, docking stations and terminals over a serial line.",

@@ -4,6 +4,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shellapi.h>
+
+#include <vector>
 
 namespace tolm {
 
@@ -33,5 +36,22 @@ std::wstring Utf8ToWide(const std::string& text) { return ToWide(text, CP_UTF8);
 std::string WideToUtf8(const std::wstring& text) { return FromWide(text, CP_UTF8); }
 std::string AnsiToUtf8(const std::string& text) { return WideToUtf8(ToWide(text, CP_ACP)); }
 std::string Utf8ToAnsi(const std::string& text) { return FromWide(Utf8ToWide(text), CP_ACP); }
+
+void UseUtf8CommandLine(int& argc, char**& argv) {
+    static std::vector<std::string> texts;
+    static std::vector<char*> pointers;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return;
+    texts.clear();
+    for (int i = 0; i < count; ++i) texts.push_back(WideToUtf8(wide[i]));
+    LocalFree(wide);
+    pointers.clear();
+    for (auto& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    argc = count;
+    argv = pointers.data();
+    SetConsoleOutputCP(CP_UTF8);
+}
 
 }  // namespace tolm

@@ -14,4 +14,9 @@ std::string WideToUtf8(const std::wstring& text);
 std::string AnsiToUtf8(const std::string& text);
 std::string Utf8ToAnsi(const std::string& text);
 
+// Replaces main's arguments, which hold the command line in the ANSI code
+// page, by the same arguments in UTF-8 (from GetCommandLineW), and has the
+// console show UTF-8 output. The new arguments live as long as the program.
+void UseUtf8CommandLine(int& argc, char**& argv);
+
 }  // namespace tolm
