@@ -7,14 +7,13 @@
 
 #include "base/Strfunc.h"
 #include "platform/Portaccess.h"
-#include "platform/Portassign.h"
 #include "platform/Portmap.h"
 #include "platform/Serialsettings.h"
-#include "platform/Sysfsserialports.h"
 #include "protocol/Kv_packet.h"
 #include "protocol/Quorin_packet.h"
 #include "protocol/Scan_packet.h"
 #include "protocol/Scan_tid_packet.h"
+#include "serial/Portnumbers.h"
 #include "toolkit/Event.h"
 #include "toolkit/Exception.h"
 #include "toolkit/Files.h"
@@ -367,12 +366,11 @@ int TForm1::SelectedPortNumber() const {
 }
 
 void TForm1::RefreshPortList() {
-    AssignAdapterPorts();
     auto items = ComList.Items();
     bool added = false;
-    for (const auto& port : FindSerialPorts()) {
-        const std::string item = "Com" + std::to_string(port.Number);
-        if (port.Number <= 10 || std::find(items.begin(), items.end(), item) != items.end()) continue;
+    for (const int number : WorkstationPortNumbers()) {
+        const std::string item = "Com" + std::to_string(number);
+        if (number <= 10 || std::find(items.begin(), items.end(), item) != items.end()) continue;
         items.push_back(item);
         added = true;
     }

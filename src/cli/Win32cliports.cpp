@@ -2,7 +2,6 @@
 // the registry, with each port's readable name and whether it is free or in
 // use by another program. A port number is a COM number: there is no port
 // map to link or unlink.
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,51 +11,12 @@
 #include "cli/Jsonout.h"
 #include "platform/Portaccess.h"
 #include "platform/Portmap.h"
+#include "serial/Getserialport.h"
 #include "serial/Tolmserialcomm.h"
 
 namespace tolm::cli {
 
 namespace {
-struct TFoundPort {
-    int number = 0;
-    std::string name;          // "COM3"
-    std::string readableName;  // "USB Serial Port (COM3)"; may be empty
-};
-
-// The entries "COMn||readable name" of the discovery text, joined by ",".
-// A readable name may hold a comma itself, so an entry starts only where
-// "COM<digits>||" does.
-std::vector<TFoundPort> ParseDiscovery(const std::string& text) {
-    std::vector<TFoundPort> ports;
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t bars = text.find("||", at);
-        if (bars == std::string::npos) break;
-        TFoundPort port;
-        port.name = text.substr(at, bars - at);
-        const std::string digits = port.name.size() > 3 ? port.name.substr(3) : std::string();
-        port.number = digits.find_first_not_of("0123456789") == std::string::npos && !digits.empty() && digits.size() < 4
-                          ? std::stoi(digits)
-                          : 0;
-        // The name runs to the next ",COM<digits>||", or to the end.
-        size_t end = bars + 2;
-        size_t next = std::string::npos;
-        for (size_t comma = text.find(",COM", end); comma != std::string::npos; comma = text.find(",COM", comma + 1)) {
-            size_t d = comma + 4;
-            while (d < text.size() && std::isdigit(static_cast<unsigned char>(text[d]))) ++d;
-            if (d > comma + 4 && text.compare(d, 2, "||") == 0) {
-                next = comma;
-                break;
-            }
-        }
-        port.readableName = text.substr(end, (next == std::string::npos ? text.size() : next) - end);
-        if (port.number > 0) ports.push_back(port);
-        if (next == std::string::npos) break;
-        at = next + 1;
-    }
-    return ports;
-}
-
 int List(bool json, bool discoveryText) {
     TTolmSerialComm comm;
     const std::string text = comm.GetComPort();
@@ -65,21 +25,21 @@ int List(bool json, bool discoveryText) {
         return kExitPass;
     }
     TJson list = TJson::array();
-    const auto ports = ParseDiscovery(text);
+    const auto ports = ParseDiscoveredPorts(text);
     for (const auto& p : ports) {
-        const std::string device = PortMap::DevicePath(p.number);
+        const std::string device = PortMap::DevicePath(p.Number);
         const TPortAccess access = ProbePortAccess(device);
         if (json) {
             TJson port = TJson::object();
-            port["port"] = p.number;
-            PutText(port, "name", p.name);
+            port["port"] = p.Number;
+            PutText(port, "name", p.Name);
             PutText(port, "device", device);
-            PutText(port, "readable_name", p.readableName);
+            PutText(port, "readable_name", p.ReadableName);
             PutText(port, "state", PortStateText(access.State));
             list.push_back(port);
         } else {
             if (&p == &ports.front()) std::printf("%-6s %-40s %s\n", "PORT", "NAME", "STATE");
-            std::printf("%-6s %-40s %s\n", p.name.c_str(), p.readableName.empty() ? "-" : p.readableName.c_str(),
+            std::printf("%-6s %-40s %s\n", p.Name.c_str(), p.ReadableName.empty() ? "-" : p.ReadableName.c_str(),
                         PortAccessText(access).c_str());
         }
     }

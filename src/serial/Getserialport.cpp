@@ -191,6 +191,37 @@ std::string TGetSerialPort::GetComPort() {
     return result;
 }
 
+std::vector<TDiscoveredPort> ParseDiscoveredPorts(const std::string& text) {
+    std::vector<TDiscoveredPort> ports;
+    // Where an entry "COM<digits>||" starts at position at; npos otherwise.
+    auto entryBars = [&](size_t at) {
+        if (text.size() < at + 3 || UpperCase(text.substr(at, 3)) != "COM") return std::string::npos;
+        size_t end = at + 3;
+        while (end < text.size() && IsDigit(text[end])) ++end;
+        return end > at + 3 && text.compare(end, 2, "||") == 0 ? end : std::string::npos;
+    };
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t bars = entryBars(at);
+        if (bars == std::string::npos) break;
+        size_t next = std::string::npos;
+        for (size_t comma = text.find(',', bars + 2); comma != std::string::npos; comma = text.find(',', comma + 1)) {
+            if (entryBars(comma + 1) != std::string::npos) {
+                next = comma;
+                break;
+            }
+        }
+        TDiscoveredPort port;
+        port.Name = text.substr(at, bars - at);
+        port.Number = PortNumberOfName(port.Name);
+        port.ReadableName = text.substr(bars + 2, (next == std::string::npos ? text.size() : next) - bars - 2);
+        ports.push_back(port);
+        if (next == std::string::npos) break;
+        at = next + 1;
+    }
+    return ports;
+}
+
 // The multi-port component offers discovery as its own operation.
 std::string TTolmSerialComm::GetComPort() {
     TGetSerialPort discovery;

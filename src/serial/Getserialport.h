@@ -13,6 +13,16 @@
 
 namespace tolm {
 
+// One entry of the discovery text.
+struct TDiscoveredPort {
+    int Number = 0;            // 3 for COM3
+    std::string Name;          // "COM3"
+    std::string ReadableName;  // may be empty
+};
+// The entries of a discovery text, in its order. A readable name may hold a
+// comma, so an entry starts only where "COM<digits>||" follows the comma.
+std::vector<TDiscoveredPort> ParseDiscoveredPorts(const std::string& text);
+
 class TGetSerialPort {
 public:
     // tree: where the ports are looked up; none means this workstation's serial

@@ -223,7 +223,8 @@ discovery() {
   local map='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
   local class='HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E978-E325-11CE-BFC1-08002BE10318}'
   local enum='HKLM\SYSTEM\CurrentControlSet\Enum'
-  wine reg delete "$map" /f >/dev/null 2>&1
+  # Only its values: under the volatile HARDWARE key no key can be made again.
+  wine reg delete "$map" /va /f >/dev/null 2>&1
   # COM4 before COM2 in the map; COM5 without a device name; a USB adapter's
   # name for COM4; a device name (COM9) without a port; a name that is no
   # text; a Bluetooth link.
