@@ -27,6 +27,14 @@ constexpr DWORD kWriteGraceMs = 200;
 // Until time-outs are set, a write is bounded as the port's would be.
 constexpr DWORD kDefaultWriteConstantMs = 500;
 constexpr DWORD kDefaultWritePerByteMs = 5;
+// A driver that ends this many waits in a row without an event or bytes does
+// not tell arrivals; the watcher then looks at the status: every kReplyLookMs
+// within kReplyLookSpan of a write (a reply's time-out is 1000 ms), else every
+// kIdleLookMs (unsolicited data such as an announcement).
+constexpr int kEmptyWaitsToLook = 3;
+constexpr auto kReplyLookSpan = std::chrono::milliseconds(1500);
+constexpr DWORD kReplyLookMs = 1;
+constexpr DWORD kIdleLookMs = 10;
 
 HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
 
@@ -143,6 +151,7 @@ bool Win32SerialDevice::Open(const std::string& path) {
         std::lock_guard guard(mutex_);
         pendingErrors_ = 0;
         timeouts_ = {};
+        inputSignalled_ = false;
     }
     port_ = port;
     watcher_ = std::thread([this] { WatchInput(); });
@@ -233,6 +242,16 @@ Win32SerialDevice::Status Win32SerialDevice::TakeStatus() {
     return status;
 }
 
+void Win32SerialDevice::SignalInput(bool waiting) {
+    // Only changes are passed on: each call on an event is a call to Wine's server.
+    if (waiting == inputSignalled_) return;
+    inputSignalled_ = waiting;
+    if (waiting)
+        SetEvent(AsHandle(inputEvent_));
+    else
+        ResetEvent(AsHandle(inputEvent_));
+}
+
 void Win32SerialDevice::NoteFailure(unsigned long error) {
     if (!HangUpError(error)) return;
     std::lock_guard guard(mutex_);
@@ -248,10 +267,7 @@ bool Win32SerialDevice::QueryStatus(TCommStatus& status) {
     status.Errors = pendingErrors_;
     pendingErrors_ = 0;
     // The event tells whether bytes wait, as of this query.
-    if (now.inQueue > 0)
-        SetEvent(AsHandle(inputEvent_));
-    else
-        ResetEvent(AsHandle(inputEvent_));
+    SignalInput(now.inQueue > 0);
     return true;
 }
 
@@ -260,10 +276,13 @@ int Win32SerialDevice::Read(uint8_t* buffer, int count) {
     if (!port || count < 0 || hungUp_) return -1;
     if (count == 0) return 0;
     std::lock_guard guard(readMutex_);
-    const DWORD interval = Timeouts().ReadIntervalTimeout;
+    DWORD interval = 0;
+    {
+        std::lock_guard lock(mutex_);  // as last set: asking the port costs a call to Wine's server
+        interval = timeouts_.ReadIntervalTimeout;
+    }
     OVERLAPPED ov{};
-    ov.hEvent = AsHandle(readEvent_);
-    ResetEvent(ov.hEvent);
+    ov.hEvent = AsHandle(readEvent_);  // ReadFile resets it as the read begins
     DWORD got = 0;
     BOOL done = ReadFile(port, buffer, static_cast<DWORD>(count), &got, &ov);
     DWORD error = 0;
@@ -278,6 +297,7 @@ int Win32SerialDevice::WriteSome(const uint8_t* data, int count) {
     if (!port || count < 0 || hungUp_) return -1;
     if (count == 0) return 0;
     std::lock_guard guard(writeMutex_);
+    lastWrite_ = std::chrono::steady_clock::now().time_since_epoch().count();
     DWORD constant = kDefaultWriteConstantMs, perByte = kDefaultWritePerByteMs;
     {
         std::lock_guard lock(mutex_);
@@ -287,8 +307,7 @@ int Win32SerialDevice::WriteSome(const uint8_t* data, int count) {
         }
     }
     OVERLAPPED ov{};
-    ov.hEvent = AsHandle(writeEvent_);
-    ResetEvent(ov.hEvent);
+    ov.hEvent = AsHandle(writeEvent_);  // WriteFile resets it as the write begins
     DWORD put = 0;
     BOOL done = WriteFile(port, data, static_cast<DWORD>(count), &put, &ov);
     DWORD error = 0;
@@ -327,22 +346,43 @@ bool Win32SerialDevice::ModemStatus(uint32_t& bits) {
     return true;
 }
 
+std::chrono::steady_clock::time_point Win32SerialDevice::LastWrite() const {
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastWrite_.load()));
+}
+
 int Win32SerialDevice::PollDescriptor() const {
     // Kernel handles fit in 32 bits (HandleToLong), as the interface carries them.
     return IsOpen() && inputEvent_ ? HandleToLong(AsHandle(inputEvent_)) : -1;
 }
 
+bool Win32SerialDevice::LookAtInput(bool& waiting) {
+    std::lock_guard guard(mutex_);
+    const Status now = TakeStatus();
+    waiting = now.ok && now.inQueue > 0;
+    if (waiting) SignalInput(true);
+    return now.ok;
+}
+
 void Win32SerialDevice::WatchInput() {
+    using namespace std::chrono;
     HANDLE port = AsHandle(port_.load());
     HANDLE stop = AsHandle(stopEvent_);
     OVERLAPPED ov{};
     ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!ov.hEvent) return;
     const HANDLE waits[2] = {ov.hEvent, stop};
+    int emptyWaits = 0;   // waits in a row that ended with neither an event nor bytes
+    bool looking = false;  // the driver ends every wait so: look at the status instead
     while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
-        const auto armed = std::chrono::steady_clock::now();
+        bool waiting = false;
+        if (looking) {
+            if (!LookAtInput(waiting)) break;  // hung up
+            // A reply follows a request: look often while one may be on its way.
+            const bool replyDue = steady_clock::now() - LastWrite() < kReplyLookSpan;
+            WaitForSingleObject(stop, replyDue ? kReplyLookMs : kIdleLookMs);
+            continue;
+        }
         DWORD mask = 0, unused = 0, error = 0;
-        ResetEvent(ov.hEvent);
         if (!WaitCommEvent(port, &mask, &ov)) {
             error = GetLastError();
             if (error == ERROR_IO_PENDING) {
@@ -354,21 +394,14 @@ void Win32SerialDevice::WatchInput() {
                 error = GetOverlappedResult(port, &ov, &unused, FALSE) ? 0 : GetLastError();
             }
         }
-        // The wait may end for the bytes, or be ended by the driver (Wine's
-        // does so on a line without modem-status lines): the status tells.
-        {
-            std::lock_guard guard(mutex_);
-            const Status now = TakeStatus();
-            if (!now.ok) break;  // hung up
-            if (now.inQueue > 0) SetEvent(AsHandle(inputEvent_));
-        }
-        if (error != 0 && !HangUpError(error) && error != ERROR_IO_PENDING) {
-            // The wait itself cannot be made: fall back to a look each pass.
-            WaitForSingleObject(stop, 5);
-            continue;
-        }
-        // A driver that ends every wait at once must not make this a busy loop.
-        if (std::chrono::steady_clock::now() - armed < std::chrono::milliseconds(1)) WaitForSingleObject(stop, 1);
+        // The wait may end for the bytes, or be ended by the driver: the status tells.
+        if (!LookAtInput(waiting)) break;  // hung up
+        // Wine ends every wait on a line without modem-status lines (a
+        // pseudo-terminal) at once; arming it again and again would take a
+        // third of a processor.
+        emptyWaits = mask == 0 && !waiting ? emptyWaits + 1 : 0;
+        if (emptyWaits >= kEmptyWaitsToLook || (error != 0 && error != ERROR_IO_PENDING && !HangUpError(error)))
+            looking = true;
     }
     CloseHandle(ov.hEvent);
 }

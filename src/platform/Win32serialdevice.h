@@ -9,7 +9,10 @@
 // (EV_RXCHAR) pending and signals the event of PollDescriptor() while bytes
 // wait, so a polling thread sleeps on that event instead of asking at
 // intervals, and nothing ever waits in a timed read (under Wine a ReadFile
-// with time-outs waits out the whole time-out).
+// with time-outs waits out the whole time-out). Wine ends every such wait at
+// once on a line without modem-status lines (a pseudo-terminal); on a driver
+// that does so, the watcher looks at the status instead, every millisecond
+// while a reply may be due and every 10 ms otherwise.
 //
 // A pulled adapter ends pending operations with ERROR_ACCESS_DENIED,
 // ERROR_OPERATION_ABORTED or ERROR_BAD_COMMAND; when the status query then
@@ -20,6 +23,7 @@
 // The header keeps <windows.h> out: its macros would clash with the flag
 // names of Serialdevice.h.
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -79,9 +83,15 @@ private:
     };
     // ClearCommError under the lock; keeps the errors it takes for the next QueryStatus.
     Status TakeStatus();
+    // Sets or resets the input event (lock held).
+    void SignalInput(bool waiting);
     // After a failed call: a hang-up when the status can no longer be read.
     void NoteFailure(unsigned long error);
+    // Status query for the watcher: signals the input event while bytes
+    // wait; false once the line has hung up.
+    bool LookAtInput(bool& waiting);
     void WatchInput();
+    std::chrono::steady_clock::time_point LastWrite() const;
 
     std::atomic<Handle> port_{nullptr};
     Handle portLock_ = nullptr;    // the named mutex of PortLockName
@@ -91,10 +101,12 @@ private:
     Handle writeEvent_ = nullptr;
     std::thread watcher_;
     std::atomic<bool> hungUp_{false};
+    std::atomic<std::chrono::steady_clock::rep> lastWrite_{0};  // when the last write began
     int openError_ = 0;  // set by Open only, on the opening thread
 
     mutable std::mutex mutex_;  // guards the status query and the fields below
     uint32_t pendingErrors_ = 0;  // CE_ flags taken by the watcher, not yet reported
+    bool inputSignalled_ = false;
     TCommTimeouts timeouts_;
     std::mutex readMutex_, writeMutex_;  // one overlapped read and one write at a time
 };

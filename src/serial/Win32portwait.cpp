@@ -3,7 +3,6 @@
 #include "serial/Portwait.h"
 
 #include <algorithm>
-#include <thread>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -51,31 +50,41 @@ void TWakeup::Drain() {
 }
 
 TInputWaitResult WaitForInput(const std::vector<int>& fds, TWakeup& wakeup, std::chrono::nanoseconds timeout) {
+    using namespace std::chrono;
     TInputWaitResult result;
     result.Events.assign(fds.size(), 0);
 
     std::vector<HANDLE> handles;
     std::vector<size_t> index;  // fds position of each handle
-    for (size_t i = 0; i < fds.size() && handles.size() + 1 < MAXIMUM_WAIT_OBJECTS; ++i) {
+    size_t ports = 0;
+    for (size_t i = 0; i < fds.size(); ++i) {
         if (fds[i] == -1) continue;
+        ++ports;
+        if (handles.size() + 1 >= MAXIMUM_WAIT_OBJECTS) continue;
         handles.push_back(FromValue(fds[i]));
         index.push_back(i);
     }
-    DWORD limit = CeilMs(timeout);
     // Ports beyond what one wait can hold are looked at again soon instead.
-    if (handles.size() < static_cast<size_t>(std::count_if(fds.begin(), fds.end(), [](int fd) { return fd != -1; })))
-        limit = std::min<DWORD>(limit, 5);
+    if (handles.size() < ports) timeout = std::min<nanoseconds>(timeout, milliseconds(5));
     if (wakeup.Fd() != -1) handles.push_back(FromValue(wakeup.Fd()));
 
-    if (handles.empty()) {
-        Sleep(limit);
-        return result;
+    const auto deadline = steady_clock::now() + std::max(timeout, nanoseconds(0));
+    DWORD r = WAIT_TIMEOUT;
+    if (timeout >= milliseconds(1) || handles.empty()) {
+        r = handles.empty() ? (Sleep(CeilMs(timeout)), WAIT_TIMEOUT)
+                            : WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                                     CeilMs(timeout));
+    } else {
+        // Waits take whole milliseconds; a shorter limit (a reply's last two
+        // character times) is kept by giving up the processor until it has
+        // passed. The handles are not asked meanwhile: each look costs a call
+        // to Wine's server, and what they signal stays signalled.
+        while (steady_clock::now() < deadline) SwitchToThread();
     }
-    const DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, limit);
     if (r == WAIT_FAILED) {
         // A handle closed meanwhile (its port was closed): let the time pass
         // rather than return at once into a busy loop.
-        Sleep(limit);
+        Sleep(CeilMs(timeout));
         return result;
     }
     if (r == WAIT_TIMEOUT) return result;
