@@ -13,4 +13,7 @@ std::string DevicePath(int port) {
     return "\\\\.\\COM" + std::to_string(port);
 }
 
+// Nothing to bring up to date: the number is the port's own.
+TPortResolution ResolvePort(int port) { return {DevicePath(port), 0}; }
+
 }  // namespace tolm::PortMap
