@@ -9,8 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# python3 compares the emulated flash with the file in the end-to-end runs.
 packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake ninja-build
-          libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev)
+          libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev python3)
 scripts/install-packages.sh --no-recommends "${packages[@]}"
 
 version=$(sed -n 's/^project(tolm_upgrade VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -29,7 +30,7 @@ export WINEPREFIX="$PWD/$build_dir/wineprefix" WINEDEBUG=-all
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
-(cd "$build_dir" && ctest --no-tests=error --output-on-failure --timeout 300)
+(cd "$build_dir" && ctest --no-tests=error --output-on-failure -j 2 --timeout 300)
 
 # The program for Windows: one .exe that needs only the system's DLLs.
 cli="$build_dir/src/cli/tolm-upgrade-cli.exe"
