@@ -367,16 +367,19 @@ int TForm1::SelectedPortNumber() const {
 
 void TForm1::RefreshPortList() {
     auto items = ComList.Items();
+    auto hints = ComList.Hints();
     bool added = false;
-    for (const int number : WorkstationPortNumbers()) {
-        const std::string item = "Com" + std::to_string(number);
-        if (number <= 10 || std::find(items.begin(), items.end(), item) != items.end()) continue;
+    for (const TWorkstationPort& port : WorkstationPorts()) {
+        const std::string item = "Com" + std::to_string(port.Number);
+        if (port.Number <= 10 || std::find(items.begin(), items.end(), item) != items.end()) continue;
         items.push_back(item);
+        hints.resize(items.size() - 1);
+        hints.push_back(port.Name);
         added = true;
     }
     if (!added) return;
     const int selected = ComList.ItemIndex();
-    ComList.SetItems(items);
+    ComList.SetItems(items, hints);
     ComList.SetItemIndex(selected);
 }
 

@@ -117,7 +117,8 @@ public:
     int SelectedPortNumber() const;
 
     // Gives newly plugged adapters their port numbers and adds an item to
-    // ComList for each port above Com10, keeping the selection.
+    // ComList for each port above Com10, with the port's readable device
+    // name as its hint, keeping the selection.
     void RefreshPortList();
 
     static constexpr const char* kCaption = "Tolm Upgrade Tools...[3.4.8]";

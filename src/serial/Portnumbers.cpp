@@ -5,11 +5,11 @@
 
 namespace tolm {
 
-std::vector<int> WorkstationPortNumbers() {
+std::vector<TWorkstationPort> WorkstationPorts() {
     AssignAdapterPorts();
-    std::vector<int> numbers;
-    for (const auto& port : FindSerialPorts()) numbers.push_back(port.Number);
-    return numbers;
+    std::vector<TWorkstationPort> ports;
+    for (const auto& port : FindSerialPorts()) ports.push_back({port.Number, port.ReadableName()});
+    return ports;
 }
 
 }  // namespace tolm

@@ -7,13 +7,14 @@
 
 namespace tolm {
 
-std::vector<int> WorkstationPortNumbers() {
+std::vector<TWorkstationPort> WorkstationPorts() {
     TTolmSerialComm comm;
-    std::vector<int> numbers;
-    for (const auto& port : ParseDiscoveredPorts(comm.GetComPort())) numbers.push_back(port.Number);
-    std::sort(numbers.begin(), numbers.end());
-    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
-    return numbers;
+    std::vector<TWorkstationPort> ports;
+    for (const auto& port : ParseDiscoveredPorts(comm.GetComPort())) ports.push_back({port.Number, port.ReadableName});
+    std::stable_sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) { return a.Number < b.Number; });
+    ports.erase(std::unique(ports.begin(), ports.end(), [](const auto& a, const auto& b) { return a.Number == b.Number; }),
+                ports.end());
+    return ports;
 }
 
 }  // namespace tolm

@@ -60,8 +60,10 @@ void TImage::SetPicture(const std::string& picture) {
     Notify(TChange::Picture);
 }
 
-void TComboBox::SetItems(std::vector<std::string> items) {
+void TComboBox::SetItems(std::vector<std::string> items, std::vector<std::string> hints) {
     items_ = std::move(items);
+    hints_ = std::move(hints);
+    hints_.resize(items_.size());
     itemIndex_ = -1;
     Notify(TChange::Items);
 }

@@ -94,7 +94,11 @@ class TComboBox : public TControl {
 public:
     using TControl::TControl;
     const std::vector<std::string>& Items() const { return items_; }
-    void SetItems(std::vector<std::string> items);
+    // hints: for each item, a note a front end may show as its tooltip (a
+    // port's device name); empty for none. Shorter than the items: the rest
+    // have none.
+    void SetItems(std::vector<std::string> items, std::vector<std::string> hints = {});
+    const std::vector<std::string>& Hints() const { return hints_; }
     int ItemIndex() const { return itemIndex_; }
     void SetItemIndex(int index);  // -1 for none; out of range is ignored
     // The shown text: the selected item, or the caption while none is selected.
@@ -102,6 +106,7 @@ public:
 
 private:
     std::vector<std::string> items_;
+    std::vector<std::string> hints_;
     int itemIndex_ = -1;
 };
 
