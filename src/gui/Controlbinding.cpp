@@ -22,42 +22,6 @@ namespace {
 
 QString ToQString(const std::string& text) { return QString::fromStdString(text); }
 
-// A control's properties as the logic left them, copied on the thread that
-// changed them, so that the widget's thread never reads the live model.
-struct TControlState {
-    std::string caption;
-    int left = 0, top = 0, width = 0, height = 0;
-    bool visible = true, enabled = true;
-    int min = 0, max = 100, position = 0;
-    std::string picture;
-    bool stretch = true;
-    std::vector<std::string> items;
-    int itemIndex = -1;
-};
-
-TControlState StateOf(const TControl& model) {
-    TControlState s;
-    s.caption = model.Caption();
-    s.left = model.Left();
-    s.top = model.Top();
-    s.width = model.Width();
-    s.height = model.Height();
-    s.visible = model.Visible();
-    s.enabled = model.Enabled();
-    if (auto* bar = dynamic_cast<const TProgressBar*>(&model)) {
-        s.min = bar->Min();
-        s.max = bar->Max();
-        s.position = bar->Position();
-    } else if (auto* image = dynamic_cast<const TImage*>(&model)) {
-        s.picture = image->Picture();
-        s.stretch = image->Stretch;
-    } else if (auto* list = dynamic_cast<const TComboBox*>(&model)) {
-        s.items = list->Items();
-        s.itemIndex = list->ItemIndex();
-    }
-    return s;
-}
-
 // Paints the widget now if it is on screen: the event loop may not run
 // before the logic's next step.
 void ShowNow(QWidget* widget) {
@@ -89,28 +53,15 @@ bool ApplyCommon(const TControlState& s, QWidget* widget, TChange change) {
 template <typename Widget>
 using Apply = std::function<void(Widget*, TChange, const TControlState&)>;
 
-// Applies the model's current state for the given changes, then follows the
-// model. apply handles one change for a widget that still exists, on the
-// widget's thread. Returns the state the widget last took, kept on that thread.
+// Follows the model (Controlstate.h) with apply run for a widget that still exists.
 template <typename Widget>
-std::shared_ptr<TControlState> Follow(TControl& model, Widget* widget, std::initializer_list<TChange> initial,
-                                      Apply<Widget> apply) {
-    auto shown = std::make_shared<TControlState>(StateOf(model));
-    for (TChange change : initial) apply(widget, change, *shown);
+std::shared_ptr<const TControlState> Follow(TControl& model, Widget* widget, std::initializer_list<TChange> initial,
+                                            Apply<Widget> apply) {
     QPointer<Widget> guard(widget);
-    model.AddObserver([guard, apply, shown](TControl& changed, TChange change) {
-        auto show = [guard, apply, shown, change, state = StateOf(changed)] {
-            if (!guard) return;
-            *shown = state;
-            apply(guard.data(), change, state);
-        };
-        PostToGuiThread(std::move(show));
+    return FollowControl(model, initial, [guard, apply](TChange change, const TControlState& state) {
+        if (guard) apply(guard.data(), change, state);
     });
-    return shown;
 }
-
-constexpr std::initializer_list<TChange> kControlState = {TChange::Bounds, TChange::Visible, TChange::Enabled,
-                                                          TChange::Caption};
 
 }  // namespace
 
@@ -223,7 +174,7 @@ void BindComboBox(TComboBox& model, QComboBox* box, TModelInput input) {
 
     auto showSelection = [](QComboBox* w, const TControlState& s) {
         w->setCurrentIndex(s.itemIndex);
-        w->setEditText(s.itemIndex >= 0 ? w->itemText(s.itemIndex) : ToQString(s.caption));
+        w->setEditText(ToQString(ShownText(s)));
     };
 
     auto shown = Follow<QComboBox>(
@@ -234,7 +185,11 @@ void BindComboBox(TComboBox& model, QComboBox* box, TModelInput input) {
             switch (change) {
             case TChange::Items: {
                 w->clear();
-                for (const std::string& item : s.items) w->addItem(ToQString(item));
+                for (size_t i = 0; i < s.items.size(); ++i) {
+                    w->addItem(ToQString(s.items[i]));
+                    if (i < s.hints.size() && !s.hints[i].empty())
+                        w->setItemData(static_cast<int>(i), ToQString(s.hints[i]), Qt::ToolTipRole);
+                }
                 showSelection(w, s);
                 break;
             }
@@ -252,21 +207,17 @@ void BindComboBox(TComboBox& model, QComboBox* box, TModelInput input) {
 
     // The operator's change goes to the form; one the input drops is taken
     // back, so that the box shows what the form has.
-    auto send = [box, input, syncing, shown, showSelection](std::function<void()> change) {
+    auto offer = [box, syncing, shown, showSelection](const std::function<bool()>& send) {
         if (*syncing) return;
         Guard guard(*syncing);
-        const bool taken = input ? input(std::move(change)) : (change(), true);
-        if (!taken) showSelection(box, *shown);
+        if (!send()) showSelection(box, *shown);
     };
-    auto choose = [&model, send](int index) { send([&model, index] { model.SetItemIndex(index); }); };
     // activated: the operator picked an item (also the one already current).
+    auto choose = [&model, input, offer](int index) { offer([&] { return ChooseItem(input, model, index); }); };
     QObject::connect(box, &QComboBox::activated, box, choose);
     QObject::connect(box, &QComboBox::currentIndexChanged, box, choose);
-    QObject::connect(box->lineEdit(), &QLineEdit::textEdited, box, [&model, send](const QString& text) {
-        send([&model, value = text.toStdString()] {
-            model.SetCaption(value);
-            model.SetItemIndex(-1);
-        });
+    QObject::connect(box->lineEdit(), &QLineEdit::textEdited, box, [&model, input, offer](const QString& text) {
+        offer([&] { return TypeText(input, model, text.toStdString()); });
     });
 }
 

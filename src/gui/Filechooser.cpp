@@ -7,16 +7,16 @@
 
 #include <cstdlib>
 
+#include "gui/Filechoice.h"
 #include "gui/Guithread.h"
 
 namespace tolm {
 
 QStringList QtNameFilters(const std::string& filter) {
-    const QStringList parts = QString::fromStdString(filter).split('|');
     QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString description = parts[i].trimmed();
-        QString patterns = parts[i + 1];
+    for (const TFilterPair& pair : FilterPairs(filter)) {
+        const QString description = QString::fromStdString(pair.description).trimmed();
+        QString patterns = QString::fromStdString(pair.patterns);
         patterns.replace(';', ' ');
         patterns = patterns.simplified();
         if (patterns.isEmpty()) continue;

@@ -1,13 +1,10 @@
 #pragma once
 // The file choice behind TOpenDialog: a Qt file dialog with the dialog's
-// filters, or a file named in the environment for scripted runs.
+// filters, or a file named in the environment for scripted runs
+// (TOLM_UPGRADE_OPEN_FILE, Filechoice.h).
 //
 // Called on the form thread, the dialog is shown by the GUI thread while the
 // form thread waits for the choice.
-//
-// TOLM_UPGRADE_OPEN_FILE: when set, no dialog opens. A path makes the choice
-// return that file (made absolute); an empty value makes it a cancel. The
-// screenshot script and unattended demonstrations use it.
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
@@ -15,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "gui/Filechoice.h"
 #include "toolkit/Controls.h"
 
 class QFileDialog;
@@ -30,7 +28,7 @@ QStringList QtNameFilters(const std::string& filter);
 
 class TFileChooser {
 public:
-    static constexpr const char* kScriptedFileVariable = "TOLM_UPGRADE_OPEN_FILE";
+    static constexpr const char* kScriptedFileVariable = tolm::kScriptedFileVariable;
 
     // Shows the prepared dialog; true when the operator accepted a file.
     using DialogRunner = std::function<bool(QFileDialog&)>;

@@ -1,8 +1,5 @@
 #include "gui/Formthread.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-
 #include <chrono>
 
 #include "app/Unit1.h"
@@ -95,7 +92,7 @@ void TFormThread::Body() {
             // loop itself: the program ends, as it would on a single thread.
             std::lock_guard lock(mutex_);
             error_ = std::current_exception();
-            PostToGuiThread([] { QCoreApplication::exit(1); });
+            QuitGuiThread(1);
         }
     }
     form_.reset();
@@ -129,7 +126,7 @@ void TFormThread::Stop() {
             std::lock_guard lock(mutex_);
             if (finished_) break;
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        ServeGuiThread(10);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     thread_.join();

@@ -1,5 +1,7 @@
 #include "gui/Guithread.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QSocketNotifier>
 
 #include <sys/eventfd.h>
@@ -119,6 +121,14 @@ void RunOnGuiThread(const std::function<void()>& fn) {
     std::unique_lock lock(done->mutex);
     done->cv.wait(lock, [&] { return done->finished; });
     if (done->error) std::rethrow_exception(done->error);
+}
+
+void ServeGuiThread(int maxWaitMs) {
+    if (IsGuiThread()) QCoreApplication::processEvents(QEventLoop::AllEvents, maxWaitMs);
+}
+
+void QuitGuiThread(int exitCode) {
+    PostToGuiThread([exitCode] { QCoreApplication::exit(exitCode); });
 }
 
 }  // namespace tolm

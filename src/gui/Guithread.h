@@ -19,4 +19,10 @@ void PostToGuiThread(std::function<void()> fn);
 // raises comes back to the caller.
 void RunOnGuiThread(const std::function<void()>& fn);
 
+// On the GUI thread: runs its pending events for at most maxWaitMs, so that a
+// thread it waits for can still have a box shown. Elsewhere it does nothing.
+void ServeGuiThread(int maxWaitMs);
+// Ends the GUI thread's event loop with the exit code (from any thread).
+void QuitGuiThread(int exitCode);
+
 }  // namespace tolm

@@ -12,12 +12,15 @@
 #include <QScreen>
 #include <QToolButton>
 
+#include <map>
+#include <stdexcept>
 #include <utility>
 
 #include "app/Unit1.h"
 #include "gui/Appearance.h"
 #include "gui/Controlbinding.h"
 #include "gui/Filechooser.h"
+#include "gui/Formcontrols.h"
 #include "gui/Guithread.h"
 #include "gui/Panelwidget.h"
 #include "gui/Pictures.h"
@@ -30,14 +33,6 @@ namespace {
 constexpr Qt::WindowFlags kDialogFrame = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                                          Qt::MSWindowsFixedSizeDialogHint;
-
-const QColor kSkyBlue(0xa6, 0xca, 0xf0);
-
-template <typename Widget>
-Widget* Named(Widget* widget, const TControl& model) {
-    widget->setObjectName(QString::fromStdString(model.Name()));
-    return widget;
-}
 
 }  // namespace
 
@@ -56,86 +51,88 @@ TMainWindow::TMainWindow(TForm1& form, bool acrossThreads, QWidget* parent)
     setFont(WindowFont());
     BindForm(form_.Form, this);
 
-    BuildOperatorArea();
-    BuildPicturePanel();
-    BuildServiceControls();
-    SetTabOrder();
+    BuildWidgets();
 
     form_.OpenDialog1.SetChooser(TFileChooser(this));
     if (QWidget* first = findChild<QWidget*>("Upgrade")) first->setFocus();
     CenterOnScreen();
 }
 
-void TMainWindow::BuildOperatorArea() {
-    auto* panel1 = Named(new TPanelWidget(TBevel::Lowered, TBevel::Raised, this), form_.Panel1);
-    BindPanel(form_.Panel1, panel1);
-
-    auto* path = Named(new QLabel(panel1), form_.Path);
-    path->setWordWrap(true);
-    path->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    BindLabel(form_.Path, path);
-
-    auto* label1 = Named(new QLabel(panel1), form_.Label1);
-    label1->setAutoFillBackground(true);
-    QPalette notes = label1->palette();
-    notes.setColor(QPalette::Window, kSkyBlue);
-    label1->setPalette(notes);
-    label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    BindLabel(form_.Label1, label1);
-
-    auto* error = Named(new QLabel(panel1), form_.Error);
-    error->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    BindLabel(form_.Error, error);
-
-    auto* pbar = Named(new QProgressBar(panel1), form_.PBar);
-    pbar->setTextVisible(false);
-    BindProgressBar(form_.PBar, pbar);
-
-    // Made after the bar, so it lies on top of it.
-    auto* pbarNum = Named(new TPanelWidget(TBevel::None, TBevel::None, panel1), form_.PBar_num);
-    pbarNum->SetClearWhenEmpty(true);
-    BindPanel(form_.PBar_num, pbarNum);
-
-    auto* upgrade = Named(new QToolButton(panel1), form_.Upgrade);
-    upgrade->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    upgrade->setFont(UpgradeCaptionFont());
-    const QPixmap glyph = UpgradeButtonPicture();
-    upgrade->setIcon(QIcon(glyph));
-    upgrade->setIconSize(glyph.size());
-    upgrade->setFocusPolicy(Qt::StrongFocus);
-    upgrade->setAutoRaise(false);
-    BindButton(form_.Upgrade, upgrade, Forward(&TForm1::UpgradeClick));
-
-    auto* comList = Named(new QComboBox(panel1), form_.ComList);
-    BindComboBox(form_.ComList, comList, [this](std::function<void()> change) { return input_.Dispatch(change); });
+void TMainWindow::BuildWidgets() {
+    std::map<const TControl*, QWidget*> made;
+    QWidget* previousStop = nullptr;
+    for (const TWidgetSpec& spec : FormWidgets(form_)) {
+        QWidget* parent = spec.parent ? made.at(spec.parent) : this;
+        QWidget* widget = MakeWidget(spec, parent);
+        widget->setObjectName(QString::fromStdString(spec.model->Name()));
+        // Made after what it covers, so it lies on top already.
+        if (spec.onTop) widget->raise();
+        if (spec.tabStop) {
+            if (previousStop) QWidget::setTabOrder(previousStop, widget);
+            previousStop = widget;
+        }
+        made[spec.model] = widget;
+    }
 }
 
-void TMainWindow::BuildPicturePanel() {
-    // Made after Panel1, so it covers the button and the port list when moved in.
-    auto* pImage = Named(new TPanelWidget(TBevel::Raised, TBevel::None, this), form_.P_Image);
-    BindPanel(form_.P_Image, pImage);
-    auto* kind = Named(new QLabel(pImage), form_.P_ImageKind);
-    BindImage(form_.P_ImageKind, kind);
-}
-
-void TMainWindow::BuildServiceControls() {
-    // Outside the client area: never seen, still in the tab order.
-    const std::pair<TButton*, void (TForm1::*)()> buttons[] = {
-        {&form_.Button2, &TForm1::Button2Click}, {&form_.Button3, &TForm1::Button3Click},
-        {&form_.Button1, &TForm1::Button1Click}, {&form_.Button4, &TForm1::Button4Click},
-        {&form_.Button5, &TForm1::Button5Click}, {&form_.Button6, &TForm1::Button6Click},
-    };
-    for (const auto& [model, method] : buttons) {
-        auto* button = Named(new QPushButton(this), *model);
+QWidget* TMainWindow::MakeWidget(const TWidgetSpec& spec, QWidget* parent) {
+    switch (spec.kind) {
+    case TWidgetKind::Panel: {
+        auto* panel = new TPanelWidget(spec.outer, spec.inner, parent);
+        if (spec.clearWhenEmpty) panel->SetClearWhenEmpty(true);
+        BindPanel(static_cast<TPanel&>(*spec.model), panel);
+        return panel;
+    }
+    case TWidgetKind::Label: {
+        auto* label = new QLabel(parent);
+        label->setWordWrap(spec.wrap);
+        if (spec.background) {
+            label->setAutoFillBackground(true);
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::Window, QColor::fromRgb(*spec.background));
+            label->setPalette(palette);
+        }
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        BindLabel(static_cast<TLabel&>(*spec.model), label);
+        return label;
+    }
+    case TWidgetKind::ProgressBar: {
+        auto* bar = new QProgressBar(parent);
+        bar->setTextVisible(false);
+        BindProgressBar(static_cast<TProgressBar&>(*spec.model), bar);
+        return bar;
+    }
+    case TWidgetKind::PictureButton: {
+        auto* button = new QToolButton(parent);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setFont(UpgradeCaptionFont());
+        const QPixmap glyph = UpgradeButtonPicture();
+        button->setIcon(QIcon(glyph));
+        button->setIconSize(glyph.size());
+        button->setFocusPolicy(Qt::StrongFocus);
+        button->setAutoRaise(false);
+        BindButton(static_cast<TButton&>(*spec.model), button, Forward(spec.click));
+        return button;
+    }
+    case TWidgetKind::Button: {
+        auto* button = new QPushButton(parent);
         button->setAutoDefault(false);
-        BindButton(*model, button, Forward(method));
+        BindButton(static_cast<TButton&>(*spec.model), button, Forward(spec.click));
+        return button;
     }
-
-    // The picture stores, sources of the product picture.
-    for (TImage* store : {&form_.KV4100, &form_.Quorin, &form_.R_1100, &form_.R_1200, &form_.R_1400, &form_.R_1900S,
-                          &form_.R_1900D, &form_.R_1900, &form_.W_500}) {
-        BindImage(*store, Named(new QLabel(this), *store));
+    case TWidgetKind::ComboBox: {
+        auto* box = new QComboBox(parent);
+        BindComboBox(static_cast<TComboBox&>(*spec.model), box,
+                     [this](std::function<void()> change) { return input_.Dispatch(change); });
+        return box;
     }
+    case TWidgetKind::Image: {
+        auto* image = new QLabel(parent);
+        BindImage(static_cast<TImage&>(*spec.model), image);
+        return image;
+    }
+    }
+    throw std::logic_error("unknown widget kind");
 }
 
 std::function<void()> TMainWindow::Forward(void (TForm1::*handler)()) {
@@ -143,17 +140,6 @@ std::function<void()> TMainWindow::Forward(void (TForm1::*handler)()) {
         TForm1* form = &form_;
         input_.Dispatch([form, handler] { (form->*handler)(); });
     };
-}
-
-void TMainWindow::SetTabOrder() {
-    const char* order[] = {"Upgrade", "ComList", "Button2", "Button3", "Button1", "Button4", "Button5", "Button6"};
-    QWidget* previous = nullptr;
-    for (const char* name : order) {
-        QWidget* widget = findChild<QWidget*>(name);
-        if (!widget) continue;
-        if (previous) QWidget::setTabOrder(previous, widget);
-        previous = widget;
-    }
 }
 
 void TMainWindow::CenterOnScreen() {

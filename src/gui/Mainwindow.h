@@ -24,6 +24,7 @@ class QCloseEvent;
 namespace tolm {
 
 class TForm1;
+struct TWidgetSpec;
 
 class TMainWindow : public QWidget {
     Q_OBJECT
@@ -53,10 +54,9 @@ protected:
 private:
     TMainWindow(TForm1& form, bool acrossThreads, QWidget* parent);
     bool UpgradeRunning() const;
-    void BuildOperatorArea();
-    void BuildPicturePanel();
-    void BuildServiceControls();
-    void SetTabOrder();
+    // Makes a widget for each control of the form (Formcontrols.h).
+    void BuildWidgets();
+    QWidget* MakeWidget(const TWidgetSpec& spec, QWidget* parent);
     void QueueFirstActivation();
     // The click handler of a button: runs the form's handler as an event.
     std::function<void()> Forward(void (TForm1::*handler)());

@@ -4,9 +4,9 @@
 #include <QString>
 #include <QWidget>
 
-namespace tolm {
+#include "gui/Formcontrols.h"
 
-enum class TBevel { None, Raised, Lowered };
+namespace tolm {
 
 class TPanelWidget : public QWidget {
     Q_OBJECT
