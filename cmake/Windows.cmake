@@ -45,9 +45,14 @@ if(TOLM_BUILD_TESTS)
   add_subdirectory(${TOLM_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 endif()
 
-# What is built: the core, the command line and their tests. The window and
-# tolm-flowview need Qt; the emulator and the benchmarks run on the Linux side.
-foreach(dir src/toolkit src/platform src/base src/serial src/app src/protocol src/flow src/cli)
+# What is built: the core, the command line, the window over the Win32
+# controls and their tests. tolm-flowview needs Qt; the emulator and the
+# benchmarks run on the Linux side, and so do the tools that draw the
+# window's pictures (a Linux build's tolm_draw_pictures and tolm_win_pictures).
+enable_language(RC)
+set(TOLM_DRAW_PICTURES "" CACHE FILEPATH "tolm_draw_pictures of the Linux build")
+set(TOLM_WIN_PICTURES "" CACHE FILEPATH "tolm_win_pictures of the Linux build")
+foreach(dir src/toolkit src/platform src/base src/serial src/app src/protocol src/flow src/gui src/cli)
   add_subdirectory(${dir})
 endforeach()
 if(TOLM_BUILD_TESTS)

@@ -1,0 +1,99 @@
+// tolm-upgrade.exe: the desktop program on Windows. It takes no options but
+// --version.
+//
+// The form (TForm1) runs on its form thread; this thread, the GUI thread,
+// runs the window's messages, draws the control models and hands presses
+// over, so the window keeps answering Windows during a transfer.
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "gui/Formthread.h"
+#include "gui/Guithread.h"
+#include "gui/Win32services.h"
+#include "gui/Win32window.h"
+#include "toolkit/Exception.h"
+#include "toolkit/Messages.h"
+#include "toolkit/Win32text.h"
+#include "tolm/Version.h"
+
+namespace {
+
+bool AskedForVersion() {
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    const bool asked = args && count == 2 && std::wstring(args[1]) == L"--version";
+    if (args) LocalFree(args);
+    return asked;
+}
+
+// A program of the Windows subsystem has no console: the answer goes to the
+// standard output it was given, else into a box.
+void ShowVersion() {
+    const std::string line = std::string("tolm-upgrade ") + tolm::kVersion + "\n";
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    if (out && out != INVALID_HANDLE_VALUE && WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+        return;
+    MessageBoxW(nullptr, tolm::Utf8ToWide(line).c_str(), L"Tolm Upgrade", MB_OK | MB_ICONINFORMATION);
+}
+
+void ShowFailure(const std::string& text) {
+    MessageBoxW(nullptr, tolm::Utf8ToWide(text).c_str(), L"Tolm Upgrade", MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+    if (AskedForVersion()) {
+        ShowVersion();
+        return 0;
+    }
+    // The file dialog needs COM on the thread that shows it.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    tolm::InitGuiThread();
+    auto boxes = std::make_shared<tolm::TWin32MessageSink>();
+    tolm::InstallMessageSink(boxes);
+
+    int result = 1;
+    try {
+        tolm::TFormThread formThread;
+        std::exception_ptr escaped;
+        {
+            tolm::TWin32Window window(formThread);
+            boxes->SetOwner(window.Handle());
+            formThread.Run();
+            window.Show(showCommand);
+            MSG msg;
+            BOOL got;
+            while ((got = GetMessageW(&msg, nullptr, 0, 0)) > 0) {
+                if (window.NavigationMessage(msg)) continue;
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            result = got == 0 ? static_cast<int>(msg.wParam) : 1;
+            // The window has closed: what the form still reports while it
+            // winds down goes to stderr.
+            boxes->SetQuiet(true);
+            // The form goes first: its models' changes still reach the
+            // window until then.
+            formThread.Stop();
+            escaped = formThread.Error();
+        }
+        if (escaped) std::rethrow_exception(escaped);
+    } catch (const tolm::Exception& e) {
+        // Every handler runs under TForm1::RunEvent; this is what escaped
+        // start-up or the loop itself: shown, and the program ends.
+        ShowFailure(e.Message);
+    } catch (const std::exception& e) {
+        ShowFailure(e.what());
+    }
+    tolm::InstallMessageSink(nullptr);
+    if (SUCCEEDED(com)) CoUninitialize();
+    return result;
+}

@@ -1,0 +1,521 @@
+// The form first: <windows.h> defines macros that its serial names would meet.
+#include "app/Unit1.h"
+#include "gui/Win32window.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <map>
+#include <stdexcept>
+
+#include "gui/Guithread.h"
+#include "gui/Win32resources.h"
+#include "gui/Win32services.h"
+#include "toolkit/Win32text.h"
+
+namespace tolm {
+
+namespace {
+
+constexpr const wchar_t* kWindowClass = L"TolmUpgradeWindow";
+// A fixed dialog-style frame: caption and close button, no resizing.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+constexpr UINT kFirstActivation = WM_APP + 10;
+// Control ids: the index of the widget in the table, after the ids that
+// the dialog keys send (IDOK, IDCANCEL).
+constexpr int kFirstId = 1000;
+// The port list shows at most this many items before it scrolls.
+constexpr int kVisibleItems = 12;
+
+std::wstring WindowText(HWND hwnd) {
+    const int length = GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
+    text.resize(static_cast<size_t>(std::max(copied, 0)));
+    return text;
+}
+
+const wchar_t* ClassOf(TWidgetKind kind) {
+    switch (kind) {
+    case TWidgetKind::Panel:
+        return kPanelClass;
+    case TWidgetKind::Label:
+        return WC_STATICW;
+    case TWidgetKind::ProgressBar:
+        return PROGRESS_CLASSW;
+    case TWidgetKind::PictureButton:
+    case TWidgetKind::Button:
+        return WC_BUTTONW;
+    case TWidgetKind::ComboBox:
+        return WC_COMBOBOXW;
+    case TWidgetKind::Image:
+        return kPictureClass;
+    }
+    throw std::logic_error("unknown widget kind");
+}
+
+DWORD StyleOf(const TWidgetSpec& spec) {
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (spec.tabStop ? WS_TABSTOP : 0);
+    switch (spec.kind) {
+    case TWidgetKind::Panel:
+        return style | WS_CLIPCHILDREN;
+    case TWidgetKind::Label:
+        // Operator texts and file names are shown as written: "&" is no mnemonic.
+        return style | SS_NOPREFIX | (spec.wrap ? SS_LEFT : SS_LEFTNOWORDWRAP);
+    case TWidgetKind::ProgressBar:
+        return style | PBS_SMOOTH;
+    case TWidgetKind::PictureButton:
+    case TWidgetKind::Button:
+        return style | BS_PUSHBUTTON;
+    case TWidgetKind::ComboBox:
+        return style | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
+    case TWidgetKind::Image:
+        return style;
+    }
+    return style;
+}
+
+std::initializer_list<TChange> InitialChanges(TWidgetKind kind) {
+    static constexpr std::initializer_list<TChange> bar = {TChange::Bounds, TChange::Visible, TChange::Enabled,
+                                                           TChange::Range, TChange::Position};
+    static constexpr std::initializer_list<TChange> image = {TChange::Bounds, TChange::Visible, TChange::Enabled,
+                                                             TChange::Picture};
+    static constexpr std::initializer_list<TChange> list = {TChange::Bounds, TChange::Visible, TChange::Enabled,
+                                                            TChange::Items};
+    switch (kind) {
+    case TWidgetKind::ProgressBar:
+        return bar;
+    case TWidgetKind::Image:
+        return image;
+    case TWidgetKind::ComboBox:
+        return list;
+    default:
+        return kControlState;
+    }
+}
+
+COLORREF ColourOf(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+
+}  // namespace
+
+TWin32Window::TWin32Window(TFormThread& formThread)
+    : form_(formThread.Form()),
+      input_(true),
+      instance_(GetModuleHandleW(nullptr)),
+      alive_(std::make_shared<bool>(true)) {
+    InitGuiThread();
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    RegisterWidgetClasses(instance_);
+
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &TWin32Window::WindowProc;
+    wc.hInstance = instance_;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    wc.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(TOLM_ICON_PROGRAM), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(TOLM_ICON_PROGRAM), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    wc.lpszClassName = kWindowClass;
+    RegisterClassExW(&wc);
+
+    hwnd_ = CreateWindowExW(kExStyle, kWindowClass, L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr,
+                            instance_, this);
+    if (!hwnd_) throw std::runtime_error("The window cannot be made");
+    dpi_ = WindowDpi(hwnd_);
+    fonts_.Make(dpi_);
+
+    auto alive = alive_;
+    formShown_ = FollowControl(form_.Form, {TChange::Caption, TChange::Bounds, TChange::Enabled},
+                               [this, alive](TChange change, const TControlState& state) {
+                                   if (*alive) ApplyToWindow(change, state);
+                               });
+    BuildWidgets();
+    form_.OpenDialog1.SetChooser(TWin32FileChooser(hwnd_));
+}
+
+TWin32Window::~TWin32Window() {
+    *alive_ = false;
+    if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
+    if (glyphs_) ImageList_Destroy(glyphs_);
+    for (TWidget& widget : widgets_)
+        if (widget.background) DeleteObject(widget.background);
+}
+
+// ---------------------------------------------------------------- widgets
+
+void TWin32Window::BuildWidgets() {
+    const std::vector<TWidgetSpec> specs = FormWidgets(form_);
+    widgets_.reserve(specs.size());
+    std::map<const TControl*, HWND> made;
+    for (const TWidgetSpec& spec : specs) {
+        TWidget& widget = widgets_.emplace_back();
+        widget.spec = spec;
+        HWND parent = spec.parent ? made.at(spec.parent) : hwnd_;
+        made[spec.model] = MakeWidget(widget, parent, kFirstId + static_cast<int>(widgets_.size() - 1));
+    }
+    // A window made later lies under the ones before it (the tab order is
+    // the order of making); what covers others is lifted.
+    for (const TWidget& widget : widgets_)
+        if (widget.spec.onTop)
+            SetWindowPos(widget.hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    for (size_t i = 0; i < widgets_.size(); ++i) Follow(i);
+
+    // The port list names the device of a discovered port in a tooltip.
+    for (const TWidget& widget : widgets_) {
+        if (widget.spec.kind != TWidgetKind::ComboBox) continue;
+        tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                   instance_, nullptr);
+        for (HWND target : {widget.hwnd, GetWindow(widget.hwnd, GW_CHILD)}) {
+            if (!target) continue;
+            TTTOOLINFOW tool{};
+            tool.cbSize = sizeof tool;
+            tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+            tool.hwnd = hwnd_;
+            tool.uId = reinterpret_cast<UINT_PTR>(target);
+            tool.lpszText = LPSTR_TEXTCALLBACKW;
+            SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        }
+    }
+}
+
+HWND TWin32Window::MakeWidget(TWidget& widget, HWND parent, int id) {
+    const TWidgetSpec& spec = widget.spec;
+    void* param = nullptr;
+    DWORD exStyle = 0;
+    if (spec.kind == TWidgetKind::Panel) {
+        widget.look = std::make_unique<TPanelLook>(TPanelLook{spec.outer, spec.inner});
+        param = widget.look.get();
+        exStyle = WS_EX_CONTROLPARENT;  // Tab reaches the controls inside it
+    }
+    if (spec.background) widget.background = CreateSolidBrush(ColourOf(*spec.background));
+    widget.hwnd = CreateWindowExW(exStyle, ClassOf(spec.kind), L"", StyleOf(spec), 0, 0, 0, 0, parent,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, param);
+    if (!widget.hwnd) throw std::runtime_error("The control " + spec.model->Name() + " cannot be made");
+    const bool caption = spec.kind == TWidgetKind::PictureButton;
+    SendMessageW(widget.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(caption ? fonts_.Caption() : fonts_.Text()), FALSE);
+    if (caption) SetButtonGlyph(widget.hwnd);
+    return widget.hwnd;
+}
+
+void TWin32Window::Follow(size_t index) {
+    auto alive = alive_;
+    TWidget& widget = widgets_[index];
+    widget.shown = FollowControl(*widget.spec.model, InitialChanges(widget.spec.kind),
+                                 [this, alive, index](TChange change, const TControlState& state) {
+                                     if (*alive) Apply(widgets_[index], change, state);
+                                 });
+}
+
+void TWin32Window::Apply(TWidget& widget, TChange change, const TControlState& s) {
+    HWND hwnd = widget.hwnd;
+    const TWidgetKind kind = widget.spec.kind;
+    switch (change) {
+    case TChange::Bounds:
+        Place(widget, s);
+        break;
+    case TChange::Visible:
+        ShowOrHide(widget, s);
+        break;
+    case TChange::Enabled:
+        EnableWindow(hwnd, s.enabled);
+        break;
+    case TChange::Repaint:
+        RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        break;
+    case TChange::Caption:
+        if (kind == TWidgetKind::ComboBox) {
+            if (s.itemIndex < 0) ShowSelection(widget, s);
+        } else {
+            SetWindowTextW(hwnd, Utf8ToWide(s.caption).c_str());
+            if (widget.spec.clearWhenEmpty) ShowOrHide(widget, s);
+        }
+        break;
+    case TChange::Range:
+        SendMessageW(hwnd, PBM_SETRANGE32, static_cast<WPARAM>(s.min), static_cast<LPARAM>(s.max));
+        SendMessageW(hwnd, PBM_SETPOS, static_cast<WPARAM>(s.position), 0);
+        break;
+    case TChange::Position:
+        SendMessageW(hwnd, PBM_SETPOS, static_cast<WPARAM>(s.position), 0);
+        break;
+    case TChange::Items:
+        ShowItems(widget, s);
+        break;
+    case TChange::ItemIndex:
+        ShowSelection(widget, s);
+        break;
+    case TChange::Picture:
+        SetPicture(hwnd, s.picture, s.stretch);
+        break;
+    }
+}
+
+void TWin32Window::ApplyToWindow(TChange change, const TControlState& s) {
+    switch (change) {
+    case TChange::Caption:
+        SetWindowTextW(hwnd_, Utf8ToWide(s.caption).c_str());
+        break;
+    case TChange::Bounds: {
+        // The form's size is its client area; the window cannot be resized.
+        const SIZE outer = OuterSize({Scaled(s.width, dpi_), Scaled(s.height, dpi_)}, kStyle, kExStyle, dpi_);
+        SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        break;
+    }
+    case TChange::Enabled:
+        EnableWindow(hwnd_, s.enabled);
+        break;
+    case TChange::Repaint:
+        RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        break;
+    default:
+        // The window's visibility and place are its own (shown by the
+        // program, in the middle of its monitor).
+        break;
+    }
+}
+
+void TWin32Window::Place(const TWidget& widget, const TControlState& s) {
+    const int x = Scaled(s.left, dpi_), y = Scaled(s.top, dpi_);
+    const int width = Scaled(s.width, dpi_), height = Scaled(s.height, dpi_);
+    if (widget.spec.kind != TWidgetKind::ComboBox) {
+        SetWindowPos(widget.hwnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        return;
+    }
+    // A drop-down list's height includes its list; its closed height comes
+    // from the height of its edit field, set so that it is the model's.
+    const auto items = static_cast<int>(SendMessageW(widget.hwnd, CB_GETCOUNT, 0, 0));
+    const auto itemHeight = static_cast<int>(SendMessageW(widget.hwnd, CB_GETITEMHEIGHT, 0, 0));
+    const int listHeight = itemHeight * std::clamp(items, 1, kVisibleItems) + Scaled(4, dpi_);
+    SetWindowPos(widget.hwnd, nullptr, x, y, width, height + listHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT closed;
+    GetWindowRect(widget.hwnd, &closed);
+    const int difference = height - (closed.bottom - closed.top);
+    if (difference != 0) {
+        const auto field = static_cast<int>(SendMessageW(widget.hwnd, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+        SendMessageW(widget.hwnd, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), std::max(field + difference, 1));
+    }
+}
+
+void TWin32Window::ShowOrHide(const TWidget& widget, const TControlState& s) {
+    const bool shown = s.visible && !(widget.spec.clearWhenEmpty && s.caption.empty());
+    ShowWindow(widget.hwnd, shown ? SW_SHOWNA : SW_HIDE);
+}
+
+void TWin32Window::ShowItems(const TWidget& widget, const TControlState& s) {
+    const bool wasSyncing = syncing_;
+    syncing_ = true;
+    SendMessageW(widget.hwnd, CB_RESETCONTENT, 0, 0);
+    for (const std::string& item : s.items)
+        SendMessageW(widget.hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Utf8ToWide(item).c_str()));
+    syncing_ = wasSyncing;
+    ShowSelection(widget, s);
+    Place(widget, s);  // the list's height follows the number of items
+}
+
+void TWin32Window::ShowSelection(const TWidget& widget, const TControlState& s) {
+    const bool wasSyncing = syncing_;
+    syncing_ = true;
+    SendMessageW(widget.hwnd, CB_SETCURSEL, static_cast<WPARAM>(s.itemIndex), 0);
+    SetWindowTextW(widget.hwnd, Utf8ToWide(ShownText(s)).c_str());
+    syncing_ = wasSyncing;
+}
+
+void TWin32Window::SetButtonGlyph(HWND button) {
+    const int size = Scaled(36, dpi_);
+    HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 0);
+    if (HICON glyph = UpgradeGlyph(instance_, dpi_)) {
+        ImageList_AddIcon(list, glyph);
+        DestroyIcon(glyph);
+    }
+    BUTTON_IMAGELIST pictures{};
+    pictures.himl = list;
+    pictures.margin = {0, Scaled(2, dpi_), 0, 0};
+    pictures.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
+    SendMessageW(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&pictures));
+    if (glyphs_) ImageList_Destroy(glyphs_);
+    glyphs_ = list;
+}
+
+void TWin32Window::Rescale(UINT dpi) {
+    dpi_ = dpi;
+    fonts_.Make(dpi_);
+    for (TWidget& widget : widgets_) {
+        const bool caption = widget.spec.kind == TWidgetKind::PictureButton;
+        SendMessageW(widget.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(caption ? fonts_.Caption() : fonts_.Text()),
+                     TRUE);
+        if (caption) SetButtonGlyph(widget.hwnd);
+        if (widget.shown) Place(widget, *widget.shown);
+    }
+}
+
+// ------------------------------------------------------------------ input
+
+void TWin32Window::Command(int id, int code, HWND) {
+    if (id < kFirstId || id >= kFirstId + static_cast<int>(widgets_.size())) return;
+    TWidget& widget = widgets_[static_cast<size_t>(id - kFirstId)];
+    TForm1* form = &form_;
+    const TModelInput input = [this](std::function<void()> change) { return input_.Dispatch(std::move(change)); };
+    switch (widget.spec.kind) {
+    case TWidgetKind::PictureButton:
+    case TWidgetKind::Button:
+        if (code == BN_CLICKED && widget.spec.click)
+            input_.Dispatch([form, handler = widget.spec.click] { (form->*handler)(); });
+        break;
+    case TWidgetKind::ComboBox: {
+        auto& model = static_cast<TComboBox&>(*widget.spec.model);
+        if (code == CBN_SELCHANGE) {
+            const auto index = static_cast<int>(SendMessageW(widget.hwnd, CB_GETCURSEL, 0, 0));
+            OfferComboChange(widget, [&] { return ChooseItem(input, model, index); });
+        } else if (code == CBN_EDITCHANGE) {
+            const std::string text = WideToUtf8(WindowText(widget.hwnd));
+            OfferComboChange(widget, [&] { return TypeText(input, model, text); });
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void TWin32Window::OfferComboChange(TWidget& widget, const std::function<bool()>& send) {
+    // A change the window makes itself is no operator's.
+    if (syncing_) return;
+    // One the form's input drops is taken back: the box shows what the form has.
+    if (!send() && widget.shown) ShowSelection(widget, *widget.shown);
+}
+
+void TWin32Window::QueueFirstActivation() {
+    // The form's activation event: the first one opens the file dialog. It
+    // runs after the message that announced it, so that the window is up.
+    if (activated_ || activationQueued_) return;
+    activationQueued_ = true;
+    PostMessageW(hwnd_, kFirstActivation, 0, 0);
+}
+
+bool TWin32Window::MayClose() {
+    auto running = [this] { return input_.Busy() || form_.TolmSerialComm1.AnyPortOpen(); };
+    if (closedDuringUpgrade_ || !running()) return true;
+    // The transfer goes on while the question is open.
+    const bool yes = MessageBoxW(hwnd_, Utf8ToWide(kCloseQuestion).c_str(), L"Tolm Upgrade",
+                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    if (!yes) return false;
+    // Checked again: the upgrade may have ended while the question was open.
+    if (running()) {
+        closedDuringUpgrade_ = true;
+        form_.TolmSerialComm1.RequestStop();
+    }
+    return true;
+}
+
+std::wstring TWin32Window::TipText() const {
+    for (const TWidget& widget : widgets_) {
+        if (widget.spec.kind != TWidgetKind::ComboBox || !widget.shown) continue;
+        const TControlState& s = *widget.shown;
+        if (s.itemIndex >= 0 && s.itemIndex < static_cast<int>(s.hints.size()))
+            return Utf8ToWide(s.hints[static_cast<size_t>(s.itemIndex)]);
+    }
+    return {};
+}
+
+bool TWin32Window::NavigationMessage(MSG& msg) { return IsWindow(hwnd_) && IsDialogMessageW(hwnd_, &msg); }
+
+// ----------------------------------------------------------------- window
+
+void TWin32Window::Show(int showCommand) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    RECT outer;
+    GetWindowRect(hwnd_, &outer);
+    const RECT& work = monitor.rcWork;
+    const int width = outer.right - outer.left, height = outer.bottom - outer.top;
+    SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(hwnd_, showCommand);
+    UpdateWindow(hwnd_);
+}
+
+LRESULT CALLBACK TWin32Window::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* window = static_cast<TWin32Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        window->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
+    }
+    auto* window = reinterpret_cast<TWin32Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!window) return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        *window->alive_ = false;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return window->Handle(message, wParam, lParam);
+}
+
+LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        return 0;
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (header->hwndFrom == tooltip_ && header->code == TTN_GETDISPINFOW) {
+            tipText_ = TipText();
+            reinterpret_cast<NMTTDISPINFOW*>(lParam)->lpszText = tipText_.data();
+        }
+        return 0;
+    }
+    case WM_CTLCOLORSTATIC:
+        for (const TWidget& widget : widgets_) {
+            if (widget.hwnd == reinterpret_cast<HWND>(lParam) && widget.background) {
+                SetBkColor(reinterpret_cast<HDC>(wParam), ColourOf(*widget.spec.background));
+                return reinterpret_cast<LRESULT>(widget.background);
+            }
+        }
+        break;
+    case WM_SHOWWINDOW:
+        if (wParam) QueueFirstActivation();
+        break;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            // The focus comes back where it was (after a box, another program).
+            if (HWND focus = GetFocus(); focus && IsChild(hwnd_, focus)) focus_ = focus;
+            return 0;
+        }
+        QueueFirstActivation();
+        if (!focus_ || !IsWindow(focus_)) {
+            auto first = std::find_if(widgets_.begin(), widgets_.end(), [](const TWidget& w) { return w.spec.tabStop; });
+            if (first != widgets_.end()) focus_ = first->hwnd;
+        }
+        if (focus_) SetFocus(focus_);
+        return 0;
+    case kFirstActivation:
+        activationQueued_ = false;
+        if (!activated_) {
+            TForm1* form = &form_;
+            if (input_.Dispatch([form] { form->FormActivate(); })) activated_ = true;
+        }
+        return 0;
+    case WM_DPICHANGED: {
+        Rescale(HIWORD(wParam));
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_CLOSE:
+        if (MayClose()) DestroyWindow(hwnd_);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+}  // namespace tolm

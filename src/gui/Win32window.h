@@ -1,0 +1,100 @@
+#pragma once
+// The Win32 window of a TForm1: a fixed dialog-style window with a standard
+// or common control for every control model of the form (Formcontrols.h),
+// each following its model (Controlstate.h). Clicks, port choices and the
+// first activation reach the form's handlers as events through the form's
+// input, which drops them while the form is busy; a close request while an
+// upgrade runs asks first.
+//
+// The layout is the form's, in pixels of a 96-dpi screen, scaled by the
+// resolution of the monitor the window is on, also when it moves to another.
+// Texts reach the controls as UTF-16 through the W calls.
+//
+// Made, used and destroyed on the GUI thread; the form runs on its form
+// thread.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/Controlstate.h"
+#include "gui/Formcontrols.h"
+#include "gui/Formthread.h"
+#include "gui/Win32widgets.h"
+
+namespace tolm {
+
+class TForm1;
+
+class TWin32Window {
+public:
+    explicit TWin32Window(TFormThread& formThread);
+    ~TWin32Window();
+    TWin32Window(const TWin32Window&) = delete;
+    TWin32Window& operator=(const TWin32Window&) = delete;
+
+    HWND Handle() const { return hwnd_; }
+    // Shows the window in the middle of its monitor's work area.
+    void Show(int showCommand);
+    // Hands a message to the window's keyboard navigation (Tab, Space on the
+    // focused button); true when it took it.
+    bool NavigationMessage(MSG& msg);
+
+    static constexpr const char* kCloseQuestion =
+        "An upgrade is running. Closing now can leave the device unusable. Close anyway?";
+    // True once a close during an upgrade was confirmed.
+    bool ClosedDuringUpgrade() const { return closedDuringUpgrade_; }
+
+private:
+    struct TWidget {
+        TWidgetSpec spec;
+        HWND hwnd = nullptr;
+        std::unique_ptr<TPanelLook> look;
+        HBRUSH background = nullptr;  // of a widget with a colour of its own
+        std::shared_ptr<const TControlState> shown;
+    };
+
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void BuildWidgets();
+    HWND MakeWidget(TWidget& widget, HWND parent, int id);
+    void Follow(size_t index);
+    void Apply(TWidget& widget, TChange change, const TControlState& state);
+    void ApplyToWindow(TChange change, const TControlState& state);
+    void Place(const TWidget& widget, const TControlState& state);
+    void ShowOrHide(const TWidget& widget, const TControlState& state);
+    void ShowItems(const TWidget& widget, const TControlState& state);
+    void ShowSelection(const TWidget& widget, const TControlState& state);
+    void SetButtonGlyph(HWND button);
+    void Rescale(UINT dpi);
+
+    void Command(int id, int code, HWND control);
+    void OfferComboChange(TWidget& widget, const std::function<bool()>& send);
+    void QueueFirstActivation();
+    bool MayClose();
+    std::wstring TipText() const;
+
+    TForm1& form_;
+    TFormInput input_;
+    HINSTANCE instance_;
+    HWND hwnd_ = nullptr;
+    HWND tooltip_ = nullptr;
+    HWND focus_ = nullptr;
+    UINT dpi_ = 96;
+    TWindowFonts fonts_;
+    HIMAGELIST glyphs_ = nullptr;
+    std::vector<TWidget> widgets_;
+    std::shared_ptr<const TControlState> formShown_;
+    std::shared_ptr<bool> alive_;
+    mutable std::wstring tipText_;
+    bool syncing_ = false;
+    bool activationQueued_ = false;
+    bool activated_ = false;
+    bool closedDuringUpgrade_ = false;
+};
+
+}  // namespace tolm
