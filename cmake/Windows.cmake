@@ -58,3 +58,7 @@ endforeach()
 if(TOLM_BUILD_TESTS)
   add_subdirectory(tests)
 endif()
+
+# The readme and licence that go beside the programs (scripts/windows.sh
+# packs them into the zip and the installer).
+configure_file(data/windows/readme.txt.in ${CMAKE_BINARY_DIR}/data/windows/readme.txt @ONLY)

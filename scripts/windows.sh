@@ -1,28 +1,43 @@
 #!/usr/bin/env bash
 # Builds and tests the Windows programs on this Debian machine: installs the
-# MinGW-w64 cross compiler and Wine when missing, cross-builds the core and
-# tolm-upgrade-cli into build-windows/ (statically linked), runs the Windows
-# tests under Wine in a prefix of their own (build-windows/wineprefix) against
-# tolm-devsim of the Linux build, and leaves
-# dist/tolm-upgrade-<version>-win64/tolm-upgrade-cli.exe.
-#   TOLM_WINDOWS_BUILD_DIR  the build folder (default build-windows)
+# MinGW-w64 cross compiler, Wine and NSIS when missing, cross-builds the core,
+# tolm-upgrade-cli and the window tolm-upgrade into build-windows/ (statically
+# linked), runs the Windows tests under Wine in a prefix of their own
+# (build-windows/wineprefix) against tolm-devsim of the Linux build, makes
+#   dist/tolm-upgrade-<version>-win64/   both programs and the readme
+#   dist/tolm-upgrade-<version>-win64.zip
+#   dist/tolm-upgrade-<version>-setup.exe
+# and tests the installer and the window under Xvfb in a fresh prefix
+# (tests/windows/window.sh).
+#   TOLM_WINDOWS_BUILD_DIR   the build folder (default build-windows)
+#   TOLM_SKIP_WINDOWS_WINDOW=1  leaves out the installer's and the window's test
+#   TOLM_WINDOWS_SHOTS=DIR   keeps the window's screenshots there
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# python3 compares the emulated flash with the file in the end-to-end runs.
-packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake ninja-build
+# python3 compares the emulated flash with the file in the end-to-end runs;
+# the window's test runs under Xvfb with openbox, xdotool, python3-xlib (the
+# window manager's ping), imagemagick and x11-utils (screenshots), and the
+# Chinese texts need a CJK font.
+packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake ninja-build nsis
           libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev python3)
+window_packages=(xvfb xauth openbox xdotool python3-xlib imagemagick x11-utils fonts-noto-cjk)
 scripts/install-packages.sh --no-recommends "${packages[@]}"
+[ "${TOLM_SKIP_WINDOWS_WINDOW:-0}" = "1" ] || scripts/install-packages.sh --no-recommends "${window_packages[@]}"
 
 version=$(sed -n 's/^project(tolm_upgrade VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 build_dir="${TOLM_WINDOWS_BUILD_DIR:-build-windows}"
 
-# The emulated devices run on the Linux side, at the far end of each COM port.
-TOLM_TARGETS=tolm-devsim scripts/setup.sh >/dev/null
-devsim="$PWD/${TOLM_BUILD_DIR:-build}/tools/devsim/tolm-devsim"
+# The emulated devices run on the Linux side, at the far end of each COM port,
+# and the window's pictures are drawn there (the cross-build has no Qt).
+TOLM_TARGETS="tolm-devsim tolm_draw_pictures tolm_win_pictures" scripts/setup.sh >/dev/null
+linux_build="$PWD/${TOLM_BUILD_DIR:-build}"
+devsim="$linux_build/tools/devsim/tolm-devsim"
 
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/Mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_TESTS=ON -DTOLM_DEVSIM="$devsim" >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_TESTS=ON -DTOLM_DEVSIM="$devsim" \
+  -DTOLM_DRAW_PICTURES="$linux_build/src/gui/tolm_draw_pictures" \
+  -DTOLM_WIN_PICTURES="$linux_build/src/gui/tolm_win_pictures" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
 
 # A prefix of our own, made once; its server is ended when we are done.
@@ -32,18 +47,39 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 
 (cd "$build_dir" && ctest --no-tests=error --output-on-failure -j 2 --timeout 300)
 
-# The program for Windows: one .exe that needs only the system's DLLs.
-cli="$build_dir/src/cli/tolm-upgrade-cli.exe"
-if [ -f "$cli" ]; then
-  dlls=$(x86_64-w64-mingw32-objdump -p "$cli" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
-  system_dlls="^(kernel32|user32|advapi32|shell32|ole32|winmm|msvcrt|ws2_32|shlwapi|api-ms-win-.*)\\.dll$"
+# The programs for Windows: each one .exe that needs only the system's DLLs.
+dist="dist/tolm-upgrade-$version-win64"
+rm -rf "$dist"
+mkdir -p "$dist"
+system_dlls="^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|comdlg32|winmm|msvcrt|ws2_32|shlwapi|api-ms-win-.*)\\.dll$"
+for program in src/cli/tolm-upgrade-cli.exe src/gui/tolm-upgrade.exe; do
+  exe="$build_dir/$program"
+  dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
   foreign=$(echo "$dlls" | grep -Ev "$system_dlls" || true)
   if [ -n "$foreign" ]; then
-    echo "windows.sh: tolm-upgrade-cli.exe needs DLLs that Windows does not have: $foreign" >&2
+    echo "windows.sh: $(basename "$exe") needs DLLs that Windows does not have: $foreign" >&2
     exit 1
   fi
-  dist="dist/tolm-upgrade-$version-win64"
-  mkdir -p "$dist"
-  x86_64-w64-mingw32-strip -o "$dist/tolm-upgrade-cli.exe" "$cli"
-  echo "$dist/tolm-upgrade-cli.exe (DLLs: $(echo $dlls))"
+  x86_64-w64-mingw32-strip -o "$dist/$(basename "$exe")" "$exe"
+  echo "$dist/$(basename "$exe") (DLLs: $(echo $dlls))"
+done
+# The readme and licence, with the line ends Windows's own editors expect.
+sed 's/$/\r/' "$build_dir/data/windows/readme.txt" >"$dist/readme.txt"
+
+# A plain zip for benches where nothing may be installed, and the installer.
+zip="dist/tolm-upgrade-$version-win64.zip"
+rm -f "$zip"
+(cd dist && python3 -m zipfile -c "$(basename "$zip")" "$(basename "$dist")")
+setup="dist/tolm-upgrade-$version-setup.exe"
+size_kb=$(du -k -c "$dist"/* | tail -1 | cut -f1)
+publisher=$(sed -n 's/^set(TOLM_PUBLISHER "\(.*\)")$/\1/p' CMakeLists.txt)
+makensis -V2 -DVERSION="$version" -DPUBLISHER="$publisher" -DFILES="$PWD/$dist" -DSIZE_KB="$size_kb" \
+  -DOUTFILE="$PWD/$setup" data/windows/installer.nsi
+echo "$zip, $setup"
+
+# The installer and the window as an operator meets them.
+if [ "${TOLM_SKIP_WINDOWS_WINDOW:-0}" != "1" ]; then
+  window_start=$SECONDS
+  tests/windows/window.sh "$setup" "$build_dir/tests/windows/windowlist.exe" "$devsim" ${TOLM_WINDOWS_SHOTS:+"$TOLM_WINDOWS_SHOTS"}
+  echo "windows.sh: the installer's and the window's test took $((SECONDS - window_start)) s"
 fi

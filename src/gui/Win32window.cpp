@@ -23,8 +23,9 @@ constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDR
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr UINT kFirstActivation = WM_APP + 10;
 // Control ids: the index of the widget in the table, after the ids that
-// the dialog keys send (IDOK, IDCANCEL).
-constexpr int kFirstId = 1000;
+// the dialog keys send (IDOK, IDCANCEL) and those of a combo box's own
+// children (1000, 1001).
+constexpr int kFirstId = 3000;
 // The port list shows at most this many items before it scrolls.
 constexpr int kVisibleItems = 12;
 

@@ -1,0 +1,243 @@
+#!/usr/bin/env bash
+# Runs inside the virtual X server started by tests/windows/window.sh.
+set -uo pipefail
+setup=$1 windowlist=$2 devsim=$3 shots=$4
+helper="$TOLM_WINDOW_HELPER"
+py=/usr/bin/python3  # the system's interpreter, where python3-xlib is installed
+caption='Tolm Upgrade Tools...[3.4.8]'
+work="$(mktemp -d)"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all LC_ALL=C.UTF-8
+# No menu entries or file associations of the test prefix on this machine's
+# desktop; no .NET or browser engine to install.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+openbox --sm-disable >/dev/null 2>&1 &
+wm=$!
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  wineserver -k 2>/dev/null
+  kill "$wm" 2>/dev/null; wait "$wm" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+case=setup
+fail() {
+  echo "windows window: $case: $*" >&2
+  failures=$((failures + 1))
+  for f in app.out devsim.out; do [ -s "$work/$case/$f" ] && sed "s/^/  $f: /" "$work/$case/$f" | tail -5 >&2; done
+  return 0
+}
+wait_for() {  # SECONDS COMMAND...: polls every 0.1 s
+  local until=$((SECONDS + $1)); shift
+  while ! "$@"; do [ $SECONDS -ge $until ] && return 1; sleep 0.1; done
+}
+lines_in() { [ -f "$1" ] && [ "$(wc -l < "$1")" -ge "$2" ]; }
+gone() { ! kill -0 "$1" 2>/dev/null; }
+winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+
+# True when the first N bytes of FLASH are the file's bytes [FROM, FROM+N) minus 10.
+flash_matches() {  # FILE FLASH FROM N
+  "$py" - "$@" <<'PY'
+import sys
+path, flash, start, n = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+data = open(path, "rb").read()[start:start + n]
+image = open(flash, "rb").read()[:n]
+sys.exit(0 if image == bytes((b - 10) & 0xFF for b in data) else 1)
+PY
+}
+
+# ---------------------------------------------------------------- controls
+
+# Lists the window's controls into $work/controls (windowlist.exe's lines).
+list_controls() {  # [TITLE]
+  wine "$windowlist" controls "${1:-$caption}" 5 2>/dev/null | tr -d '\r' >"$work/controls"
+  [ -s "$work/controls" ]
+}
+# The line of the control with that id (ids follow the form's table: the
+# window's own widgets are numbered from 3000 in the order they are made).
+control() { awk -F'\t' -v id="$1" '$2 == id' "$work/controls"; }
+field() { control "$1" | cut -f"$2"; }  # ID FIELD: 3 class, 4 visible, 5-8 rect, 9 text, 10 selected, 11 items, 12 item height
+centre() {  # ID: "x y" of the control's centre on the screen
+  control "$1" | awk -F'\t' '{ printf "%d %d\n", ($5 + $7) / 2, ($6 + $8) / 2 }'
+}
+# The ids of the widgets (Formcontrols.cpp).
+PATH_ID=3001 ERROR_ID=3003 UPGRADE_ID=3006 COMLIST_ID=3007 PICTURES_ID=3008
+result_line() { list_controls && field $ERROR_ID 9; }
+picture_shown() {  # the picture panel lies over the button while an upgrade runs
+  list_controls || return 1
+  [ "$(field $PICTURES_ID 5)" -lt "$(field $UPGRADE_ID 7)" ]
+}
+
+# Chooses the port by its item: the list drops, and the item is clicked.
+choose_port() {  # ITEM
+  list_controls || return 1
+  local items index height
+  items=$(field $COMLIST_ID 11)
+  index=$(tr '|' '\n' <<<"$items" | grep -nx "$1" | cut -d: -f1)
+  [ -n "$index" ] || { fail "the port list has no $1: $items"; return 1; }
+  height=$(field $COMLIST_ID 12)
+  read -r left top right bottom < <(control $COMLIST_ID | cut -f5-8 | tr '\t' ' ')
+  xdotool mousemove $((right - 8)) $(((top + bottom) / 2)) click 1
+  sleep 0.5
+  xdotool mousemove $((left + 20)) $((bottom + 2 + (index - 1) * height + height / 2)) click 1
+  sleep 0.5
+  list_controls && [ "$(field $COMLIST_ID 9)" = "$1" ]
+}
+
+# Answers the question box of the window ("Tolm Upgrade") with its button.
+answer() {  # BUTTON_TEXT
+  wait_for 10 list_controls 'Tolm Upgrade' || return 1
+  local button
+  button=$(awk -F'\t' -v text="$1" '$3 == "Button" && $9 == text' "$work/controls" | head -1)
+  [ -n "$button" ] || return 1
+  xdotool mousemove $(awk -F'\t' '{ printf "%d %d\n", ($5 + $7) / 2, ($6 + $8) / 2 }' <<<"$button") click 1
+}
+
+# The window with its frame, as the screen shows it.
+screenshot() {  # WINDOW_ID FILE
+  [ -n "$shots" ] || return 0
+  mkdir -p "$shots"
+  local info value
+  info="$(xwininfo -id "$1")"
+  value() { awk -v key="$1" -F: '$1 ~ key {gsub(/ /, "", $2); print $2}' <<<"$info"; }
+  local ax ay rx ry w h
+  ax=$(value "Absolute upper-left X"); ay=$(value "Absolute upper-left Y")
+  rx=$(value "Relative upper-left X"); ry=$(value "Relative upper-left Y")
+  w=$(value "Width"); h=$(value "Height")
+  import -window root -crop "$((w + 2 * rx))x$((h + ry + rx))+$((ax - rx))+$((ay - ry))" +repage "$2"
+}
+
+# ------------------------------------------------------------------ install
+
+start=$SECONDS
+sleep 1
+wineboot -i >/dev/null 2>&1
+# The registry's HARDWARE branch lives as long as the prefix's server: keep
+# it running from here on.
+wineserver -p
+# The Chinese texts need a font with their glyphs: the one the window asks
+# for is replaced by Noto Sans CJK TC, as a Windows without it would be set up.
+wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Microsoft JhengHei' /t REG_SZ /d 'Noto Sans CJK TC' /f >/dev/null
+echo "windows window: a fresh prefix in $((SECONDS - start)) s"
+
+installed="$WINEPREFIX/drive_c/Program Files/Tolm Upgrade"
+menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tolm Upgrade.lnk"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tolm Upgrade'
+start=$SECONDS
+wine "$setup" /S || fail "setup.exe /S failed"
+wineserver -w
+for f in tolm-upgrade.exe tolm-upgrade-cli.exe readme.txt uninstall.exe; do
+  [ -f "$installed/$f" ] || fail "setup.exe did not install $f"
+done
+[ -f "$menu" ] || fail "setup.exe made no Start-menu shortcut"
+wine reg query "$key" 2>/dev/null | tr -d '\r' >"$work/key"
+for entry in 'DisplayName.*Tolm Upgrade$' 'DisplayVersion.*3\.4\.8$' 'Publisher.*Tolm$' \
+             'DisplayIcon.*C:\\Program Files\\Tolm Upgrade\\tolm-upgrade\.exe,0$' \
+             'UninstallString.*"C:\\Program Files\\Tolm Upgrade\\uninstall\.exe"$'; do
+  grep -Eq "$entry" "$work/key" || fail "the Uninstall key lacks $entry: $(cat "$work/key")"
+done
+target=$(wine "$windowlist" shortcut 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Tolm Upgrade.lnk' |
+         tr -d '\r' | sed -n 's/^target\t//p')
+[ "$target" = 'C:\Program Files\Tolm Upgrade\tolm-upgrade.exe' ] || fail "the shortcut leads to '$target'"
+echo "windows window: installed in $((SECONDS - start)) s"
+
+# COM12: a USB adapter, as port discovery finds it in the registry.
+map='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+class='HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E978-E325-11CE-BFC1-08002BE10318}'
+enum='HKLM\SYSTEM\CurrentControlSet\Enum'
+wine reg delete "$map" /va /f >/dev/null 2>&1
+wine reg add "$map" /v 'VCP0' /t REG_SZ /d COM12 /f >/dev/null
+wine reg add "$class\\0100" /v MatchingDeviceId /t REG_SZ /d 'usb\vid_0403&pid_6001' /f >/dev/null
+wine reg add "$enum\\USB\\VID_0403&PID_6001\\A1B2C3" /v FriendlyName /t REG_SZ /d 'USB Serial Port (COM12)' /f >/dev/null
+
+# ----------------------------------------------------------------- sessions
+
+gen() { "$devsim" gen "$@" >/dev/null || { echo "windows window: tolm-devsim gen $* failed" >&2; exit 1; }; }
+mkdir -p "$work/韌體"
+gen scanner-fw --out "$work/韌體/掃描器.bin" --set blank=1-150
+gen quorin-firmware --out "$work/韌體/終端機.bin"
+
+# run_case NAME DEVICE FIRMWARE IMAGE_BYTES [--set KEY=VALUE...]: one session of the window.
+run_case() {
+  case="$1"; local device="$2" firmware="$3" bytes="$4"; shift 4
+  local dir="$work/$case"; mkdir -p "$dir"
+  "$devsim" run "$device" --link "$WINEPREFIX/dosdevices/com12" --image-out "$dir/flash" \
+    --transfer-log "$dir/transfers" --baud-emulation "$@" >"$dir/devsim.out" 2>&1 &
+  local dev=$!; pids+=("$dev")
+  wait_for 10 grep -q '^PTY ' "$dir/devsim.out" || { fail "the emulator did not start"; return; }
+
+  local started=$SECONDS
+  TOLM_UPGRADE_OPEN_FILE="$(winpath "$firmware")" wine "$target" >"$dir/app.out" 2>&1 &
+  local pid=$!; pids+=("$pid")
+  local wid
+  wid=$(timeout 30 xdotool search --sync --name '^Tolm Upgrade Tools') || { fail "no window"; return; }
+  wid=$(head -1 <<<"$wid")
+  # The first activation checks the file and selects Com1.
+  local name; name=$(basename "$firmware")
+  wait_for 20 eval '[ "$(list_controls && field $PATH_ID 9)" = "$name" ]' ||
+    fail "the file line shows '$(field $PATH_ID 9)', not $name"
+  echo "windows window: $case: window up in $((SECONDS - started)) s"
+  local items; items=$(field $COMLIST_ID 11)
+  [ "$items" = "Com1|Com2|Com3|Com4|Com5|Com6|Com7|Com8|Com9|Com10|Com12" ] || fail "the port list offers $items"
+  choose_port Com12 || fail "Com12 could not be chosen: $(field $COMLIST_ID 9) of $(field $COMLIST_ID 11)"
+
+  read -r x y < <(centre $UPGRADE_ID)
+  started=$SECONDS
+  xdotool mousemove "$x" "$y" click 1                         # Upgrade
+  wait_for 20 picture_shown || fail "the picture panel did not come over the button"
+  sleep 1                                                      # the transfer is under way
+
+  "$py" "$helper" ping "$wid" 3 1.0 >"$dir/ping" 2>&1 &
+  local pinger=$!
+  xdotool mousemove "$x" "$y" click 1                          # on the picture panel that covers the button
+  xdotool key --window "$wid" --clearmodifiers space Return    # the button still has the focus
+  xdotool key space Return
+  [ "$case" = scanner ] && screenshot "$wid" "$shots/mid-transfer.png"
+  sleep 0.5
+  "$py" "$helper" close "$wid"
+  answer '&No' || fail "a close request during the transfer did not ask"
+  wait "$pinger" || fail "the window did not answer a ping within 1 s: $(cat "$dir/ping")"
+  echo "windows window: $case: $(cat "$dir/ping")"
+  gone "$pid" && { fail "the window closed although the answer was no"; return; }
+
+  wait_for 120 lines_in "$dir/transfers" 1 || fail "the transfer did not complete"
+  wait_for 10 eval '[ "$(result_line)" = "Upgrade PASS" ]' || fail "the result line reads '$(field $ERROR_ID 9)'"
+  echo "windows window: $case: transfer done in $((SECONDS - started)) s"
+  [ "$case" = scanner ] && sleep 0.5 && screenshot "$wid" "$shots/pass.png"
+  # A press replayed after the transfer would start another one now; the
+  # close request would then ask instead of closing.
+  sleep 2
+  "$py" "$helper" close "$wid"
+  wait_for 15 gone "$pid" || fail "the window did not close after the transfer (another transfer running?)"
+  kill "$dev"; wait "$dev" 2>/dev/null
+  local count; count=$(wc -l < "$dir/transfers" 2>/dev/null || echo 0)
+  [ "$count" -eq 1 ] || fail "the device received $count images, expected 1"
+  flash_matches "$firmware" "$dir/flash" 0 "$bytes" || fail "the flash differs from the file"
+}
+
+cases="${TOLM_WINDOWS_CASES:-scanner quorin}"
+[[ " $cases " == *" scanner "* ]] && run_case scanner scanner "$work/韌體/掃描器.bin" 262144 --set model=LB1Y
+[[ " $cases " == *" quorin "* ]] && run_case quorin quorin "$work/韌體/終端機.bin" 560128 --set announce-ms=200
+# Both pictures in one, the transfer above its result.
+[ -n "$shots" ] && [ -f "$shots/mid-transfer.png" ] && [ -f "$shots/pass.png" ] &&
+  convert "$shots/mid-transfer.png" "$shots/pass.png" -append "$shots/window-windows.png"
+
+# --------------------------------------------------------------- uninstall
+
+case=uninstall
+# The log's folder (%LOCALAPPDATA%\Tolm Upgrade) is the operator's: it stays.
+logs=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local 2>/dev/null | head -1)
+mkdir -p "$logs/Tolm Upgrade" && echo "7E 7E" >"$logs/Tolm Upgrade/DUMMY.TXT"
+start=$SECONDS
+# The uninstaller runs a copy of itself from the temporary folder, so that it
+# can remove itself: wait for the prefix's programs to end.
+wine "$installed/uninstall.exe" /S || fail "uninstall.exe /S failed"
+wait_for 60 eval '! [ -e "$installed" ]' || fail "the program folder is still there: $(ls "$installed")"
+[ -e "$menu" ] && fail "the Start-menu shortcut is still there"
+wine reg query "$key" >/dev/null 2>&1 && fail "the Uninstall key is still there"
+[ -f "$logs/Tolm Upgrade/DUMMY.TXT" ] || fail "the uninstaller removed the log"
+echo "windows window: uninstalled in $((SECONDS - start)) s"
+
+[ "$failures" -eq 0 ] || exit 1
+echo "windows window: every session passed"

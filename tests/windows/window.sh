@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The Windows window and its installer under Wine, as an operator and an IT
+# department meet them: on a virtual X server (Xvfb) with a window manager
+# (openbox), input through XTest (xdotool), in a fresh Wine prefix, against
+# emulated devices paced at line speed on a pseudo-terminal linked as COM12
+# (a USB adapter, by the registry keys of port discovery):
+#   - setup.exe /S installs the programs, the readme, the Start-menu shortcut
+#     and the Uninstall key;
+#   - the window starts through the shortcut's target, with the firmware file
+#     (in a folder with a Chinese name) given as on Linux
+#     (TOLM_UPGRADE_OPEN_FILE); its controls, read from outside by
+#     windowlist.exe (EnumChildWindows, WM_GETTEXT), show the file's Chinese
+#     name and the port list Com1 to Com10 and then Com12;
+#   - for a first-generation scanner and a Quorin terminal (which starts by
+#     its announcement): Com12 chosen and Upgrade pressed with the mouse; the
+#     window answers the window manager's ping (_NET_WM_PING) throughout the
+#     transfer; a click on the picture panel and Space and Return keys start
+#     nothing; a close request asks, and answered No the transfer goes on;
+#     "Upgrade PASS" on the result line, one transfer, the flash equal to the
+#     file;
+#   - uninstall.exe /S removes the folder, the shortcut and the key, and
+#     leaves the log folder under %LOCALAPPDATA%.
+#
+#   tests/windows/window.sh SETUP.EXE WINDOWLIST.EXE DEVSIM [SHOT_DIR]
+# SHOT_DIR receives mid-transfer.png and pass.png, the window during the
+# scanner's transfer and after its "Upgrade PASS". TOLM_WINDOWS_CASES
+# ("scanner quorin") narrows the sessions.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+setup="$(realpath "$1")" windowlist="$(realpath "$2")" devsim="$(realpath "$3")"
+shots="${4:+$(realpath -m "$4")}"
+export TOLM_WINDOW_HELPER="$here/../window/wmctl.py"
+exec xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" \
+  "$here/window-session.sh" "$setup" "$windowlist" "$devsim" "$shots"
