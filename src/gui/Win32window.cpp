@@ -287,7 +287,8 @@ void TWin32Window::Place(const TWidget& widget, const TControlState& s) {
         return;
     }
     // A drop-down list's height includes its list; its closed height comes
-    // from the height of its edit field, set so that it is the model's.
+    // from the height of its edit field, set so that it is the model's where
+    // the font allows (a field is never lower than its text).
     const auto items = static_cast<int>(SendMessageW(widget.hwnd, CB_GETCOUNT, 0, 0));
     const auto itemHeight = static_cast<int>(SendMessageW(widget.hwnd, CB_GETITEMHEIGHT, 0, 0));
     const int listHeight = itemHeight * std::clamp(items, 1, kVisibleItems) + Scaled(4, dpi_);

@@ -11,7 +11,9 @@
 // (left top right bottom) and its text (WM_GETTEXT), tab-separated; a combo
 // box adds its selected index, its items joined by "|" and the height of an
 // item in its list. The window itself
-// comes first, with id 0. Texts are UTF-8; a tab or line break in a text shows
+// comes first, with id 0, and adds the screen rectangle of its client area
+// and the handle of the window that owns it (0 for none). A combo box's list,
+// while it is dropped, comes last, with id -1. Texts are UTF-8; a tab or line break in a text shows
 // as a blank. Exit status 1 when the window never came or the file is no
 // shortcut.
 #include <windows.h>
@@ -58,7 +60,7 @@ std::string ComboOf(HWND hwnd) {
     return "\t" + std::to_string(selected) + "\t" + items + "\t" + std::to_string(itemHeight);
 }
 
-void PrintLine(HWND hwnd, int id) {
+void PrintLine(HWND hwnd, int id, bool topLevel) {
     wchar_t className[256] = L"";
     GetClassNameW(hwnd, className, 256);
     RECT r{};
@@ -68,11 +70,28 @@ void PrintLine(HWND hwnd, int id) {
                        "\t" + std::to_string(r.top) + "\t" + std::to_string(r.right) + "\t" +
                        std::to_string(r.bottom) + "\t" + Utf8(TextOf(hwnd));
     if (_wcsicmp(className, L"ComboBox") == 0) line += ComboOf(hwnd);
+    if (topLevel) {
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        POINT origin{0, 0};
+        ClientToScreen(hwnd, &origin);
+        line += "\t" + std::to_string(origin.x) + "\t" + std::to_string(origin.y) + "\t" +
+                std::to_string(origin.x + client.right) + "\t" + std::to_string(origin.y + client.bottom) + "\t" +
+                std::to_string(reinterpret_cast<uintptr_t>(GetWindow(hwnd, GW_OWNER)));
+    }
     std::printf("%s\n", line.c_str());
 }
 
 BOOL CALLBACK PrintChild(HWND hwnd, LPARAM) {
-    PrintLine(hwnd, GetDlgCtrlID(hwnd));
+    PrintLine(hwnd, GetDlgCtrlID(hwnd), false);
+    return TRUE;
+}
+
+// The dropped list of a combo box is a window of its own, beside the window.
+BOOL CALLBACK PrintDroppedList(HWND hwnd, LPARAM) {
+    wchar_t className[64] = L"";
+    GetClassNameW(hwnd, className, 64);
+    if (_wcsicmp(className, L"ComboLBox") == 0 && IsWindowVisible(hwnd)) PrintLine(hwnd, -1, false);
     return TRUE;
 }
 
@@ -84,8 +103,9 @@ int Controls(const std::wstring& title, double seconds) {
         std::fprintf(stderr, "windowlist: no window \"%s\"\n", Utf8(title).c_str());
         return 1;
     }
-    PrintLine(window, 0);
+    PrintLine(window, 0, true);
     EnumChildWindows(window, &PrintChild, 0);
+    EnumThreadWindows(GetWindowThreadProcessId(window, nullptr), &PrintDroppedList, 0);
     return 0;
 }
 

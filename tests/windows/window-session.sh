@@ -69,7 +69,40 @@ picture_shown() {  # the picture panel lies over the button while an upgrade run
   [ "$(field $PICTURES_ID 5)" -lt "$(field $UPGRADE_ID 7)" ]
 }
 
-# Chooses the port by its item: the list drops, and the item is clicked.
+# True when the controls lie where the form places them, scaled by DPI/96:
+# each place is its parent's scaled place plus its own scaled offset. A
+# drop-down list is as high as its font needs, which may be a little more.
+layout_is() {  # DPI
+  "$py" - "$work/controls" "$1" <<'PY'
+import sys
+rows = {int(r[1]): r for r in (l.rstrip("\n").split("\t") for l in open(sys.argv[1], encoding="utf-8"))}
+dpi = int(sys.argv[2])
+s = lambda v: (v * dpi + 48) // 96
+left, top, right, bottom = map(int, rows[0][9:13])
+wrong = []
+if (right - left, bottom - top) != (s(413), s(116)):
+    wrong.append(f"client area {right - left}x{bottom - top}, not {s(413)}x{s(116)}")
+panel1 = (1, 2)
+laid_out = {  # id: control, parent's offset, own place and size
+    3000: ("Panel1", (0, 0), (1, 2, 409, 113)), 3001: ("Path", panel1, (8, 8, 297, 41)),
+    3003: ("Error", panel1, (8, 72, 289, 13)), 3004: ("PBar", panel1, (6, 88, 291, 17)),
+    3006: ("Upgrade", panel1, (314, 6, 81, 73)), 3007: ("ComList", panel1, (314, 86, 81, 21)),
+    3008: ("P_Image", (0, 0), (427, 6, 105, 105))}
+for id, (name, (px, py), (x, y, w, h)) in laid_out.items():
+    r = list(map(int, rows[id][4:8]))
+    want = [left + s(px) + s(x), top + s(py) + s(y)]
+    want += [want[0] + s(w), want[1] + s(h)]
+    slack = [1, 1, 1, s(4) if name == "ComList" else 1]
+    if any(not -1 <= a - b <= d for a, b, d in zip(r, want, slack)):
+        wrong.append(f"{name} at {r}, not {want}")
+if wrong:
+    print("; ".join(wrong))
+sys.exit(1 if wrong else 0)
+PY
+}
+
+# Chooses the port by its item: the list drops (below the box or above it,
+# as the screen has room), and the item is clicked.
 choose_port() {  # ITEM
   list_controls || return 1
   local items index height
@@ -79,8 +112,9 @@ choose_port() {  # ITEM
   height=$(field $COMLIST_ID 12)
   read -r left top right bottom < <(control $COMLIST_ID | cut -f5-8 | tr '\t' ' ')
   xdotool mousemove $((right - 8)) $(((top + bottom) / 2)) click 1
-  sleep 0.5
-  xdotool mousemove $((left + 20)) $((bottom + 2 + (index - 1) * height + height / 2)) click 1
+  wait_for 5 eval 'list_controls && [ -n "$(control -1)" ]' || { fail "the port list did not drop"; return 1; }
+  read -r left top right bottom < <(control -1 | cut -f5-8 | tr '\t' ' ')
+  xdotool mousemove $((left + 20)) $((top + 1 + (index - 1) * height + height / 2)) click 1
   sleep 0.5
   list_controls && [ "$(field $COMLIST_ID 9)" = "$1" ]
 }
@@ -178,6 +212,7 @@ run_case() {
   wait_for 20 eval '[ "$(list_controls && field $PATH_ID 9)" = "$name" ]' ||
     fail "the file line shows '$(field $PATH_ID 9)', not $name"
   echo "windows window: $case: window up in $((SECONDS - started)) s"
+  [ "$case" = scanner ] && { layout_is 96 || fail "the layout differs from the form's"; }
   local items; items=$(field $COMLIST_ID 11)
   [ "$items" = "Com1|Com2|Com3|Com4|Com5|Com6|Com7|Com8|Com9|Com10|Com12" ] || fail "the port list offers $items"
   choose_port Com12 || fail "Com12 could not be chosen: $(field $COMLIST_ID 9) of $(field $COMLIST_ID 11)"
@@ -216,9 +251,38 @@ run_case() {
   flash_matches "$firmware" "$dir/flash" 0 "$bytes" || fail "the flash differs from the file"
 }
 
-cases="${TOLM_WINDOWS_CASES:-scanner quorin}"
+cases="${TOLM_WINDOWS_CASES:-scanner quorin dpi}"
 [[ " $cases " == *" scanner "* ]] && run_case scanner scanner "$work/韌體/掃描器.bin" 262144 --set model=LB1Y
 [[ " $cases " == *" quorin "* ]] && run_case quorin quorin "$work/韌體/終端機.bin" 560128 --set announce-ms=200
+# A screen of 144 dpi: the window and its controls are half as large again.
+case=dpi
+if [[ " $cases " == *" dpi "* ]]; then
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
+  TOLM_UPGRADE_OPEN_FILE="$(winpath "$work/韌體/掃描器.bin")" wine "$target" >/dev/null 2>&1 &
+  pid=$!; pids+=("$pid")
+  wid=$(timeout 30 xdotool search --sync --name '^Tolm Upgrade Tools' | head -1)
+  wait_for 20 eval '[ -n "$(list_controls && field $PATH_ID 9)" ]'
+  layout_is 144 || fail "at 144 dpi the layout is not the form's, scaled"
+  [ -n "$wid" ] && screenshot "$wid" "$shots/dpi144.png"
+  # A port that leads nowhere: the warning is a box of the window's own.
+  window=$(control 0 | cut -f1)
+  rm -f "$WINEPREFIX/dosdevices/com12"
+  choose_port Com12 || fail "Com12 could not be chosen"
+  read -r x y < <(centre $UPGRADE_ID)
+  xdotool mousemove "$x" "$y" click 1
+  if wait_for 10 list_controls 'Tolm Upgrade'; then
+    [ "$(control 0 | cut -f14)" = "$window" ] || fail "the warning's box is not owned by the window"
+    grep -q $'\tStatic\t1\t.*\tE001: Warn ComPort to be unable to open' "$work/controls" ||
+      fail "the box does not warn with E001: $(cut -f3,9 "$work/controls" | tr '\n' ' ')"
+    answer OK || fail "the warning's box has no OK button"
+  else
+    fail "no warning for a port that leads nowhere"
+  fi
+  "$py" "$helper" close "$wid"
+  wait_for 15 gone "$pid" || fail "the window did not close"
+  wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1
+fi
+
 # Both pictures in one, the transfer above its result.
 [ -n "$shots" ] && [ -f "$shots/mid-transfer.png" ] && [ -f "$shots/pass.png" ] &&
   convert "$shots/mid-transfer.png" "$shots/pass.png" -append "$shots/window-windows.png"
