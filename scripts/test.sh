@@ -3,10 +3,11 @@
 # serial and end-to-end tests under the thread sanitizer, the nested port
 # closing under the address sanitizer, the desktop window end to end under a
 # virtual X server, upgrades through real kernel serial drivers in a QEMU
-# guest, the Windows programs cross-built and tested under Wine, and a short
-# run of each fuzz target. TOLM_SKIP_PACKAGE, TOLM_SKIP_TSAN,
-# TOLM_SKIP_ASAN, TOLM_SKIP_WINDOW, TOLM_SKIP_VM, TOLM_SKIP_WINDOWS and
-# TOLM_SKIP_FUZZ skip a stage.
+# guest, the Windows programs cross-built and tested under Wine (their
+# installer and window included), and a short run of each fuzz target.
+# TOLM_SKIP_PACKAGE, TOLM_SKIP_TSAN, TOLM_SKIP_ASAN, TOLM_SKIP_WINDOW,
+# TOLM_SKIP_VM, TOLM_SKIP_WINDOWS and TOLM_SKIP_FUZZ skip a stage;
+# TOLM_SKIP_WINDOWS_WINDOW leaves out the Windows installer and window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,8 +25,9 @@ if [ "${TOLM_SKIP_PACKAGE:-0}" != "1" ]; then
   echo "package stage: $((SECONDS - package_start)) s"
 fi
 
-# The Windows programs: cross-built with MinGW-w64, their tests and the
-# command line end to end under Wine (scripts/windows.sh).
+# The Windows programs: cross-built with MinGW-w64, their tests, the command
+# line end to end, and the installer and the window under Xvfb, all under
+# Wine (scripts/windows.sh).
 if [ "${TOLM_SKIP_WINDOWS:-0}" != "1" ]; then
   start=$SECONDS
   scripts/windows.sh

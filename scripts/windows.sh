@@ -40,9 +40,14 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/Mingw-w64-x86_6
   -DTOLM_WIN_PICTURES="$linux_build/src/gui/tolm_win_pictures" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
 
-# A prefix of our own, made once; its server is ended when we are done.
-export WINEPREFIX="$PWD/$build_dir/wineprefix" WINEDEBUG=-all
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+# A prefix of our own, made once (and finished before the first test, whose
+# timing its making would upset); its server is ended when we are done. No
+# .NET or browser engine is installed in it.
+export WINEPREFIX="$PWD/$build_dir/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 (cd "$build_dir" && ctest --no-tests=error --output-on-failure -j 2 --timeout 300)
