@@ -6,6 +6,8 @@
 //                                         controls, one a line
 //   windowlist shortcut FILE.lnk          the target, arguments and working folder
 //                                         of a shortcut
+//   windowlist version FILE.exe           what Explorer shows of a program: its
+//                                         version resource's texts and its icons
 //
 // A control's line: handle, id, class, visible (1/0), its screen rectangle
 // (left top right bottom) and its text (WM_GETTEXT), tab-separated; a combo
@@ -18,6 +20,7 @@
 // shortcut.
 #include <windows.h>
 #include <objbase.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstdio>
@@ -134,12 +137,43 @@ int Shortcut(const std::wstring& file) {
     return status;
 }
 
+int Version(const std::wstring& file) {
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &handle);
+    std::vector<char> info(size);
+    if (size == 0 || !GetFileVersionInfoW(file.c_str(), 0, size, info.data())) {
+        std::fprintf(stderr, "windowlist: %s has no version\n", Utf8(file).c_str());
+        return 1;
+    }
+    struct Translation {
+        WORD language, codePage;
+    }* translations = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &length) ||
+        length < sizeof(Translation)) {
+        std::fprintf(stderr, "windowlist: %s names no language for its version\n", Utf8(file).c_str());
+        return 1;
+    }
+    wchar_t block[64];
+    swprintf(block, 64, L"\\StringFileInfo\\%04x%04x\\", translations->language, translations->codePage);
+    for (const wchar_t* name : {L"ProductName", L"ProductVersion", L"FileDescription", L"FileVersion", L"CompanyName"}) {
+        wchar_t* value = nullptr;
+        UINT chars = 0;
+        const std::wstring key = std::wstring(block) + name;
+        const bool found = VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars) && value;
+        std::printf("%s\t%s\n", Utf8(name).c_str(), found ? Utf8(value).c_str() : "");
+    }
+    std::printf("icons\t%u\n", ExtractIconExW(file.c_str(), -1, nullptr, nullptr, 0));
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 3 && std::wstring(argv[1]) == L"controls")
         return Controls(argv[2], argc >= 4 ? _wtof(argv[3]) : 10.0);
     if (argc == 3 && std::wstring(argv[1]) == L"shortcut") return Shortcut(argv[2]);
-    std::fprintf(stderr, "usage: windowlist controls TITLE [SECONDS] | shortcut FILE.lnk\n");
+    if (argc == 3 && std::wstring(argv[1]) == L"version") return Version(argv[2]);
+    std::fprintf(stderr, "usage: windowlist controls TITLE [SECONDS] | shortcut FILE.lnk | version FILE.exe\n");
     return 2;
 }

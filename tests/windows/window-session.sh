@@ -171,6 +171,10 @@ for entry in 'DisplayName.*Tolm Upgrade$' 'DisplayVersion.*3\.4\.8$' 'Publisher.
              'UninstallString.*"C:\\Program Files\\Tolm Upgrade\\uninstall\.exe"$'; do
   grep -Eq "$entry" "$work/key" || fail "the Uninstall key lacks $entry: $(cat "$work/key")"
 done
+wine "$windowlist" version 'C:\Program Files\Tolm Upgrade\tolm-upgrade.exe' | tr -d '\r' >"$work/version"
+for entry in $'ProductName\tTolm Upgrade' $'ProductVersion\t3.4.8' $'FileDescription\tTolm Upgrade: ' $'icons\t[1-9]'; do
+  grep -q "^$entry" "$work/version" || fail "Explorer would not show $entry: $(cat "$work/version")"
+done
 target=$(wine "$windowlist" shortcut 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Tolm Upgrade.lnk' |
          tr -d '\r' | sed -n 's/^target\t//p')
 [ "$target" = 'C:\Program Files\Tolm Upgrade\tolm-upgrade.exe' ] || fail "the shortcut leads to '$target'"
@@ -255,13 +259,24 @@ cases="${TOLM_WINDOWS_CASES:-scanner quorin dpi}"
 [[ " $cases " == *" scanner "* ]] && run_case scanner scanner "$work/韌體/掃描器.bin" 262144 --set model=LB1Y
 [[ " $cases " == *" quorin "* ]] && run_case quorin quorin "$work/韌體/終端機.bin" 560128 --set announce-ms=200
 # A screen of 144 dpi: the window and its controls are half as large again.
+# No file is given: the first activation opens the file dialog, where the
+# operator types the file's name.
 case=dpi
 if [[ " $cases " == *" dpi "* ]]; then
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
-  TOLM_UPGRADE_OPEN_FILE="$(winpath "$work/韌體/掃描器.bin")" wine "$target" >/dev/null 2>&1 &
+  mkdir -p "$work/fw" && cp "$work/韌體/掃描器.bin" "$work/fw/lb1y.bin"
+  wine "$target" >/dev/null 2>&1 &
   pid=$!; pids+=("$pid")
   wid=$(timeout 30 xdotool search --sync --name '^Tolm Upgrade Tools' | head -1)
-  wait_for 20 eval '[ -n "$(list_controls && field $PATH_ID 9)" ]'
+  if wait_for 20 list_controls Open; then
+    grep -q $'\tComboBox\t.*\tTolm Firmware File (\*.Bin)|Tolm Font File(\*.Fon)\t' "$work/controls" ||
+      fail "the file dialog does not offer both filters: $(grep ComboBox "$work/controls" | cut -f11)"
+    xdotool type --delay 20 "$(winpath "$work/fw/lb1y.bin")"
+    xdotool key Return
+  else
+    fail "the first activation opened no file dialog"
+  fi
+  wait_for 20 eval '[ "$(list_controls && field $PATH_ID 9)" = lb1y.bin ]' || fail "the file chosen in the dialog is not shown"
   layout_is 144 || fail "at 144 dpi the layout is not the form's, scaled"
   [ -n "$wid" ] && screenshot "$wid" "$shots/dpi144.png"
   # A port that leads nowhere: the warning is a box of the window's own.

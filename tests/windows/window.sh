@@ -4,8 +4,9 @@
 # (openbox), input through XTest (xdotool), in a fresh Wine prefix, against
 # emulated devices paced at line speed on a pseudo-terminal linked as COM12
 # (a USB adapter, by the registry keys of port discovery):
-#   - setup.exe /S installs the programs, the readme, the Start-menu shortcut
-#     and the Uninstall key;
+#   - setup.exe /S installs the programs (the window with its version and
+#     icon for Explorer), the readme, the Start-menu shortcut and the
+#     Uninstall key;
 #   - the window starts through the shortcut's target, with the firmware file
 #     (in a folder with a Chinese name) given as on Linux
 #     (TOLM_UPGRADE_OPEN_FILE); its controls, read from outside by
@@ -18,13 +19,17 @@
 #     nothing; a close request asks, and answered No the transfer goes on;
 #     "Upgrade PASS" on the result line, one transfer, the flash equal to the
 #     file;
+#   - at 144 dpi, with no file given: the file dialog offers both filters and
+#     takes a typed name; the controls lie at the form's places, scaled; a
+#     port that leads nowhere warns (E001) in a box the window owns;
 #   - uninstall.exe /S removes the folder, the shortcut and the key, and
 #     leaves the log folder under %LOCALAPPDATA%.
 #
 #   tests/windows/window.sh SETUP.EXE WINDOWLIST.EXE DEVSIM [SHOT_DIR]
 # SHOT_DIR receives mid-transfer.png and pass.png, the window during the
-# scanner's transfer and after its "Upgrade PASS". TOLM_WINDOWS_CASES
-# ("scanner quorin") narrows the sessions.
+# scanner's transfer and after its "Upgrade PASS", both in window-windows.png,
+# and dpi144.png. TOLM_WINDOWS_CASES ("scanner quorin dpi") narrows the
+# sessions.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 setup="$(realpath "$1")" windowlist="$(realpath "$2")" devsim="$(realpath "$3")"
