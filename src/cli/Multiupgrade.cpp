@@ -32,6 +32,15 @@ QJsonObject ResultObject(const TPortRow& row) {
     if (!id.KernelDigits.empty()) o["kernel_digits"] = QString::fromStdString(id.KernelDigits);
     if (!id.TerminalID.empty()) o["terminal_id"] = QString::fromStdString(id.TerminalID);
     if (!id.TerminalName.empty()) o["terminal_name"] = QString::fromStdString(id.TerminalName);
+    // A scanner-and-dock file: what the docking station told of itself.
+    if (!row.Dock.Empty()) {
+        QJsonObject dock;
+        if (!row.Dock.ModelCode.empty()) dock["model_code"] = QString::fromStdString(row.Dock.ModelCode);
+        if (!row.Dock.KernelDigits.empty()) dock["kernel_digits"] = QString::fromStdString(row.Dock.KernelDigits);
+        if (!row.Dock.TerminalID.empty()) dock["terminal_id"] = QString::fromStdString(row.Dock.TerminalID);
+        if (!row.Dock.TerminalName.empty()) dock["terminal_name"] = QString::fromStdString(row.Dock.TerminalName);
+        o["dock"] = dock;
+    }
     return o;
 }
 }  // namespace
@@ -51,9 +60,11 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
     TInterrupts interrupts;
     TBoard board(stderr, isatty(STDERR_FILENO) != 0);
     std::vector<std::unique_ptr<TPortRun>> runs;
+    std::vector<TPortRun*> pumped;
     std::vector<const TPortRow*> rows;
     for (const auto& port : ports) {
         runs.push_back(std::make_unique<TPortRun>(port));
+        pumped.push_back(runs.back().get());
         rows.push_back(&runs.back()->Row);
     }
     board.SetRows(rows);
@@ -68,7 +79,7 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
     };
     while (anyRunning()) {
         // Ctrl-C: every run stops after its current exchange and reports.
-        if (PumpRuns(runs, interrupts, board, kPumpMs) > 0)
+        if (PumpRuns(pumped, interrupts, board, kPumpMs) > 0)
             for (auto& run : runs) run->Stop();
     }
     board.Finish();

@@ -58,6 +58,20 @@ TEST_F(FaultE2eTest, FourScannerPortsEachGetTheirOwnOutcome) {
     EXPECT_NE(r.err.find("COM4: progress 100%"), std::string::npos) << r.err;
 }
 
+// Started by a parent that ignores SIGCHLD (its children would be reaped
+// behind its back), the command still learns how each run ended.
+TEST_F(FaultE2eTest, RunsAreJudgedByHowTheyEndedEvenWithSigchldIgnored) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    auto good = StartDevice("scanner", 3, {});
+    tolm::test::PtyPair silent;
+    tolm::test::LinkPort(dir, 4, silent.SlavePath());
+    auto r = tolm::test::Run("/bin/bash", {"-c", "trap '' CHLD; exec '" + std::string(TOLM_UPGRADE_CLI) +
+                                                   "' upgrade --port 3,4 '" + fw + "'"},
+                             60000);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"COM3: Upgrade PASS", "COM4: G006.0 Connection Error"})) << r.err;
+}
+
 TEST_F(FaultE2eTest, JsonResultsAgreeWithTheResultLines) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse, "model=LB1Y", "kernel=3"});
     auto good = StartDevice("scanner", 3, {"model=LB1Y", "kernel=4", "digit6=7"});
@@ -148,9 +162,11 @@ TEST_F(FaultE2eTest, StationUpgradesEachArrivingDeviceOnce) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << "status " << status;
     auto lines = Lines(dir.Read("results.csv"));
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds");
+    EXPECT_EQ(lines[0],
+              "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds,firmware_sha256,"
+              "program_version");
     for (size_t i = 1; i < 3; ++i) {
-        EXPECT_NE(lines[i].find(",COM3,2LB,LB1Y,7/1/0,,,Upgrade PASS,"), std::string::npos) << lines[i];
+        EXPECT_NE(lines[i].find(",COM3,2LB,LB1Y,7_1_0,,,Upgrade PASS,"), std::string::npos) << lines[i];
     }
 }
 
