@@ -67,6 +67,7 @@ public:
             return -1;
         }
         if (count >= 2 && data[0] == kFlag && data[1] == kFlag) record_->RequestStarts(data, count);
+        record_->Sending();
         int n = inner_->WriteSome(data, count);
         if (n > 0) record_->Sent(n);
         return n;
@@ -83,9 +84,8 @@ private:
 };
 }  // namespace
 
-void TDeviceRecord::Sent(int bytes) {
-    if (bytes <= 0) return;
-    if (sent_.fetch_add(bytes) == 0 && onFirstSend_) onFirstSend_();
+void TDeviceRecord::Sending() {
+    if (!sending_.exchange(true) && onFirstSend_) onFirstSend_();
 }
 
 void TDeviceRecord::RequestStarts(const uint8_t* data, int count) {

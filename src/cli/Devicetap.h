@@ -29,9 +29,11 @@ struct TDeviceIdentity {
 // component reads on its own threads and writes on the caller's.
 class TDeviceRecord {
 public:
-    // Called on the sending thread when the first byte goes out.
+    // Called on the sending thread just before the first byte goes out, so
+    // that no byte reaches a device before its run is known to be an attempt.
     void OnFirstSend(std::function<void()> handler) { onFirstSend_ = std::move(handler); }
-    void Sent(int bytes);
+    void Sending();
+    void Sent(int bytes) { sent_ += bytes > 0 ? bytes : 0; }
     long long BytesSent() const { return sent_; }
     // A send was refused because a stop was asked.
     void Refused() { refused_ = true; }
@@ -55,7 +57,7 @@ private:
     std::vector<uint8_t> request_, reply_;
     std::vector<TDeviceIdentity> stations_;
     std::atomic<long long> sent_{0};
-    std::atomic<bool> refused_{false}, lineLost_{false};
+    std::atomic<bool> refused_{false}, lineLost_{false}, sending_{false};
     std::function<void()> onFirstSend_;
 };
 
