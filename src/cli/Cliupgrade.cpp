@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "app/Unit1.h"
 #include "base/Logfile.h"
@@ -151,10 +152,19 @@ int Upgrade(const UpgradeOptions& options) {
         while (true) {
             if (!report->AwaitDevice(port.Number())) return kExitStopped;
             form.RunEvent([&] { form.UpgradeClick(); });
-            if (form.TolmSerialComm1.GetSerialComIsOpen(port.Number()) != 1) continue;  // taken meanwhile
-            if (report->AwaitAnnouncedTransfer()) break;
+            if (form.TolmSerialComm1.GetSerialComIsOpen(port.Number()) != 1) {  // taken meanwhile
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                continue;
+            }
+            const auto end = report->AwaitAnnouncedTransfer();
+            if (end == TReportedRun::TAnnounced::TransferEnded) break;
             form.TolmSerialComm1.CloseComPort(port.Number());
-            if (StopAsked()) return kExitStopped;
+            if (end == TReportedRun::TAnnounced::Stopped) return kExitStopped;
+            if (end == TReportedRun::TAnnounced::LineLost) {
+                // The terminal was answered, then its line went before a transfer ended.
+                report->Finish("", "the line was lost after the terminal announced itself; no transfer ended");
+                return kExitFailed;
+            }
         }
     } else {
         form.RunEvent([&] { form.UpgradeClick(); });
@@ -172,12 +182,10 @@ int Upgrade(const UpgradeOptions& options) {
     if (announced && !station) {
         // The terminal's announcement starts the transfer inside the receive
         // handler; it is over once the result line holds its outcome.
-        {
-            std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
-                         port.Number());
-            timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); },
-                                  static_cast<int>(waitSeconds * 1000));
-        }
+        std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
+                     port.Number());
+        timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); },
+                              static_cast<int>(waitSeconds * 1000));
         // A terminal that acknowledges the connect request ends the sequence
         // without a transfer or a message, so the wait runs out then too.
         if (timedOut) {

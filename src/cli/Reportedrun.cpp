@@ -314,16 +314,16 @@ bool TReportedRun::WaitForArrival(int port) {
     return false;
 }
 
-bool TReportedRun::AwaitAnnouncedTransfer() {
+TReportedRun::TAnnounced TReportedRun::AwaitAnnouncedTransfer() {
     record_->TakeLineLost();
     TakeNodeChange();
     while (form_.Error.Caption().empty()) {
-        if (StopAsked()) return false;
-        // Nothing was sent yet: a line that hung up is opened again once its node is back.
-        if (record_->BytesSent() == 0 && (record_->TakeLineLost() || TakeNodeChange())) return false;
+        if (StopAsked()) return TAnnounced::Stopped;
+        if (record_->TakeLineLost() || TakeNodeChange())
+            return record_->BytesSent() == 0 ? TAnnounced::Reopen : TAnnounced::LineLost;
         Pause(std::chrono::milliseconds(50));
     }
-    return true;
+    return TAnnounced::TransferEnded;
 }
 
 }  // namespace tolm::cli

@@ -63,10 +63,11 @@ public:
     // opened is reported once and tried again quietly. False when a stop was asked.
     bool AwaitDevice(int port);
     // Quorin: the press has opened the port; waits until the announced
-    // transfer has ended. False when the line hung up, or the port's node
-    // changed, before a transfer began (the caller closes the port and waits
-    // for the terminal again), or a stop was asked.
-    bool AwaitAnnouncedTransfer();
+    // transfer has ended. When the line hangs up (or the port's node changes)
+    // before the terminal was answered, the caller closes the port and waits
+    // for the terminal again; after it was answered, the attempt ends.
+    enum class TAnnounced { TransferEnded, Reopen, LineLost, Stopped };
+    TAnnounced AwaitAnnouncedTransfer();
 
 private:
     struct TProbe {
