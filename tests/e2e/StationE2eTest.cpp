@@ -204,7 +204,8 @@ TEST_F(StationE2eTest, QuorinPortThatCannotOpenOrHangsUpIsOpenedAgain) {
     auto fw = Generate("quorin-firmware", "qr.bin", {"body-size=65536", "version=105", "kernel=3"});
     tolm::test::LinkPort(dir, 3, "/dev/null");  // exists, but is no serial line
     StationProcess station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    EXPECT_TRUE(WaitFor([&] { return Count(dir.Read("station.err"), "E001") > 0; }, 20));
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // several more tries
     EXPECT_EQ(Count(dir.Read("station.err"), "E001"), 1u) << dir.Read("station.err");
 
     {

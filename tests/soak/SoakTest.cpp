@@ -183,7 +183,7 @@ public:
                 };
                 switch (kind) {
                     case Kind::Normal:
-                    case Kind::Covered: untilDone(0, 2); break;
+                    case Kind::Covered: untilDone(0.5, 2); break;
                     case Kind::Stays: untilDone(12, 20); break;
                     case Kind::QuietAfter: untilDone(7, 12); break;
                     case Kind::EarlyPull: forAWhile(0.2, 3); break;
