@@ -97,6 +97,21 @@ TEST_F(FaultE2eTest, JsonResultsAgreeWithTheResultLines) {
     EXPECT_FALSE(results[1].toObject().contains("model_code")) << "a silent port reports no device";
 }
 
+// A scanner in its docking station: each tells of itself, neither takes the
+// other's ID or name.
+TEST_F(FaultE2eTest, AScannerAndItsDockAreNamedApart) {
+    auto fw = Generate("tid-fw", "pair.bin", {"images=2", kSparse, "dock-blank=1-150"});
+    auto dev = StartDevice("tid-pair", 6, {});
+    auto r = Cli({"upgrade", "--port", "6", "--json", fw});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    auto results = ParseResults(r);
+    ASSERT_EQ(results.size(), 1) << r.out;
+    auto scanner = results[0].toObject();
+    auto dock = scanner["dock"].toObject();
+    EXPECT_EQ(Text(scanner, "terminal_id") + " " + Text(scanner, "terminal_name"), "00000001 SCAN01") << r.out;
+    EXPECT_EQ(Text(dock, "terminal_id") + " " + Text(dock, "terminal_name"), "00000002 DOCK01") << r.out;
+}
+
 TEST_F(FaultE2eTest, QuorinPairWhereOneTerminalNeverAnnounces) {
     auto fw = Generate("quorin-firmware", "qr.bin", {"body-size=65536", "version=105", "kernel=3"});
     auto dev = StartDevice("quorin", 7, {"kernel=3", "announce-ms=300"});
