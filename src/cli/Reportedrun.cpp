@@ -51,6 +51,14 @@ bool NodeExists(int port) {
     return std::filesystem::exists(PortMap::DevicePath(port), ec);
 }
 
+// The 4 bytes of a terminal ID written as 8 hex digits; false for any other text.
+bool TerminalIdBytes(const std::string& hex, TByteBuffer& id) {
+    if (hex.size() != 8 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+    id = TByteBuffer(4, 0);
+    for (int i = 0; i < 4; ++i) id[i] = static_cast<uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+    return true;
+}
+
 // Why a port that exists cannot be opened, for the operator; empty for an
 // open that failed only because the node went away meanwhile.
 std::string OpenFailure(int port, int error) {
@@ -224,10 +232,8 @@ TReportedRun::TProbe TReportedRun::Probe(int port, bool openOnly) {
         TQuorin_Packet terminal;
         terminal.PortNumber = port;
         bool replied = false;
-        if (!previous_.empty() && previous_[0].TerminalID.size() == 8) {
-            TByteBuffer id(4, 0);
-            for (int i = 0; i < 4; ++i)
-                id[i] = static_cast<uint8_t>(std::stoul(previous_[0].TerminalID.substr(2 * i, 2), nullptr, 16));
+        TByteBuffer id;
+        if (!previous_.empty() && TerminalIdBytes(previous_[0].TerminalID, id)) {
             terminal.TerminalID = id;
             replied = terminal.Send_10_InfoPacket(&comm).Length() == 16;
         } else {
@@ -264,9 +270,9 @@ bool TReportedRun::AwaitDevice(int port) {
     if (!previous_.empty()) {
         if (!WaitForRemoval(port)) return false;
         previous_.clear();
-        if (!arrival_.empty()) return true;  // another device answered: it is here
     }
-    if (!WaitForArrival(port)) return false;
+    // When another device answered during the removal wait, it is here already.
+    if (arrival_.empty() && !WaitForArrival(port)) return false;
     SendIdentity();
     return true;
 }
@@ -275,8 +281,8 @@ bool TReportedRun::WaitForRemoval(int port) {
     State("removal");
     TRemovalRule rule(previous_, silence_, std::chrono::steady_clock::now());
     while (!StopAsked()) {
-        if (TakeNodeChange()) rule.NodeChanged();
-        if (!rule.Gone() && NodeExists(port)) {
+        if (TakeNodeChange() || !NodeExists(port)) rule.NodeChanged();
+        if (!rule.Gone()) {
             const TProbe probe = Probe(port, false);
             ReportCondition(port, probe);
             const auto now = std::chrono::steady_clock::now();
