@@ -101,9 +101,9 @@ TEST_F(FaultE2eTest, AScannerAndItsDockAreNamedApart) {
     auto r = Cli({"upgrade", "--port", "6", "--json", fw});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     auto results = ParseResults(r);
-    ASSERT_EQ(results.size(), 1) << r.out;
-    auto scanner = results[0].toObject();
-    auto dock = scanner["dock"].toObject();
+    ASSERT_EQ(results.size(), 1u) << r.out;
+    auto scanner = results[0];
+    auto dock = scanner.value("dock", nlohmann::json::object());
     EXPECT_EQ(Text(scanner, "terminal_id") + " " + Text(scanner, "terminal_name"), "00000001 SCAN01") << r.out;
     EXPECT_EQ(Text(dock, "terminal_id") + " " + Text(dock, "terminal_name"), "00000002 DOCK01") << r.out;
 }
