@@ -18,12 +18,13 @@
 //    its 1000 ms time-out;
 //  - by running `tolm-upgrade-cli upgrade`, from its start to its exit, with
 //    the bytes counted by the emulator: the whole driver with every wait and
-//    time-out, and the program's own start.
+//    time-out, and the program's own start. With --wine PREFIX, --cli names
+//    the Windows build, which runs under Wine with its COM port in PREFIX.
 //
 // Then it measures the wake-up delay of a single exchange: from the moment a
 // 14-byte reply has been written until the caller has it.
 //
-//   tolm-bench-upgrade [--devsim PATH] [--cli PATH | --no-cli] [--families scanner,tid,quorin,kv]
+//   tolm-bench-upgrade [--devsim PATH] [--cli PATH | --no-cli] [--wine PREFIX] [--families scanner,tid,quorin,kv]
 //                      [--modes events,sleep] [--kv-body BYTES] [--wake-samples N]
 #include <fcntl.h>
 #include <poll.h>
@@ -116,7 +117,7 @@ private:
 // The POSIX device with every byte written and read counted into a tally.
 class CountingDevice : public ISerialDevice {
 public:
-    explicit CountingDevice(LineTally& tally) : inner_(MakePosixSerialDevice()), tally_(tally) {}
+    explicit CountingDevice(LineTally& tally) : inner_(MakeSerialDevice()), tally_(tally) {}
 
     bool Open(const std::string& path) override { return inner_->Open(path); }
     void Close() override { inner_->Close(); }
@@ -160,6 +161,19 @@ std::string g_cli = TOLM_UPGRADE_CLI_PATH;
 #else
 std::string g_cli;
 #endif
+
+// --wine PREFIX: --cli is a Windows build, run under Wine with its COM port
+// linked in the prefix (PREFIX/dosdevices/com31) and its files named by drive Z:.
+std::string g_winePrefix;
+constexpr int kWinePort = 31;
+const std::string kWine = "/usr/bin/wine";
+
+std::string WindowsName(const std::string& path) {
+    std::string name = "Z:" + path;
+    for (auto& c : name)
+        if (c == '/') c = '\\';
+    return name;
+}
 
 std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args) {
     std::vector<char*> argv;
@@ -447,15 +461,19 @@ RunResult RunKv(const Bench& b, TPollingMode mode) {
 
 // The whole upgrade by tolm-upgrade-cli against a freshly started emulator.
 RunResult RunCli(const Bench& b, const std::string& file, const std::vector<std::string>& device, TPollingMode mode) {
+    const bool wine = !g_winePrefix.empty();
     std::vector<std::string> args{"run"};
     args.insert(args.end(), device.begin(), device.end());
-    args.insert(args.end(), {"--link", b.Path("COM1"), "--baud-emulation"});
+    const std::string link = wine ? g_winePrefix + "/dosdevices/com" + std::to_string(kWinePort) : b.Path("COM1");
+    args.insert(args.end(), {"--link", link, "--baud-emulation"});
     Devsim sim(args);
     if (!sim.Ready()) return {false, "tolm-devsim did not start"};
     setenv("TOLM_SERIAL_POLLING", mode == TPollingMode::Sleep ? "sleep" : "events", 1);
+    std::vector<std::string> cli{"upgrade", "--port", "1", "--log", b.Path("DUMMY.TXT"), "--wait", "10", file};
+    if (wine) cli = {g_cli, "upgrade", "--port", std::to_string(kWinePort), "--log", WindowsName(b.Path("DUMMY.TXT")),
+                     "--wait", "10", WindowsName(file)};
     auto start = Clock::now();
-    int status =
-        RunToEnd(g_cli, {"upgrade", "--port", "1", "--log", b.Path("DUMMY.TXT"), "--wait", "10", file}, true);
+    int status = RunToEnd(wine ? kWine : g_cli, cli, true);
     auto took = Clock::now() - start;
     unsetenv("TOLM_SERIAL_POLLING");
     RunResult r;
@@ -549,7 +567,8 @@ std::vector<std::string> Split(const std::string& text) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: tolm-bench-upgrade [--devsim PATH] [--cli PATH | --no-cli] [--families scanner,tid,quorin,kv]\n"
+                 "usage: tolm-bench-upgrade [--devsim PATH] [--cli PATH | --no-cli] [--wine PREFIX]\n"
+                 "                          [--families scanner,tid,quorin,kv]\n"
                  "                          [--modes events,sleep] [--kv-body BYTES] [--wake-samples N]\n");
     return 2;
 }
@@ -589,6 +608,8 @@ int main(int argc, char** argv) {
             g_devsim = value;
         else if (arg == "--cli")
             g_cli = value;
+        else if (arg == "--wine")
+            g_winePrefix = value;
         else if (arg == "--families")
             families = Split(value);
         else if (arg == "--modes")
@@ -636,6 +657,18 @@ int main(int argc, char** argv) {
         RunResult r = f->run(bench, mode);
         failures += r.ok ? 0 : 1;
         PrintRow(f->name, mode, r);
+    }
+    if (!g_cli.empty() && !g_winePrefix.empty()) {
+        // What Wine adds to each run before the program's own work: its start.
+        std::vector<double> starts;
+        for (int i = 0; i < 3; ++i) {
+            auto start = Clock::now();
+            RunToEnd(kWine, {g_cli, "--version"}, true);
+            starts.push_back(Seconds(Clock::now() - start));
+        }
+        std::sort(starts.begin(), starts.end());
+        std::printf("\nUnder Wine (prefix %s): the program's start takes %.2f s (--version, median of 3)\n",
+                    g_winePrefix.c_str(), starts[1]);
     }
     if (!g_cli.empty()) {
         PrintHeader("tolm-upgrade-cli upgrade, start to exit (bytes counted by the emulator)");

@@ -3,9 +3,10 @@
 # serial and end-to-end tests under the thread sanitizer, the nested port
 # closing under the address sanitizer, the desktop window end to end under a
 # virtual X server, upgrades through real kernel serial drivers in a QEMU
-# guest, a soak of the station, and a short run of each fuzz target.
-# TOLM_SKIP_PACKAGE, TOLM_SKIP_TSAN, TOLM_SKIP_ASAN, TOLM_SKIP_WINDOW,
-# TOLM_SKIP_VM, TOLM_SKIP_SOAK and TOLM_SKIP_FUZZ skip a stage.
+# guest, the Windows programs cross-built and tested under Wine, a soak of
+# the station, and a short run of each fuzz target. TOLM_SKIP_PACKAGE,
+# TOLM_SKIP_TSAN, TOLM_SKIP_ASAN, TOLM_SKIP_WINDOW, TOLM_SKIP_VM,
+# TOLM_SKIP_WINDOWS, TOLM_SKIP_SOAK and TOLM_SKIP_FUZZ skip a stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +22,14 @@ if [ "${TOLM_SKIP_PACKAGE:-0}" != "1" ]; then
   package_start=$SECONDS
   tests/package/package_test.sh
   echo "package stage: $((SECONDS - package_start)) s"
+fi
+
+# The Windows programs: cross-built with MinGW-w64, their tests and the
+# command line end to end under Wine (scripts/windows.sh).
+if [ "${TOLM_SKIP_WINDOWS:-0}" != "1" ]; then
+  start=$SECONDS
+  scripts/windows.sh
+  echo "Windows stage: $((SECONDS - start)) s"
 fi
 
 # Upgrades through the kernel's 8250 and FTDI drivers in a QEMU guest.

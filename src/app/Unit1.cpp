@@ -1,23 +1,19 @@
 #include "app/Unit1.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #include "base/Strfunc.h"
 #include "platform/Portaccess.h"
-#include "platform/Portassign.h"
 #include "platform/Portmap.h"
 #include "platform/Serialsettings.h"
-#include "platform/Sysfsserialports.h"
 #include "protocol/Kv_packet.h"
 #include "protocol/Quorin_packet.h"
 #include "protocol/Scan_packet.h"
 #include "protocol/Scan_tid_packet.h"
+#include "serial/Portnumbers.h"
 #include "toolkit/Event.h"
 #include "toolkit/Exception.h"
 #include "toolkit/Files.h"
@@ -183,20 +179,20 @@ void TForm1::HidePicturePanel() {
 int32_t TForm1::IdentifyFirmwareFamily(const std::string& path) {
     if (path.empty()) return 0;
     int fd = OpenRegularFile(path);
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        if (fd >= 0) close(fd);
+    const long long size = OpenFileSize(fd);
+    if (size < 0) {
+        CloseFile(fd);
         return 0;
     }
     // A file shorter than one trailer block has no trailer: the read then
     // takes the file's first bytes.
-    off_t at = st.st_size >= 1024 ? st.st_size - 1024 : 0;
+    const long long at = size >= 1024 ? size - 1024 : 0;
     unsigned char trailer[50];
-    ssize_t got = S_ISREG(st.st_mode) ? pread(fd, trailer, sizeof trailer, at) : -1;
-    close(fd);
+    const long long got = ReadFileAt(fd, at, trailer, sizeof trailer);
+    CloseFile(fd);
     if (got <= 0) return 0;
     std::string code;
-    for (ssize_t i = 0; i < std::min<ssize_t>(got, 3); ++i) code += static_cast<char>(trailer[i] - 10);
+    for (long long i = 0; i < std::min<long long>(got, 3); ++i) code += static_cast<char>(trailer[i] - 10);
     FamilyCode = code;
     if (code == "3QR") return 3;
     if (code == "4KV") return 4;
@@ -208,15 +204,14 @@ int32_t TForm1::GetFirmwareFileSize(const std::string& path) {
     // A FIFO or device named like a firmware file is refused, never waited on.
     errno = 0;
     int fd = OpenRegularFile(path);
-    struct stat st {};
-    bool ok = fd >= 0 && fstat(fd, &st) == 0;
-    if (fd >= 0) close(fd);
-    if (!ok) {
-        const int why = errno ? errno : EINVAL;
+    const int why = fd < 0 ? (errno ? errno : EINVAL) : 0;
+    const long long size = OpenFileSize(fd);
+    CloseFile(fd);
+    if (size < 0) {
         throw EFOpenError("Cannot open file \"" + path + "\". " +
-                          (why == EINVAL ? std::string("Not a regular file") : std::strerror(why)));
+                          (why == EINVAL || why == 0 ? std::string("Not a regular file") : std::strerror(why)));
     }
-    return static_cast<int32_t>(st.st_size);
+    return static_cast<int32_t>(size);
 }
 
 void TForm1::CheckFirmwareFile() {
@@ -290,10 +285,10 @@ void TForm1::CheckFontFile() {
 
 namespace {
 bool StatFile(const std::string& path, int64_t& size, int64_t& modifiedNs) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    size = static_cast<int64_t>(st.st_size);
-    modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    const auto facts = RegularFileFacts(path);
+    if (!facts) return false;
+    size = facts->Size;
+    modifiedNs = facts->ModifiedNs;
     return true;
 }
 }  // namespace
@@ -371,12 +366,11 @@ int TForm1::SelectedPortNumber() const {
 }
 
 void TForm1::RefreshPortList() {
-    AssignAdapterPorts();
     auto items = ComList.Items();
     bool added = false;
-    for (const auto& port : FindSerialPorts()) {
-        const std::string item = "Com" + std::to_string(port.Number);
-        if (port.Number <= 10 || std::find(items.begin(), items.end(), item) != items.end()) continue;
+    for (const int number : WorkstationPortNumbers()) {
+        const std::string item = "Com" + std::to_string(number);
+        if (number <= 10 || std::find(items.begin(), items.end(), item) != items.end()) continue;
         items.push_back(item);
         added = true;
     }
@@ -781,7 +775,7 @@ void TForm1::Button5Click() {
     // Port 1 opened directly, bypassing the serial component. A step that
     // fails shows "Err" and ends the attempt, so "Open" means the port is open.
     if (RawPortHandle) RawPortHandle->Close();
-    RawPortHandle = MakePosixSerialDevice();
+    RawPortHandle = MakeSerialDevice();
     auto fail = [this] {
         RawPortHandle->Close();
         RawPortHandle.reset();

@@ -5,7 +5,8 @@
 // password database when HOME is unset), created user-only; the path can be
 // redirected (command-line option, tests). Nothing is written through a
 // symbolic link at the log's name, into anything but a regular file, or into
-// a default folder that belongs to another user.
+// a default folder that belongs to another user. On Windows the log is
+// %LOCALAPPDATA%\Tolm Upgrade\DUMMY.TXT (Win32logfile.cpp).
 #include <string>
 
 namespace tolm {

@@ -18,6 +18,8 @@ void ClosePair(int fds[2]) {
 }
 }  // namespace
 
+TChildProcess::TChildProcess() = default;
+
 TChildProcess::~TChildProcess() {
     if (pid_ > 0) {
         Stop();
@@ -27,6 +29,10 @@ TChildProcess::~TChildProcess() {
     CloseFd(errFd_);
     CloseFd(controlFd_);
 }
+
+bool TChildProcess::Running() const { return pid_ > 0; }
+int TChildProcess::ReportFd() const { return reportFd_; }
+int TChildProcess::ErrorFd() const { return errFd_; }
 
 void TChildProcess::CloseFd(int& fd) {
     if (fd >= 0) close(fd);

@@ -4,9 +4,14 @@
 // pipe, its stdin is a control pipe from the parent, its stdout goes nowhere.
 // The child ignores the terminal's SIGINT and SIGHUP (its parent decides what
 // they stop) and gets SIGTERM when its parent dies, so that no upgrade goes on
-// whose line nobody would write. The POSIX mechanics live here alone.
+// whose line nobody would write. The POSIX mechanics live here alone, the
+// Windows ones in Win32childprocess.cpp: CreateProcessW of this program, the
+// report pipe handed over as the child's descriptor 3, a thread reading each
+// pipe (the descriptors to poll are then events, as 32-bit values), and a
+// stop asked on the control pipe (Childcontrol.h) instead of by SIGTERM.
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +31,7 @@ class TChildProcess {
 public:
     static constexpr int kReportFd = 3;
 
-    TChildProcess() = default;
+    TChildProcess();
     ~TChildProcess();  // a child still running gets SIGTERM and is waited for
     TChildProcess(const TChildProcess&) = delete;
     TChildProcess& operator=(const TChildProcess&) = delete;
@@ -34,10 +39,10 @@ public:
     // Starts this program's own file with args (args[0] is the name it is
     // given). False, with error set, when it could not start.
     bool Start(const std::vector<std::string>& args, std::string& error);
-    bool Running() const { return pid_ > 0; }
+    bool Running() const;
     // The pipes still open, to poll for input.
-    int ReportFd() const { return reportFd_; }
-    int ErrorFd() const { return errFd_; }
+    int ReportFd() const;
+    int ErrorFd() const;
     // Reads what fd (one of the two above) holds into buf. 0 at its end, after
     // which the pipe is closed; -1 when nothing can be read now.
     ssize_t Read(int fd, char* buf, size_t size);
@@ -50,9 +55,15 @@ public:
     TChildExit Wait();
 
 private:
+#ifdef _WIN32
+    struct TPipes;
+    std::unique_ptr<TPipes> pipes_;
+    void* process_ = nullptr;
+#else
     void CloseFd(int& fd);
     pid_t pid_ = -1;
     int reportFd_ = -1, errFd_ = -1, controlFd_ = -1;
+#endif
 };
 
 }  // namespace tolm::cli

@@ -1,12 +1,9 @@
 // tolm-upgrade-cli identify and split: what a file is, and cutting a
 // two-image scanner file into its two halves.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "app/Unit1.h"
@@ -22,16 +19,18 @@
 namespace tolm::cli {
 
 bool CanReadFile(const std::string& path, std::string& whyNot) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        whyNot = path + ": " + std::strerror(errno);
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = path.empty() ? fs::file_status() : fs::status(FilePath(path), ec);
+    if (!fs::exists(status)) {
+        whyNot = path + ": " + (ec && ec != std::errc::no_such_file_or_directory ? ec.message() : std::strerror(ENOENT));
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (fs::is_directory(status)) {
         whyNot = path + ": is a directory, not a firmware file";
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!fs::is_regular_file(status)) {
         whyNot = path + ": is not a regular file";
         return false;
     }
@@ -41,7 +40,7 @@ bool CanReadFile(const std::string& path, std::string& whyNot) {
         whyNot = path + ": " + (errno == EINVAL ? std::string("is not a regular file") : std::strerror(errno));
         return false;
     }
-    close(fd);
+    CloseFile(fd);
     return true;
 }
 
@@ -58,13 +57,12 @@ public:
 std::string DecodedTrailer(const std::string& path) {
     int fd = OpenRegularFile(path);
     if (fd < 0) return {};
-    struct stat st {};
-    fstat(fd, &st);
+    const long long size = OpenFileSize(fd);
     unsigned char buf[50];
-    ssize_t n = pread(fd, buf, sizeof buf, st.st_size >= 1024 ? st.st_size - 1024 : 0);
-    close(fd);
+    const long long n = ReadFileAt(fd, size >= 1024 ? size - 1024 : 0, buf, sizeof buf);
+    CloseFile(fd);
     std::string out;
-    for (ssize_t i = 0; i < n; ++i) out += static_cast<char>(buf[i] - 10);
+    for (long long i = 0; i < n; ++i) out += static_cast<char>(buf[i] - 10);
     return out;
 }
 
@@ -105,8 +103,7 @@ int Identify(const std::string& file, bool json) {
     auto field = [&](size_t from, size_t len) {
         return trailer.size() >= from + len ? Printable(trailer.substr(from, len)) : std::string();
     };
-    struct stat st {};
-    stat(file.c_str(), &st);
+    const long long size = RegularFileFacts(file).value_or(TFileFacts{}).Size;
 
     const bool accepted = raised.empty() && !form.FirmwareFile.empty() && form.FirmwareFamily != 0;
     std::string reason;
@@ -123,7 +120,7 @@ int Identify(const std::string& file, bool json) {
         // One object on one line, as scripts that collect a line per file expect.
         TJson out = TJson::object();
         PutText(out, "file", file);
-        out["size"] = static_cast<int64_t>(st.st_size);
+        out["size"] = static_cast<int64_t>(size);
         out["family"] = font ? 4 : form.FirmwareFamily;
         PutText(out, "family_code", code);
         PutText(out, "model_code", field(1, 4));
@@ -136,7 +133,7 @@ int Identify(const std::string& file, bool json) {
         std::printf("%s\n", CompactJson(out).c_str());
     } else {
         std::printf("file:           %s\n", file.c_str());
-        std::printf("size:           %lld bytes\n", static_cast<long long>(st.st_size));
+        std::printf("size:           %lld bytes\n", size);
         std::printf("family:         %s (%s)\n", family.c_str(), code.c_str());
         if (!font) {
             std::printf("model code:     %s\n", field(1, 4).c_str());

@@ -229,7 +229,7 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
     CLI::App* cmd = app.add_subcommand("upgrade", "upgrade a device with FILE");
     cmd->add_option("FILE", options->file, "firmware (.bin) or font (.fon) file")->required();
     cmd->add_option("--port", options->ports,
-                    "port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1. Repeat it, or\n"
+                    std::string(kPortForms) + "; default 1. Repeat it, or\n"
                     "give a list (3,4,7-10), to upgrade every port at once")
         ->type_name("P")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -247,8 +247,8 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
     cmd->footer(
         "Checks FILE as the window does and runs the \"Upgrade\" press on port P.\n"
         "The last line on stdout is the result line. Exit status: 0 \"Upgrade PASS\" or \"Font Upgrade PASS\";\n"
-        "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened;\n"
-        "130 or 143 when SIGINT or SIGTERM stopped the upgrade after its current exchange.\n"
+        "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened;\n" +
+        std::string(kStopStatusText) + " stopped the upgrade after its current exchange.\n"
         "With several ports (or --json), every port runs at once: one result line per port (\"COM3: Upgrade\n"
         "PASS\"), exit status 0 only when all passed.");
     cmd->callback([options, &run] { run = [options] { return Upgrade(*options); }; });

@@ -1,12 +1,9 @@
 #include "cli/Reportedrun.h"
 
-#include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include "app/Unit1.h"
@@ -27,8 +24,6 @@ constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 constexpr auto kProbeEvery = std::chrono::milliseconds(500);
 constexpr int32_t kTwoImageLength = 526336;
 
-void OnStopSignal(int) { AskStop(); }
-
 std::string Clean(std::string text) {
     for (auto& c : text)
         if (c == '\n' || c == '\r' || c == '\t') c = ' ';
@@ -48,11 +43,7 @@ bool Pause(std::chrono::milliseconds d) {
 
 // Through the lookup, so that an adapter back under another tty name is seen
 // by the number it was given.
-bool NodeExists(int port) {
-    const std::string path = PortMap::ResolvePort(port).Path;
-    std::error_code ec;
-    return !path.empty() && std::filesystem::exists(path, ec);
-}
+bool NodeExists(int port) { return PortMap::PortPresent(port); }
 
 // The 4 bytes of a terminal ID written as 8 hex digits; false for any other text.
 bool TerminalIdBytes(const std::string& hex, TByteBuffer& id) {
@@ -89,22 +80,14 @@ std::string OpenFailure(int port, int error) {
 }  // namespace
 
 TReportedRun::TReportedRun(int fd, TForm1& form) : fd_(fd), form_(form) {
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGINT, SIG_IGN);
-    signal(SIGHUP, SIG_IGN);
-    signal(SIGPIPE, SIG_IGN);
     auto record = record_;
     // The first byte the upgrade sends makes this run an attempt the parent records.
     record_->OnFirstSend([this] { Send("attempt", ""); });
     form_.TolmSerialComm1.SetDeviceFactory(
-        [record](int) { return TapDevice(MakePosixSerialDevice(), record); });
+        [record](int) { return TapDevice(MakeSerialDevice(), record); });
     form_.PBar.AddObserver([this](TControl&, TChange change) {
         if (change == TChange::Position || change == TChange::Range) Progress();
     });
-    // Only a parent's control pipe is read, never an operator's terminal.
-    controlOpen_ = isatty(STDIN_FILENO) == 0;
 }
 
 TReportedRun::~TReportedRun() { close(fd_); }
@@ -185,28 +168,13 @@ void TReportedRun::AfterDevice(std::vector<TDeviceIdentity> previous, std::chron
     silence_ = silence;
 }
 
-bool TReportedRun::TakeNodeChange() {
-    bool told = false;
-    while (controlOpen_) {
-        pollfd pfd{STDIN_FILENO, POLLIN, 0};
-        if (poll(&pfd, 1, 0) <= 0) break;
-        char buf[256];
-        const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            controlOpen_ = false;  // no parent writes here (any more)
-            break;
-        }
-        told = true;
-    }
-    return told;
-}
+bool TReportedRun::TakeNodeChange() { return control_.TakeNodeChange(); }
 
 TReportedRun::TProbe TReportedRun::Probe(int port, bool openOnly) {
     TProbe probe;
     auto record = std::make_shared<TDeviceRecord>();
     TTolmSerialComm comm;
-    comm.SetDeviceFactory([record](int) { return TapDevice(MakePosixSerialDevice(), record); });
+    comm.SetDeviceFactory([record](int) { return TapDevice(MakeSerialDevice(), record); });
     const int family = form_.FirmwareFamily;
     const bool kv = family == 4;
     if (comm.OpenComPort(port, kv ? "9600,n,8,1" : "115200,n,8,1") != 0) {

@@ -14,15 +14,17 @@
 //             (empty: it answers, or silence does not count)
 //   result    the result line;  note  why there is none
 //   seconds, bytes, end
-// SIGTERM asks the run to stop: a waiting run ends at once, a transfer after
-// its current exchange (the devices refuse further sends). SIGINT and SIGHUP
-// are left to the parent, which decides what they stop. The parent tells the
-// child on its stdin, a line at a time, when the port's node changed.
+// The parent asks the run to stop (SIGTERM; on Windows a line on stdin,
+// Childcontrol.h): a waiting run ends at once, a transfer after its current
+// exchange (the devices refuse further sends). SIGINT and SIGHUP are left to
+// the parent, which decides what they stop. The parent tells the child on its
+// stdin, a line at a time, when the port's node changed.
 #include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/Childcontrol.h"
 #include "cli/Devicetap.h"
 
 namespace tolm {
@@ -93,7 +95,8 @@ private:
     std::chrono::seconds silence_{0};
     std::string condition_;
     int silenceShown_ = -1;
-    bool upgrading_ = false, controlOpen_ = true;
+    bool upgrading_ = false;
+    TChildControl control_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastProgress_;
 };

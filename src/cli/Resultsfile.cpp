@@ -1,27 +1,40 @@
 #include "cli/Resultsfile.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <vector>
 
+#include "toolkit/Files.h"
+
 namespace tolm::cli {
 
 namespace {
+// The local time with its offset from UTC, "2026-12-08T21:30:00+0100"
+// (written out here: the offset of strftime's %z is a zone name on Windows).
 std::string LocalTime() {
     const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &tm);
-    return buf;
+    std::tm local{}, utc{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+    gmtime_s(&utc, &now);
+#else
+    localtime_r(&now, &local);
+    gmtime_r(&now, &utc);
+#endif
+    const long days = local.tm_year != utc.tm_year ? (local.tm_year > utc.tm_year ? 1 : -1)
+                                                    : local.tm_yday - utc.tm_yday;
+    const long minutes = days * 1440 + (local.tm_hour - utc.tm_hour) * 60L + (local.tm_min - utc.tm_min);
+    char time[32], offset[8];
+    std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S", &local);
+    std::snprintf(offset, sizeof offset, "%c%02ld%02ld", minutes < 0 ? '-' : '+', std::labs(minutes) / 60,
+                  std::labs(minutes) % 60);
+    return std::string(time) + offset;
 }
 
 // A scanner and its docking station upgraded together: both are named.
@@ -32,7 +45,7 @@ std::string Both(const std::string& device, const std::string& dock) {
 // The text from offset 0 up to the first line break (at most limit bytes).
 std::string FirstLine(int fd, size_t limit) {
     std::string text(limit, '\0');
-    const ssize_t n = pread(fd, text.data(), limit, 0);
+    const long long n = ReadFileAt(fd, 0, text.data(), static_cast<long long>(limit));
     text.resize(n > 0 ? static_cast<size_t>(n) : 0);
     const size_t nl = text.find('\n');
     return nl == std::string::npos ? text : text.substr(0, nl);
@@ -42,11 +55,8 @@ std::string FirstLine(int fd, size_t limit) {
 // same file waits for a line to be written whole before it writes its own.
 class TFileLock {
 public:
-    explicit TFileLock(int fd) : fd_(fd) {
-        while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
-    }
-    ~TFileLock() { flock(fd_, LOCK_UN); }
+    explicit TFileLock(int fd) : fd_(fd) { LockWholeFile(fd_); }
+    ~TFileLock() { UnlockWholeFile(fd_); }
 
 private:
     int fd_;
@@ -58,26 +68,21 @@ TResultsFile::TResultsFile(const std::string& path, const std::string& firmwareS
     : path_(path), sha256_(firmwareSha256), version_(programVersion) {
     // As the diagnostic log: never through a link at its name, and a FIFO
     // fails at once instead of hanging the station.
-    fd_ = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    fd_ = OpenSharedAppendFile(path);
     if (fd_ < 0) {
         const int error = errno;
-        error_ = "cannot open " + path + ": " +
-                 (error == ELOOP ? std::string("it is a symbolic link") : std::string(std::strerror(error)));
+        if (error == EINVAL)
+            error_ = path + " is not a regular file";
+        else
+            error_ = "cannot open " + path + ": " +
+                     (error == ELOOP ? std::string("it is a symbolic link") : std::string(std::strerror(error)));
         return;
     }
-    struct stat st {};
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error_ = path + " is not a regular file";
-        close(fd_);
-        fd_ = -1;
-        return;
-    }
-    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     TFileLock lock(fd_);
-    if (fstat(fd_, &st) == 0 && st.st_size == 0) {
+    if (OpenFileSize(fd_) == 0) {
         if (!WriteLine(kHeader)) {
             error_ = "cannot write " + path + ": " + error_;
-            close(fd_);
+            CloseFile(fd_);
             fd_ = -1;
         }
         return;
@@ -87,14 +92,12 @@ TResultsFile::TResultsFile(const std::string& path, const std::string& firmwareS
         longColumns_ = false;
     } else if (first != kHeader) {
         error_ = path + " is not a results file: its first line is not the header \"" + std::string(kHeader) + "\"";
-        close(fd_);
+        CloseFile(fd_);
         fd_ = -1;
     }
 }
 
-TResultsFile::~TResultsFile() {
-    if (fd_ >= 0) close(fd_);
-}
+TResultsFile::~TResultsFile() { CloseFile(fd_); }
 
 std::string TResultsFile::Field(const std::string& text) {
     std::string field = text;
@@ -144,22 +147,21 @@ bool TResultsFile::Append(const std::string& line) {
 }
 
 bool TResultsFile::WriteLine(const std::string& line) {
-    struct stat st {};
-    if (fstat(fd_, &st) != 0) {
+    const long long start = OpenFileSize(fd_);
+    if (start < 0) {
         error_ = std::strerror(errno);
         return false;
     }
-    const off_t start = st.st_size;
     std::string text = line + "\n";
     // A line cut short by a crash of an older writer is ended first, so that
     // this one is not glued to it.
     char last = '\n';
-    if (start > 0 && pread(fd_, &last, 1, start - 1) == 1 && last != '\n') text.insert(0, "\n");
+    if (start > 0 && ReadFileAt(fd_, start - 1, &last, 1) == 1 && last != '\n') text.insert(0, "\n");
     ssize_t n;
     do {
         n = write(fd_, text.data(), text.size());
     } while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(text.size()) && fsync(fd_) == 0) return true;
+    if (n == static_cast<ssize_t>(text.size()) && SyncFile(fd_)) return true;
     if (n >= 0 && n < static_cast<ssize_t>(text.size())) {
         // A short write sets no error; the rest tells why (a full disk, a size limit).
         errno = 0;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "toolkit/Files.h"
+
 namespace tolm::cli {
 
 namespace {
@@ -91,18 +93,20 @@ std::string TSha256::HexDigest() {
 }
 
 std::string FileSha256(const std::string& path, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rbe");
-    if (!file) {
+    const int fd = OpenRegularFile(path);
+    if (fd < 0) {
         error = std::strerror(errno);
         return {};
     }
     TSha256 sha;
     uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) sha.Add(buf, n);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
+    long long at = 0, n;
+    while ((n = ReadFileAt(fd, at, buf, sizeof buf)) > 0) {
+        sha.Add(buf, static_cast<size_t>(n));
+        at += n;
+    }
+    CloseFile(fd);
+    if (n < 0) {
         error = "read error";
         return {};
     }

@@ -203,7 +203,9 @@ int Station(const TStationOptions& options) {
         return kExitUsage;
     }
     // A results file beyond a size limit fails its write instead of ending the station.
+#ifdef SIGXFSZ
     signal(SIGXFSZ, SIG_IGN);
+#endif
     TStationLoop loop(options, ports, results);
     return loop.Run();
 }

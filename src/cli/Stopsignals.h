@@ -4,11 +4,16 @@
 // (for an upgrade, the serial component's RequestStop: the current exchange
 // finishes, no further one starts), so that the command can close its ports,
 // print the outcome and exit with 128 + the signal's number. A second signal
-// ends the process at once, as usual.
+// ends the process at once, as usual. On Windows, Ctrl-C and Ctrl-Break
+// (SetConsoleCtrlHandler) count as SIGINT (Win32stopsignals.cpp).
 #include <functional>
 #include <thread>
 
 namespace tolm::cli {
+
+// What the help says ends an upgrade early: "130 or 143 when SIGINT or
+// SIGTERM" (on Windows "130 when Ctrl-C or Ctrl-Break").
+extern const char* const kStopStatusText;
 
 class TStopSignals {
 public:

@@ -1,10 +1,5 @@
 // The diagram's text file: writing it, and reading it line by line or
 // character by character (TTolmFlow's file operations).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +9,7 @@
 #include "flow/Flowtext.h"
 #include "flow/Tolmflow.h"
 #include "toolkit/Exception.h"
+#include "toolkit/Files.h"
 
 namespace tolm {
 
@@ -31,11 +27,12 @@ private:
 
 std::ifstream OpenForReading(const std::string& path) {
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) throw EFOpenError("Cannot open file \"" + path + "\": is a folder");
+    const std::filesystem::path file = FilePath(path);
+    if (std::filesystem::is_directory(file, ec)) throw EFOpenError("Cannot open file \"" + path + "\": is a folder");
     // A FIFO or device would block the reader, or never end.
-    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec))
+    if (std::filesystem::exists(file, ec) && !std::filesystem::is_regular_file(file, ec))
         throw EFOpenError("Cannot open file \"" + path + "\": not a regular file");
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     if (!in) throw EFOpenError("Cannot open file \"" + path + "\": " + std::strerror(errno));
     return in;
 }
@@ -49,7 +46,7 @@ class TPictureBudget {
 public:
     explicit TPictureBudget(const std::string& path) : limit_(TFlowPicture::MaxPixels) {
         std::error_code ec;
-        const auto size = std::filesystem::file_size(path, ec);
+        const auto size = std::filesystem::file_size(FilePath(path), ec);
         if (!ec) limit_ += static_cast<int64_t>(size / 6);
     }
     // Counts the node's picture; throws once the read goes over its budget.
@@ -64,61 +61,19 @@ private:
     int64_t used_ = 0;
 };
 
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Writes bytes to path so that the file is either the old one or the whole
-// new one: the text goes to a fresh file beside it, which then replaces it.
-// Where no file can be made beside it (a folder without write permission),
-// the file itself is rewritten.
-void WriteWholeFile(const std::string& path, const std::string& bytes) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    std::string target = path;
-    if (fs::is_symlink(path, ec)) {  // replace what the link points at, not the link
-        fs::path resolved = fs::canonical(path, ec);
-        if (!ec) target = resolved.string();
-    }
-
-    static std::atomic<unsigned> counter{0};
-    const std::string temp = target + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) throw EFOpenError("Cannot create file \"" + path + "\": " + std::strerror(errno));
-        const bool ok = WriteAll(fd, bytes);
-        const int err = errno;
-        if (::close(fd) != 0 || !ok)
-            throw Exception("Cannot write file \"" + path + "\": " + std::strerror(ok ? errno : err));
-        return;
-    }
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
-    const bool ok = WriteAll(fd, bytes);
-    const int err = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!ok || !closed || ::rename(temp.c_str(), target.c_str()) != 0) {
-        const int reason = !ok ? err : errno;
-        ::unlink(temp.c_str());
-        throw Exception("Cannot write file \"" + path + "\": " + std::strerror(reason));
-    }
-}
-
 }  // namespace
 
 void TTolmFlow::SaveToFile(const std::string& path) const {
     std::string text;
     for (const auto& node : nodes_) text += node->GetNodeStructure() + "\r\n";
     for (const auto& u : unions_) text += u->GetUnionStructure() + "\r\n";
-    WriteWholeFile(path, text);
+    switch (WriteWholeFile(path, text)) {
+        case TWholeFileWrite::Written: return;
+        case TWholeFileWrite::CannotCreate:
+            throw EFOpenError("Cannot create file \"" + path + "\": " + std::strerror(errno));
+        case TWholeFileWrite::CannotWrite:
+            throw Exception("Cannot write file \"" + path + "\": " + std::strerror(errno));
+    }
 }
 
 void TTolmFlow::OpenToFile(const std::string& path) {

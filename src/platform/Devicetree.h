@@ -4,6 +4,7 @@
 // key names joined by "\" (a leading or trailing "\" and doubled separators
 // are ignored); key and value names compare without regard to ASCII case, as
 // the discovery builds some paths from ids whose case differs from the keys.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,5 +73,27 @@ private:
     Node& Make(const std::string& path);
     std::unique_ptr<Node> root_;
 };
+
+// The operating-system version record (148 bytes, its size in the first field).
+struct TOSVersionInfo {
+    uint32_t dwOSVersionInfoSize = 0;
+    uint32_t dwMajorVersion = 0;
+    uint32_t dwMinorVersion = 0;
+    uint32_t dwBuildNumber = 0;
+    uint32_t dwPlatformId = 0;
+    char szCSDVersion[128] = {};
+};
+static_assert(sizeof(TOSVersionInfo) == 148);
+
+// This workstation's serial ports as a device tree, as they are when it is
+// made: the registry on Windows (Devicetreeregistry.h), sysfs presented under
+// the same keys on Linux (Devicetreesysfs.h).
+std::shared_ptr<const TDeviceTree> MakeWorkstationDeviceTree();
+
+// Fills the version record of the running system; false when the query
+// fails. On Windows it is the system's own (GetVersionExA); on Linux, whose
+// tree presents the layout of major version 5, it reports 5.1 with the
+// kernel's name and release as the service-pack text.
+bool QueryOSVersion(TOSVersionInfo& info);
 
 }  // namespace tolm

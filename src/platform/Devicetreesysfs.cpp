@@ -1,7 +1,10 @@
 #include "platform/Devicetreesysfs.h"
 
+#include <sys/utsname.h>
+
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 #include "platform/Devicetreekeys.h"
@@ -83,5 +86,22 @@ TMemoryDeviceTree BuildSerialDeviceTree(const std::vector<TSerialPortInfo>& port
 
 TSysfsDeviceTree::TSysfsDeviceTree(const TSysfsLocations& where)
     : ports_(FindSerialPorts(where)), tree_(BuildSerialDeviceTree(ports_)) {}
+
+std::shared_ptr<const TDeviceTree> MakeWorkstationDeviceTree() { return std::make_shared<TSysfsDeviceTree>(); }
+
+// There is no version query of that kind here. The workstation's tree presents
+// its ports in the layout of major version 5 (serial-port class and device
+// enumeration keys), so the record reports 5.1 and discovery takes that branch;
+// the kernel's name and release go in the service-pack text for information.
+bool QueryOSVersion(TOSVersionInfo& info) {
+    utsname system{};
+    if (uname(&system) != 0) return false;
+    info.dwMajorVersion = 5;
+    info.dwMinorVersion = 1;
+    info.dwPlatformId = 2;  // the NT line, to which the version-5 layout belongs
+    std::string text = std::string(system.sysname) + " " + system.release;
+    std::strncpy(info.szCSDVersion, text.c_str(), sizeof info.szCSDVersion - 1);
+    return true;
+}
 
 }  // namespace tolm

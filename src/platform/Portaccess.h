@@ -47,6 +47,9 @@ std::vector<TPortHolder> FindPortHolders(const std::string& path, const std::str
 //   with `sudo usermod -aG dialout $USER`, then log in again
 // ENOLCK (an automatic port number that could not be checked because the port
 // directory could not be locked) gets a line of its own. Empty for any other error.
+// On Windows (Win32portaccess.cpp), where any account may open a free port,
+// the hint is for a port held by another program (EBUSY): "COM7 is in use by
+// another program".
 std::string PortAccessHint(const std::string& path, int error);
 
 }  // namespace tolm

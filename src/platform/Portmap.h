@@ -1,7 +1,8 @@
 #pragma once
 // Port numbers to device paths. Port n is the entry COMn (a link to the
 // device, or the device itself) in the port directory when that entry exists,
-// otherwise the built-in port /dev/ttyS(n-1).
+// otherwise the built-in port /dev/ttyS(n-1). On Windows port n is "\\.\COMn"
+// and there is no port directory (Win32portmap.cpp).
 #include <string>
 
 namespace tolm {
@@ -31,5 +32,11 @@ std::string DevicePath(int port);
 // first, under the port directory's lock, so that the number reaches the
 // adapter it was given to and no other.
 TPortResolution ResolvePort(int port);
+
+// True when port n reaches a device now (through ResolvePort), found without
+// opening it. On Windows: the system has a COM port of that number
+// (QueryDosDevice, or under Wine a link in the prefix's dosdevices folder),
+// whether it is free or not.
+bool PortPresent(int port);
 
 }  // namespace tolm::PortMap

@@ -72,7 +72,7 @@ bool IsPseudoTerminal(int fd) {
 
 }  // namespace
 
-std::unique_ptr<ISerialDevice> MakePosixSerialDevice() { return std::make_unique<PosixSerialDevice>(); }
+std::unique_ptr<ISerialDevice> MakeSerialDevice() { return std::make_unique<PosixSerialDevice>(); }
 
 PosixSerialDevice::~PosixSerialDevice() { Close(); }
 

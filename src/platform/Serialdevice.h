@@ -2,8 +2,11 @@
 // What the serial logic needs of one serial device: exclusive open, queue
 // sizes, purge, line state, time-outs, a status query (error mask and bytes
 // waiting), read, write with an observable output queue, line actions and the
-// modem status. The POSIX implementation is PosixSerialDevice; tests put fakes
-// behind the same interface.
+// modem status. PosixSerialDevice implements it over termios, Win32SerialDevice
+// over the Win32 serial calls; tests put fakes behind the same interface.
+//
+// The flag values below are those of the Win32 serial calls, so the Windows
+// device passes them through unchanged.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -109,16 +112,18 @@ public:
     // MS_ flags of the modem-status lines; false when they cannot be read.
     virtual bool ModemStatus(uint32_t& bits) = 0;
 
-    // A descriptor that poll(2) reports readable while input bytes wait, so a
-    // thread can sleep until data comes instead of asking at intervals; -1
-    // when the device has none (it is then asked at short intervals).
+    // What a thread can sleep on until input bytes wait, instead of asking at
+    // intervals: a descriptor that poll(2) reports readable (POSIX), or an
+    // event handle, as a 32-bit value, that is signalled while bytes wait
+    // (Windows); -1 when the device has none (it is then asked at short intervals).
     virtual int PollDescriptor() const { return -1; }
 };
 
 // Makes the device object for a port number (the driver then opens it).
 using TSerialDeviceFactory = std::function<std::unique_ptr<ISerialDevice>(int port)>;
 
-// A termios device (see Posixserialdevice.h).
-std::unique_ptr<ISerialDevice> MakePosixSerialDevice();
+// The serial device of this system: a termios line (Posixserialdevice.h) or a
+// Win32 COM port (Win32serialdevice.h).
+std::unique_ptr<ISerialDevice> MakeSerialDevice();
 
 }  // namespace tolm

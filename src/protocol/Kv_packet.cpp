@@ -1,9 +1,5 @@
 #include "protocol/Kv_packet.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "protocol/Readfile.h"

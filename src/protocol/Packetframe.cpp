@@ -1,9 +1,5 @@
 #include "protocol/Packetframe.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "base/Logfile.h"
 #include "toolkit/Event.h"
 #include "toolkit/Messages.h"
@@ -51,11 +47,9 @@ void TPacketFrame::ShowByte(const TByteBuffer& bytes) const {
 int32_t TPacketFrame::GetFileSize(const std::string& path) {
     int fd = OpenRegularFile(path);
     if (fd < 0) return 0;
-    struct stat st {};
-    int32_t size = 0;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<int32_t>(static_cast<uint32_t>(st.st_size));
-    close(fd);
-    return size;
+    const long long size = OpenFileSize(fd);
+    CloseFile(fd);
+    return size < 0 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(size));
 }
 
 TByteBuffer TPacketFrame::CalcFileSize(const std::string& path, int32_t amount) {

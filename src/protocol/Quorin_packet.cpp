@@ -1,15 +1,12 @@
 #include "protocol/Quorin_packet.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <sys/stat.h>
 
 #include "base/Strfunc.h"
 #include "protocol/Readfile.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Exception.h"
+#include "toolkit/Files.h"
 
 namespace tolm {
 
@@ -35,10 +32,7 @@ constexpr int kAckLength = 14;
 const std::string kMinimumVersion = "105";
 
 
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool FileExists(const std::string& path) { return RegularFileFacts(path).has_value(); }
 
 std::string UpperCase(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -3,44 +3,20 @@
 // file, then the exchanges.
 #include "protocol/Scan_tid_packet.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "protocol/Readfile.h"
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"
+#include "toolkit/Files.h"
 
 namespace tolm {
 
 namespace {
 
-// Writes the bytes to path through a temporary file that is renamed into
-// place, so that a failed write never leaves a half-written file.
 bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string tmp = path + ".part";
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    size_t done = 0;
-    bool ok = true;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (close(fd) != 0) ok = false;
-    if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) unlink(tmp.c_str());
-    return ok;
+    return WriteWholeFile(path, std::string(bytes.begin(), bytes.end())) == TWholeFileWrite::Written;
 }
 
 }  // namespace

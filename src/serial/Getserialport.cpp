@@ -1,12 +1,8 @@
 #include "serial/Getserialport.h"
 
-#include <sys/utsname.h>
-
 #include <cctype>
-#include <cstring>
 
 #include "platform/Devicetreekeys.h"
-#include "platform/Devicetreesysfs.h"
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Messages.h"
 
@@ -77,24 +73,14 @@ std::string DeviceNameOf(const std::string& portName, const std::vector<std::str
 }  // namespace
 
 TGetSerialPort::TGetSerialPort(std::shared_ptr<const TDeviceTree> tree)
-    : tree_(tree ? std::move(tree) : std::make_shared<TSysfsDeviceTree>()) {}
+    : tree_(tree ? std::move(tree) : MakeWorkstationDeviceTree()) {}
 
 TGetSerialPort::~TGetSerialPort() = default;
 
-// There is no version query of that kind here. The workstation's tree presents
-// its ports in the layout of major version 5 (serial-port class and device
-// enumeration keys), so the record reports 5.1 and discovery takes that branch;
-// the kernel's name and release go in the service-pack text for information.
 int TGetSerialPort::CheckOS(TOSVersionInfo& info) {
     info = TOSVersionInfo{};
     info.dwOSVersionInfoSize = sizeof(TOSVersionInfo);
-    utsname system{};
-    if (uname(&system) != 0) return -1;
-    info.dwMajorVersion = 5;
-    info.dwMinorVersion = 1;
-    info.dwPlatformId = 2;  // the NT line, to which the version-5 layout belongs
-    std::string text = std::string(system.sysname) + " " + system.release;
-    std::strncpy(info.szCSDVersion, text.c_str(), sizeof info.szCSDVersion - 1);
+    if (!QueryOSVersion(info)) return -1;
     return static_cast<int>(info.dwMajorVersion);
 }
 
@@ -203,6 +189,37 @@ std::string TGetSerialPort::GetComPort() {
         }
     }
     return result;
+}
+
+std::vector<TDiscoveredPort> ParseDiscoveredPorts(const std::string& text) {
+    std::vector<TDiscoveredPort> ports;
+    // Where an entry "COM<digits>||" starts at position at; npos otherwise.
+    auto entryBars = [&](size_t at) {
+        if (text.size() < at + 3 || UpperCase(text.substr(at, 3)) != "COM") return std::string::npos;
+        size_t end = at + 3;
+        while (end < text.size() && IsDigit(text[end])) ++end;
+        return end > at + 3 && text.compare(end, 2, "||") == 0 ? end : std::string::npos;
+    };
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t bars = entryBars(at);
+        if (bars == std::string::npos) break;
+        size_t next = std::string::npos;
+        for (size_t comma = text.find(',', bars + 2); comma != std::string::npos; comma = text.find(',', comma + 1)) {
+            if (entryBars(comma + 1) != std::string::npos) {
+                next = comma;
+                break;
+            }
+        }
+        TDiscoveredPort port;
+        port.Name = text.substr(at, bars - at);
+        port.Number = PortNumberOfName(port.Name);
+        port.ReadableName = text.substr(bars + 2, (next == std::string::npos ? text.size() : next) - bars - 2);
+        ports.push_back(port);
+        if (next == std::string::npos) break;
+        at = next + 1;
+    }
+    return ports;
 }
 
 // The multi-port component offers discovery as its own operation.

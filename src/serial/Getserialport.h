@@ -13,16 +13,15 @@
 
 namespace tolm {
 
-// The operating-system version record (148 bytes, its size in the first field).
-struct TOSVersionInfo {
-    uint32_t dwOSVersionInfoSize = 0;
-    uint32_t dwMajorVersion = 0;
-    uint32_t dwMinorVersion = 0;
-    uint32_t dwBuildNumber = 0;
-    uint32_t dwPlatformId = 0;
-    char szCSDVersion[128] = {};
+// One entry of the discovery text.
+struct TDiscoveredPort {
+    int Number = 0;            // 3 for COM3
+    std::string Name;          // "COM3"
+    std::string ReadableName;  // may be empty
 };
-static_assert(sizeof(TOSVersionInfo) == 148);
+// The entries of a discovery text, in its order. A readable name may hold a
+// comma, so an entry starts only where "COM<digits>||" follows the comma.
+std::vector<TDiscoveredPort> ParseDiscoveredPorts(const std::string& text);
 
 class TGetSerialPort {
 public:

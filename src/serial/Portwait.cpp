@@ -11,6 +11,8 @@
 
 namespace tolm {
 
+static_assert(kWaitInput == POLLIN && kWaitError == POLLERR && kWaitHangUp == POLLHUP && kWaitInvalid == POLLNVAL);
+
 TWakeup::TWakeup() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 TWakeup::~TWakeup() {

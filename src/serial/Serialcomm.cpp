@@ -45,7 +45,7 @@ constexpr TKeyword kLineKeywords[] = {
 
 TSerialComm::TSerialComm(std::string name, TSerialDeviceFactory factory, IClock* clock)
     : name_(std::move(name)),
-      factory_(factory ? std::move(factory) : TSerialDeviceFactory([](int) { return MakePosixSerialDevice(); })),
+      factory_(factory ? std::move(factory) : TSerialDeviceFactory([](int) { return MakeSerialDevice(); })),
       clock_(clock ? clock : &SystemClock()) {}
 
 TSerialComm::~TSerialComm() {

@@ -53,7 +53,7 @@ public:
     static inline const std::string kDefaultSettings = "115200,n,8,1";
     static inline const std::string kNotOpenMessage = "COM Port is not opened yet!";
 
-    // The factory makes the device for a port number (the POSIX device by
+    // The factory makes the device for a port number (the system's device by
     // default); the clock measures write deadlines (the machine's by default).
     explicit TSerialComm(std::string name = {}, TSerialDeviceFactory factory = {}, IClock* clock = nullptr);
     ~TSerialComm();  // closes the port

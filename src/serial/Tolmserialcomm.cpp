@@ -1,7 +1,5 @@
 #include "serial/Tolmserialcomm.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -93,6 +91,12 @@ public:
 protected:
     void Pass() override;
     void WaitForNextPass() override;
+    // Starts afresh, as a thread that has not waited yet: what an earlier
+    // wait reported is no longer true.
+    void ForgetLastWait() {
+        plan_ = {};
+        events_.clear();
+    }
 
 private:
     const bool queuesUnsolicited_;
@@ -110,9 +114,14 @@ public:
     }
 };
 
-// Reply-watch thread of one exchange: wakes the waiting caller when its reply is in.
+// Reply-watch thread: wakes the waiting caller when its reply is in. It runs
+// beside the port-polling thread and watches only while an exchange waits
+// (Watch), resting in between: a thread started for each exchange costs
+// about a millisecond and a half under Wine, which a thousand exchanges of
+// one upgrade would add up.
 class TSerialReturnThread : public TPortWatchThread {
 public:
+    static constexpr auto kRest = std::chrono::seconds(1);
     explicit TSerialReturnThread(TTolmSerialCommImpl* impl) : TPortWatchThread(impl, false) {
         SetPriority(TThreadPriority::tpTimeCritical);
     }
@@ -120,6 +129,28 @@ public:
         Stop();
         WaitFor();
     }
+    // Starts (true) or ends (false) the watch of the exchange in progress.
+    void Watch(bool on) {
+        watching_ = on;
+        Wake();
+    }
+
+protected:
+    void Execute() override {
+        while (!Terminated()) {
+            if (!watching_) {
+                WaitForInput({}, wakeup_, kRest);
+                ForgetLastWait();
+                continue;
+            }
+            Pass();
+            if (Terminated()) break;
+            if (watching_) WaitForNextPass();
+        }
+    }
+
+private:
+    std::atomic<bool> watching_{false};
 };
 
 // Delivery thread: has the main thread hand the ring's records to OnReceiveData.
@@ -218,6 +249,7 @@ private:
     // Created, stopped and dropped on the main thread only.
     std::unique_ptr<TSerialThread> serialThread_;
     std::unique_ptr<TSendDataEventThread> deliveryThread_;
+    std::unique_ptr<TSerialReturnThread> replyWatchThread_;
 };
 
 void TPortWatchThread::Pass() {
@@ -251,7 +283,7 @@ void TSendDataEventThread::WaitForNextPass() {
     // Until a record is queued, a stop request, or the pass period.
     TWakeup& queued = impl_->DeliveryWakeup();
     TInputWaitResult r = WaitForInput({queued.Fd()}, wakeup_, std::chrono::milliseconds(impl_->PassPeriodMs()));
-    if (!r.Events.empty() && (r.Events[0] & POLLIN)) queued.Drain();
+    if (!r.Events.empty() && (r.Events[0] & kWaitInput)) queued.Drain();
 }
 
 // --------------------------------------------------------------- lookups
@@ -389,7 +421,7 @@ int TTolmSerialCommImpl::GetSerialComIsOpen(int port) {
         std::lock_guard lock(lock_);
         if (auto* driver = FindDriver(port); driver && driver->IsOpen()) return 1;
     }
-    auto device = factory_ ? factory_(port) : MakePosixSerialDevice();
+    auto device = factory_ ? factory_(port) : MakeSerialDevice();
     if (!device || !device->Open(PortMap::ResolvePort(port).Path)) return 2;
     device->Close();
     return 0;
@@ -404,6 +436,10 @@ void TTolmSerialCommImpl::StartThreads() {
         deliveryThread_ = std::make_unique<TSendDataEventThread>(this);
         deliveryThread_->Start();
     }
+    if (!replyWatchThread_) {
+        replyWatchThread_ = std::make_unique<TSerialReturnThread>(this);
+        replyWatchThread_->Start();
+    }
 }
 
 void TTolmSerialCommImpl::WakePortPolling() {
@@ -417,10 +453,13 @@ void TTolmSerialCommImpl::StopThreads() {
     // OnReceiveData.
     if (serialThread_) serialThread_->Stop();
     if (deliveryThread_) deliveryThread_->Stop();
+    if (replyWatchThread_) replyWatchThread_->Stop();
     if (serialThread_) serialThread_->WaitFor();
     if (deliveryThread_) deliveryThread_->WaitFor();
+    if (replyWatchThread_) replyWatchThread_->WaitFor();
     serialThread_.reset();
     deliveryThread_.reset();
+    replyWatchThread_.reset();
 }
 
 void TTolmSerialCommImpl::Shutdown() {
@@ -529,19 +568,12 @@ TReceivePacket TTolmSerialCommImpl::RunExchange(int port, const Exchange& how, c
         std::lock_guard lock(lock_);
         replyEvent_ = event;
     }
-    std::unique_ptr<TSerialReturnThread> watcher;
-    if (how.watchesReply) {
-        watcher = std::make_unique<TSerialReturnThread>(this);
-        watcher->Start();
-    }
+    TSerialReturnThread* watcher = how.watchesReply ? replyWatchThread_.get() : nullptr;
+    if (watcher) watcher->Watch(true);
     // The time-out counts from when the request has left the port.
     auto wait = ReplyWait(SystemClock().Now(), requestLeft, timeoutMs);
     bool signalled = event->WaitFor(static_cast<int>(wait.count()));
-    if (watcher) {
-        watcher->Stop();
-        watcher->WaitFor();
-        watcher.reset();
-    }
+    if (watcher) watcher->Watch(false);
 
     std::lock_guard lock(lock_);
     if (signalled) {
@@ -626,11 +658,11 @@ TWaitPlan TTolmSerialCommImpl::PollPorts(bool queueUnsolicited, const TPortEvent
                     } else if (fd < 0) {
                         // No descriptor to wait on: ask again at short intervals.
                         plan.NextCheck = std::min(plan.NextCheck, clock.Now() + kSettleSampleStep);
-                    } else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                    } else if (revents & (kWaitHangUp | kWaitError | kWaitInvalid)) {
                         // A hung-up or failed line stays "ready" for poll(2): ask
                         // it again at the next pass instead of spinning on it.
                         plan.NextCheck = std::min(plan.NextCheck, clock.Now() + passPeriod);
-                    } else if ((revents & POLLIN) && status.BytesWaiting == 0) {
+                    } else if ((revents & kWaitInput) && status.BytesWaiting == 0) {
                         // Reported readable with nothing to read: ask again shortly.
                         plan.NextCheck = std::min(plan.NextCheck, clock.Now() + kSettleSampleStep);
                     } else {

@@ -99,7 +99,7 @@ public:
     // One pass of the port's driver poll, now, as its receive thread runs it
     // every 100 ms; lets tests place a pass exactly.
     void RunDriverPoll(int port);
-    // The device each port opened from now on gets (default: the POSIX device
+    // The device each port opened from now on gets (default: the system's device
     // through the port map). For tests and emulated lines.
     void SetDeviceFactory(TSerialDeviceFactory factory);
 

@@ -383,8 +383,10 @@ TEST(FlowFile, FilesThatCannotBeOpenedRaiseNamingThePath) {
         }
     }
     EXPECT_THROW(flow.OpenToFile(dir.Path()), EFOpenError);
+#ifndef _WIN32
     ASSERT_EQ(mkfifo(dir.File("fifo.flow").c_str(), 0600), 0);
     EXPECT_THROW(flow.OpenToFile(dir.File("fifo.flow")), EFOpenError) << "a FIFO nobody writes is not waited on";
+#endif
     try {
         flow.SaveToFile(missing);
         ADD_FAILURE() << "no error";
@@ -401,9 +403,11 @@ TEST(FlowFile, SavingReplacesTheFileWholeAndKeepsItsPermissions) {
     flow.AddNode("", 100, 100, 100, 100);
     flow.SaveToFile(dir.File("d.flow"));
     EXPECT_EQ(dir.Read("d.flow"), kDefaultNodeLine + "\r\n");
+#ifndef _WIN32  // Windows keeps no such permission bits
     struct stat st {};
     ASSERT_EQ(::stat(dir.File("d.flow").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+#endif
     TTolmFlow empty;
     empty.SaveToFile(dir.File("d.flow"));
     EXPECT_EQ(dir.Read("d.flow"), "");

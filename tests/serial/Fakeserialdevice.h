@@ -5,9 +5,12 @@
 // or never. The state lives in a shared FakeLine so the test keeps it after the
 // driver has taken the device; every access is locked, since the component's
 // polling threads use the device too. A line made pollable offers a descriptor
-// (a pipe) that poll(2) reports readable exactly while input bytes are visible.
+// (a pipe) that poll(2) reports readable exactly while input bytes are visible;
+// on Windows an event that is signalled exactly then.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <climits>
@@ -19,6 +22,11 @@
 
 #include "platform/Clock.h"
 #include "platform/Serialdevice.h"
+
+#ifdef _WIN32
+// After Serialdevice.h: <windows.h> defines its flag names as macros of the same values.
+#include <windows.h>
+#endif
 
 namespace tolm::test {
 
@@ -41,8 +49,12 @@ private:
 
 struct FakeLine {
     ~FakeLine() {
+#ifdef _WIN32
+        if (readyPipe[0] >= 0) CloseHandle(LongToHandle(readyPipe[0]));
+#else
         for (int fd : readyPipe)
             if (fd >= 0) close(fd);
+#endif
     }
     std::mutex mutex;
     // Scripted answers.
@@ -90,12 +102,19 @@ struct FakeLine {
     void MakePollable() {
         std::lock_guard lock(mutex);
         if (readyPipe[0] >= 0) return;
+#ifdef _WIN32
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        readyPipe[0] = readyPipe[1] = ready ? HandleToLong(ready) : -1;
+#else
         if (pipe2(readyPipe, O_NONBLOCK | O_CLOEXEC) != 0) readyPipe[0] = readyPipe[1] = -1;
+#endif
     }
     // The line hangs up: its descriptor reports POLLHUP from now on.
     void HangUp() {
         std::lock_guard lock(mutex);
+#ifndef _WIN32
         if (readyPipe[1] >= 0) close(readyPipe[1]);
+#endif
         readyPipe[1] = -1;
         readyMarked = false;
     }
@@ -125,9 +144,14 @@ struct FakeLine {
     void SyncReady() {
         bool visible = !hideInputUntilWrite && (!input.empty() || reportedWaiting.value_or(0) > 0);
         if (readyPipe[1] < 0) return;
+#ifdef _WIN32
+        if (visible != readyMarked) readyMarked = visible ? SetEvent(LongToHandle(readyPipe[1])) != 0
+                                                          : ResetEvent(LongToHandle(readyPipe[1])) == 0;
+#else
         char c = 1;
         if (visible && !readyMarked) readyMarked = write(readyPipe[1], &c, 1) == 1;
         if (!visible && readyMarked) readyMarked = read(readyPipe[0], &c, 1) != 1;
+#endif
     }
     int readyPipe[2] = {-1, -1};
     bool readyMarked = false;

@@ -5,9 +5,14 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <random>
 #include <thread>
 
 #include "toolkit/MainThread.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace tolm::test {
 
@@ -18,6 +23,19 @@ std::function<void()>& EventPump() {
 }
 }  // namespace
 
+#ifdef _WIN32
+TempDir::TempDir() {
+    // A new folder of a name no one else has made.
+    const auto base = std::filesystem::temp_directory_path();
+    for (unsigned n = 0; path_.empty() && n < 1000; ++n) {
+        const auto candidate = base / ("tolm-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                       std::to_string(std::random_device{}() % 1000000));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.generic_string();
+    }
+    if (path_.empty()) throw std::runtime_error("no temporary folder");
+}
+#else
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/tolm-test-XXXXXX";
@@ -26,6 +44,7 @@ TempDir::TempDir() {
     if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
     path_ = buf.data();
 }
+#endif
 
 TempDir::~TempDir() {
     std::error_code ec;

@@ -9,6 +9,13 @@
 
 #include "toolkit/Messages.h"
 
+#ifdef _WIN32
+#include <cstdlib>
+// The environment calls of the tests, on Windows's C library.
+inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 namespace tolm::test {
 
 // A fresh folder under $TMPDIR, removed with everything in it on destruction.

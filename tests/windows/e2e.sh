@@ -1,0 +1,317 @@
+#!/usr/bin/env bash
+# End to end under Wine: tolm-upgrade-cli.exe as an operator runs it on
+# Windows, against tolm-devsim on pseudo-terminals linked as COM ports of the
+# test prefix ($WINEPREFIX/dosdevices/comN).
+#   e2e.sh DEVSIM CLI.EXE GROUP
+# GROUP is one of:
+#   families   every family to "Upgrade PASS" with the flash equal to the file
+#              (the scanner's file in a folder with a Chinese name)
+#   failures   a pulled adapter, a port held by another program, Ctrl-C during
+#              a transfer and during the wait for an announcement, the log
+#   discovery  the registry keys of port discovery, through `ports`
+#   ports      two ports at once, and a station that takes a device as it arrives
+set -uo pipefail
+devsim=$1 cli=$2 group=$3
+: "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
+export WINEDEBUG=-all
+
+work=$(mktemp -d)
+declare -A device_pid=()
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+cleanup() {
+  for n in "${!device_pid[@]}"; do stop_device "$n"; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The Windows name of a file of this machine (drive Z: is its root).
+winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+
+# gen KIND FILE [KEY=VALUE...]
+gen() {
+  local kind=$1 file=$2
+  shift 2
+  local sets=()
+  for s in "$@"; do sets+=(--set "$s"); done
+  mkdir -p "$(dirname "$file")"
+  "$devsim" gen "$kind" --out "$file" "${sets[@]}" >/dev/null || fail "tolm-devsim gen $kind"
+}
+
+# start_device DEVICE N [tolm-devsim run option...]: the device on COMn, its
+# flash kept in $work/image-N.
+start_device() {
+  local device=$1 n=$2
+  shift 2
+  "$devsim" run "$device" --link "$WINEPREFIX/dosdevices/com$n" --image-out "$work/image-$n" "$@" \
+    >"$work/devsim-$n.out" 2>&1 &
+  device_pid[$n]=$!
+  for _ in $(seq 100); do grep -q '^PTY ' "$work/devsim-$n.out" && return 0; sleep 0.05; done
+  fail "tolm-devsim $device on COM$n did not start: $(cat "$work/devsim-$n.out")"
+}
+
+# stop_device N: ends the device; its image is then complete.
+stop_device() {
+  local pid=${device_pid[$1]:-}
+  [ -n "$pid" ] || return 0
+  kill -TERM "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  unset "device_pid[$1]"
+  rm -f "$WINEPREFIX/dosdevices/com$1"
+}
+
+# cli ARG...: runs the program; sets $rc, $out and $err (files) and $last (the
+# last line on stdout, without the CR that Windows text output adds).
+cli() {
+  wine "$cli" "$@" >"$work/out" 2>"$work/err"
+  rc=$?
+  out="$work/out" err="$work/err"
+  last=$(tail -n 1 "$out" | tr -d '\r')
+}
+
+expect_result() {  # WHAT RC LAST
+  [ "$rc" = "$2" ] || fail "$1: exit status $rc, expected $2; stderr: $(tail -n 5 "$err")"
+  [ "$last" = "$3" ] || fail "$1: result line \"$last\", expected \"$3\""
+}
+
+# expect_flash WHAT IMAGE FILE FROM COUNT [IMAGE-OFFSET [FILL-TO]]: the flash
+# holds the file's bytes [FROM, FROM+COUNT), each minus 10 as stored, at
+# IMAGE-OFFSET; with FILL-TO, the rest up to that size is 0xFF.
+expect_flash() {
+  python3 - "$@" <<'EOF' || fail "$1: the flash differs from the file"
+import sys
+what, image, file, start, count = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
+at = int(sys.argv[6]) if len(sys.argv) > 6 else 0
+fill = int(sys.argv[7]) if len(sys.argv) > 7 else None
+flash = open(image, 'rb').read()
+body = bytes((b - 10) & 0xFF for b in open(file, 'rb').read()[start:start + count])
+ok = flash[at:at + count] == body
+if fill is not None:
+    ok = ok and len(flash) == fill and flash[at + count:] == b'\xff' * (fill - at - count)
+sys.exit(0 if ok else 1)
+EOF
+}
+
+families() {
+  # First-generation scanner; its file in a folder with a Chinese name.
+  local fw="$work/韌體/掃描器.bin"
+  gen scanner-fw "$fw" blank=1-150
+  start_device scanner 21 --set model=LB1Y
+  cli upgrade --port COM21 "$(winpath "$fw")"
+  expect_result scanner 0 "Upgrade PASS"
+  stop_device 21
+  expect_flash scanner "$work/image-21" "$fw" 0 262144
+
+  # TID two-image file: the scanner, then a second later its docking station.
+  gen tid-fw "$work/pair.bin" images=2 blank=1-150 dock-blank=1-150
+  start_device tid-pair 22
+  cli upgrade --port 22 "$(winpath "$work/pair.bin")"
+  expect_result "TID two-image" 0 "Upgrade PASS"
+  stop_device 22
+  expect_flash "TID scanner image" "$work/image-22" "$work/pair.bin" 0 262144
+  expect_flash "TID dock image" "$work/image-22" "$work/pair.bin" 263168 262144 262144
+
+  # Quorin terminal: the transfer starts with its announcement.
+  gen quorin-firmware "$work/qr.bin" body-size=560128 version=105 kernel=3
+  start_device quorin 23 --set kernel=3 --set announce-ms=300
+  cli upgrade --port 23 --wait 30 "$(winpath "$work/qr.bin")"
+  expect_result Quorin 0 "Upgrade PASS"
+  stop_device 23
+  expect_flash Quorin "$work/image-23" "$work/qr.bin" 0 560128
+
+  # KV firmware and font: the terminal answers only once the line has gone
+  # from 9600 to 38400.
+  gen kv-firmware "$work/kv.bin" body-size=65536 blank=8192-20480 kernel=3
+  start_device kv 24 --set kernel=3
+  cli upgrade --port 24 "$(winpath "$work/kv.bin")"
+  expect_result "KV firmware" 0 "Upgrade PASS"
+  stop_device 24
+  expect_flash "KV firmware" "$work/image-24" "$work/kv.bin" 0 $((65536 + 1024)) 0 $((2 << 20))
+
+  gen kv-font "$work/big5.fon" size=10000
+  start_device kv 25
+  cli upgrade --port 25 "$(winpath "$work/big5.fon")"
+  expect_result "KV font" 0 "Font Upgrade PASS"
+  stop_device 25
+  python3 - "$work/image-25" "$work/big5.fon" <<'EOF' || fail "KV font: entries belong from data position 512 on"
+import sys
+flash, font = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read()
+expected = (b'\xff' * 512 * 1024 + font).ljust(2 << 20, b'\xff')
+sys.exit(0 if flash == expected else 1)
+EOF
+}
+
+failures_group() {
+  gen scanner-fw "$work/lb1y.bin" blank=1-150
+  gen scanner-fw "$work/full.bin"
+  gen quorin-firmware "$work/qr.bin"
+
+  # The adapter is pulled mid-transfer: "Upgrade Error" within seconds, and
+  # the next run finds no port.
+  start_device scanner 26 --fault vanish:50
+  local start=$SECONDS
+  cli upgrade --port 26 "$(winpath "$work/lb1y.bin")"
+  expect_result "pulled adapter" 1 "Upgrade Error"
+  [ $((SECONDS - start)) -lt 30 ] || fail "pulled adapter: the run took $((SECONDS - start)) s"
+  cli upgrade --port 26 "$(winpath "$work/lb1y.bin")"
+  [ "$rc" = 3 ] || fail "pulled adapter: the next run's exit status is $rc, expected 3"
+  stop_device 26
+
+  # A port held by another program: E001 with its hint, exit status 3. The
+  # holder waits for a Quorin announcement that does not come; Ctrl-C ends
+  # its wait with status 130.
+  start_device quorin 27 --set announce-ms=60000
+  wine "$cli" upgrade --port 27 --wait 60 "$(winpath "$work/qr.bin")" >"$work/holder.out" 2>"$work/holder.err" &
+  local holder=$!
+  for _ in $(seq 200); do grep -q "waiting up to" "$work/holder.err" && break; sleep 0.05; done
+  cli upgrade --port 27 "$(winpath "$work/lb1y.bin")"
+  [ "$rc" = 3 ] || fail "held port: exit status $rc, expected 3"
+  grep -q "E001: Warn ComPort to be unable to open" "$err" || fail "held port: no E001 line: $(cat "$err")"
+  grep -q "COM27 is in use by another program" "$err" || fail "held port: no hint: $(cat "$err")"
+  kill -INT "$holder"
+  wait "$holder"
+  local holder_rc=$?
+  [ "$holder_rc" = 130 ] || fail "Ctrl-C during the wait for an announcement: exit status $holder_rc, expected 130"
+  stop_device 27
+
+  # Ctrl-C during a transfer at line speed: the exchange in progress ends,
+  # nothing more is sent, the port is closed, exit status 130.
+  start_device scanner 28 --baud-emulation --transfer-log "$work/transfers"
+  wine "$cli" upgrade --port 28 "$(winpath "$work/full.bin")" >"$work/stop.out" 2>"$work/stop.err" &
+  local run=$!
+  for _ in $(seq 200); do grep -q "progress" "$work/stop.err" && break; sleep 0.05; done
+  sleep 1
+  kill -INT "$run"
+  wait "$run"
+  rc=$?
+  last=$(tail -n 1 "$work/stop.out" | tr -d '\r')
+  expect_result "Ctrl-C" 130 "Upgrade Error"
+  grep -q "Ctrl-C: stopping after the current exchange" "$work/stop.err" || fail "Ctrl-C: not told: $(cat "$work/stop.err")"
+  stop_device 28
+  [ ! -s "$work/transfers" ] || fail "Ctrl-C: the transfer went on to its end"
+  start_device scanner 28
+  cli upgrade --port 28 "$(winpath "$work/lb1y.bin")"
+  expect_result "after Ctrl-C, the port" 0 "Upgrade PASS"
+  stop_device 28
+
+  # The diagnostic log: a TID block whose first attempt fails is written to
+  # %LOCALAPPDATA%\Tolm Upgrade\DUMMY.TXT, its lines ending in CR LF.
+  local appdata
+  appdata=$(wine cmd /c echo %LOCALAPPDATA% | tr -d '\r')
+  local log
+  log=$(winepath -u "$appdata\\Tolm Upgrade\\DUMMY.TXT" 2>/dev/null)
+  rm -f "$log"
+  gen tid-fw "$work/tw2y.bin" images=1 blank=1-150
+  start_device tid-scanner 29 --fault drop:10
+  cli upgrade --port 29 "$(winpath "$work/tw2y.bin")"
+  expect_result "TID with a lost reply" 0 "Upgrade PASS"
+  stop_device 29
+  if [ ! -s "$log" ]; then
+    fail "log: nothing in $log"
+  else
+    python3 - "$log" <<'EOF' || fail "log: lines do not all end in CR LF"
+import sys
+data = open(sys.argv[1], 'rb').read()
+sys.exit(0 if data.endswith(b'\r\n') and data.count(b'\n') == data.count(b'\r\n') else 1)
+EOF
+  fi
+}
+
+discovery() {
+  # HARDWARE is rebuilt at each start of the prefix's server: keep it
+  # running while the keys are written and read.
+  wineserver -p 60
+  local map='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+  local class='HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E978-E325-11CE-BFC1-08002BE10318}'
+  local enum='HKLM\SYSTEM\CurrentControlSet\Enum'
+  # Only its values: under the volatile HARDWARE key no key can be made again.
+  wine reg delete "$map" /va /f >/dev/null 2>&1
+  # COM4 before COM2 in the map; COM5 without a device name; a USB adapter's
+  # name for COM4; a device name (COM9) without a port; a name that is no
+  # text; a Bluetooth link.
+  wine reg add "$map" /v 'VCP0' /t REG_SZ /d COM4 /f >/dev/null
+  wine reg add "$map" /v '\Device\Serial1' /t REG_SZ /d COM2 /f >/dev/null
+  wine reg add "$map" /v '\Device\Serial4' /t REG_SZ /d COM5 /f >/dev/null
+  wine reg add "$map" /v 'BthModem0' /t REG_SZ /d COM12 /f >/dev/null
+  wine reg add "$class\\0100" /v MatchingDeviceId /t REG_SZ /d '*PNP0501' /f >/dev/null
+  wine reg add "$class\\0101" /v MatchingDeviceId /t REG_SZ /d 'usb\vid_0403&pid_6001' /f >/dev/null
+  wine reg add "$enum\\ACPI\\PNP0501\\1" /v FriendlyName /t REG_SZ /d 'Communications Port (COM2)' /f >/dev/null
+  wine reg add "$enum\\ACPI\\PNP0501\\2" /v FriendlyName /t REG_DWORD /d 5 /f >/dev/null
+  wine reg add "$enum\\ACPI\\PNP0501\\3" /v FriendlyName /t REG_SZ /d 'Communications Port (COM9)' /f >/dev/null
+  wine reg add "$enum\\USB\\VID_0403&PID_6001\\A1B2C3" /v FriendlyName /t REG_SZ /d 'USB Serial Port (COM4)' /f >/dev/null
+  wine reg add "$enum\\Root\\PORTS\\0000" /v FriendlyName /t REG_SZ \
+    /d 'Standard Serial over Bluetooth link (COM12)' /f >/dev/null
+  # COM2 leads to a device and is free; COM4 is held by another program.
+  start_device scanner 2
+  start_device scanner 4
+  gen quorin-firmware "$work/qr.bin"
+  wine "$cli" upgrade --port 4 --wait 60 "$(winpath "$work/qr.bin")" >/dev/null 2>"$work/holder.err" &
+  local holder=$!
+  for _ in $(seq 200); do grep -q "waiting up to" "$work/holder.err" && break; sleep 0.05; done
+
+  cli ports --discovery
+  expected='COM2||Communications Port (COM2),COM4||USB Serial Port (COM4),COM5||,COM12||Standard Serial over Bluetooth link (COM12)'
+  [ "$(tr -d '\r' <"$out")" = "$expected" ] || fail "discovery text: $(cat "$out"), expected $expected"
+
+  cli ports --json
+  python3 - "$out" <<'EOF' || fail "ports --json: $(cat "$out")"
+import json, sys
+ports = json.load(open(sys.argv[1]))
+seen = [(p['port'], p['name'], p['readable_name'], p['state'], p['device']) for p in ports]
+expected = [
+    (2, 'COM2', 'Communications Port (COM2)', 'free', '\\\\.\\COM2'),
+    (4, 'COM4', 'USB Serial Port (COM4)', 'in use', '\\\\.\\COM4'),
+    (5, 'COM5', '', 'absent', '\\\\.\\COM5'),
+    (12, 'COM12', 'Standard Serial over Bluetooth link (COM12)', 'absent', '\\\\.\\COM12'),
+]
+if seen != expected:
+    print(seen)
+    sys.exit(1)
+EOF
+  kill -INT "$holder" 2>/dev/null
+  wait "$holder" 2>/dev/null
+  wineserver -k
+}
+
+several_ports() {
+  gen scanner-fw "$work/lb1y.bin" blank=1-150
+  # Two ports at once, each in a process of its own: both pass, each flash
+  # equal to the file.
+  start_device scanner 44
+  start_device scanner 45
+  cli upgrade --port 44,45 "$(winpath "$work/lb1y.bin")"
+  [ "$rc" = 0 ] || fail "two ports: exit status $rc; stderr: $(tail -n 5 "$err")"
+  [ "$(tr -d '\r' <"$out")" = $'COM44: Upgrade PASS\nCOM45: Upgrade PASS' ] || fail "two ports: $(cat "$out")"
+  stop_device 44
+  stop_device 45
+  expect_flash "two ports, COM44" "$work/image-44" "$work/lb1y.bin" 0 262144
+  expect_flash "two ports, COM45" "$work/image-45" "$work/lb1y.bin" 0 262144
+
+  # A station finds a device when it arrives, records it, sees it go, and
+  # ends with Ctrl-C.
+  wine "$cli" station --port 46 --results "$(winpath "$work/results.csv")" "$(winpath "$work/lb1y.bin")" \
+    >"$work/station.out" 2>"$work/station.err" &
+  local station=$!
+  sleep 2
+  start_device scanner 46
+  for _ in $(seq 300); do grep -q "Upgrade PASS" "$work/results.csv" 2>/dev/null && break; sleep 0.1; done
+  grep -q ",COM46,2LB,LB1Y,.*,Upgrade PASS," "$work/results.csv" || fail "station: no record: $(cat "$work/results.csv")"
+  stop_device 46
+  waits() { tr -d '\r' <"$work/station.err" | grep -c "^COM46: waiting$"; }
+  for _ in $(seq 100); do [ "$(waits)" -ge 2 ] && break; sleep 0.1; done
+  [ "$(waits)" -ge 2 ] || fail "station: the device's going was not seen: $(cat "$work/station.err")"
+  kill -INT "$station"
+  wait "$station"
+  local station_rc=$?
+  [ "$station_rc" = 130 ] || fail "station: exit status $station_rc after Ctrl-C, expected 130"
+}
+
+case "$group" in
+  families) families ;;
+  ports) several_ports ;;
+  failures) failures_group ;;
+  discovery) discovery ;;
+  *) echo "e2e.sh: no group $group" >&2; exit 2 ;;
+esac
+[ "$failures" = 0 ] || { echo "$failures check(s) failed in $group"; exit 1; }
+echo "$group: all passed"

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine with a COM port that leads to an emulated
+# device: tolm-devsim on a pseudo-terminal linked as $WINEPREFIX/dosdevices/comN.
+#   with-device.sh DEVSIM COMN DEVICE [DEVSIM-OPTION...] -- PROGRAM.exe [ARG...]
+# TOLM_TEST_PORT names the port ("\\.\COM21") for the program.
+set -euo pipefail
+devsim=$1 port=$2 device=$3
+shift 3
+devsim_args=()
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do devsim_args+=("$1"); shift; done
+shift
+: "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
+link="$WINEPREFIX/dosdevices/$(echo "$port" | tr 'A-Z' 'a-z')"
+out=$(mktemp)
+"$devsim" run "$device" --link "$link" "${devsim_args[@]}" >"$out" 2>&1 &
+devsim_pid=$!
+trap 'kill $devsim_pid 2>/dev/null; wait $devsim_pid 2>/dev/null; rm -f "$out"' EXIT
+for _ in $(seq 100); do grep -q '^PTY ' "$out" && break; sleep 0.05; done
+grep -q '^PTY ' "$out" || { cat "$out" >&2; echo "tolm-devsim did not start" >&2; exit 1; }
+TOLM_TEST_PORT="\\\\.\\$port" WINEDEBUG=-all wine "$@"
