@@ -9,9 +9,14 @@ constexpr int kBarWidth = 20;
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 
 std::string StateText(const TPortRow& row) {
-    if (row.State == "waiting") return "waiting";
+    if (row.State == "waiting") return row.Condition.empty() ? "waiting" : "waiting (cannot open: " + row.Condition + ")";
     if (row.State == "upgrading") return "upgrading";
-    if (row.State == "removal") return "waiting for removal (" + row.Outcome() + ")";
+    if (row.State == "removal") {
+        // A silent device on a port whose node never changes counts as gone when the count reaches 0.
+        std::string text = "waiting for removal (" + (row.LastOutcome.empty() ? row.Outcome() : row.LastOutcome);
+        if (row.SilenceLeft >= 0) text += "; silent, gone in " + std::to_string(row.SilenceLeft) + " s";
+        return text + ")";
+    }
     if (row.State == "done" || row.State == "ended") return "done: " + row.Outcome();
     return row.State;
 }

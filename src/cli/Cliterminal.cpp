@@ -231,7 +231,7 @@ CLI::Validator DriveLetter() {
 // they may stand before or after the verb.
 void AddLinkOptions(CLI::App* cmd, QuorinOptions& options) {
     cmd->add_option("--port", options.port,
-                    "port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1")
+                    std::string(kPortForms) + "; default 1")
         ->type_name("P");
     cmd->add_option("--wait", options.waitSeconds, "how long to wait for the terminal's announcement (default 60)")
         ->type_name("SECONDS")
@@ -290,7 +290,7 @@ void AddKvCommand(CLI::App& app, CommandRun& run) {
     CLI::App* send = cmd->add_subcommand("send", "send the bytes of a command FILE");
     send->add_option("FILE", options->file, "prepared command file")->required();
     send->add_option("--port", options->port,
-                     "port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1")
+                     std::string(kPortForms) + "; default 1")
         ->type_name("P");
     send->add_option("--baud", options->baud, "line speed (default 38400)")
         ->type_name("N")

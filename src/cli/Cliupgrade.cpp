@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "app/Unit1.h"
 #include "base/Logfile.h"
@@ -17,6 +18,7 @@
 #include "cli/Multiupgrade.h"
 #include "cli/Portlist.h"
 #include "cli/Progressview.h"
+#include "cli/Removal.h"
 #include "cli/Reportedrun.h"
 #include "cli/Stopsignals.h"
 #include "toolkit/MainThread.h"
@@ -33,9 +35,17 @@ struct UpgradeOptions {
     // How a multi-port or station run starts its children (Reportedrun.h).
     int progressFd = -1;
     bool station = false;
+    std::vector<std::string> after;  // the device upgraded before on the port (AfterArgument)
+    long removalSilence = 0;
 };
 
 bool IsPass(const std::string& result) { return result == "Upgrade PASS" || result == "Font Upgrade PASS"; }
+
+std::vector<TDeviceIdentity> AfterDevices(const std::vector<std::string>& texts) {
+    std::vector<TDeviceIdentity> devices;
+    for (const auto& text : texts) devices.push_back(IdentityFromArgument(text));
+    return devices;
+}
 
 // Runs the main thread's messages until done() holds or the time is up;
 // false on time-out. done() is looked at after each wake-up, and at least
@@ -126,8 +136,10 @@ int Upgrade(const UpgradeOptions& options) {
     // valid trailer; the emptied file is what tells.
     SelectPort(form, port.Number());
     if (report) report->Family();
-    if (station && !report->WaitForArrival(port.Number())) return kExitStopped;
-    if (report && form.FirmwareFamily != 3) report->State("upgrading");
+    if (station) report->AfterDevice(AfterDevices(options.after), std::chrono::seconds(options.removalSilence));
+    const bool announced = form.FirmwareFamily == 3;
+    if (station && !announced && !report->AwaitDevice(port.Number())) return kExitStopped;
+    if (report && !announced) report->State("upgrading");
 
     // From here on a signal stops the upgrade after its current exchange. A
     // reported run is stopped by its parent instead (Reportedrun.h): it
@@ -135,28 +147,46 @@ int Upgrade(const UpgradeOptions& options) {
     std::optional<TStopSignals> stop;
     if (!report) stop.emplace([&form] { form.TolmSerialComm1.RequestStop(); });
     auto stopped = [&] { return stop ? stop->Stopped() : StopAsked(); };
-    form.RunEvent([&] { form.UpgradeClick(); });
-    if (sink->Saw("E001: Warn ComPort to be unable to open")) {
+    if (station && announced) {
+        // The press opens the port for the terminal's announcement; a line
+        // that hangs up before one came is opened again once it is back.
+        while (true) {
+            if (!report->AwaitDevice(port.Number())) return kExitStopped;
+            form.RunEvent([&] { form.UpgradeClick(); });
+            if (form.TolmSerialComm1.GetSerialComIsOpen(port.Number()) != 1) {  // taken meanwhile
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                continue;
+            }
+            const auto end = report->AwaitAnnouncedTransfer();
+            if (end == TReportedRun::TAnnounced::TransferEnded) break;
+            form.TolmSerialComm1.CloseComPort(port.Number());
+            if (end == TReportedRun::TAnnounced::Stopped) return kExitStopped;
+            if (end == TReportedRun::TAnnounced::LineLost) {
+                // The terminal was answered, then its line went before a transfer ended.
+                report->Finish("", "the line was lost after the terminal announced itself; no transfer ended");
+                return kExitFailed;
+            }
+        }
+    } else {
+        form.RunEvent([&] { form.UpgradeClick(); });
+    }
+    if (sink->Saw("E001: Warn ComPort to be unable to open") && form.Error.Caption().empty()) {
         if (progress) progress->Finish();
-        if (report) report->Finish("E001: Warn ComPort to be unable to open", "");
+        // A station's port taken between its probe and the press is waited
+        // for again; nothing was sent, so there is nothing to record.
+        if (report && !station) report->Finish("E001: Warn ComPort to be unable to open", "");
         return kExitPort;
     }
 
     bool timedOut = false;
     std::string note;
-    if (form.FirmwareFamily == 3) {
+    if (announced && !station) {
         // The terminal's announcement starts the transfer inside the receive
         // handler; it is over once the result line holds its outcome.
-        if (station) {
-            // A station waits for the next terminal for as long as it runs.
-            PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); }, -1);
-            if (form.Error.Caption().empty()) return kExitStopped;
-        } else {
-            std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
-                         port.Number());
-            timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); },
-                                  static_cast<int>(waitSeconds * 1000));
-        }
+        std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
+                     port.Number());
+        timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); },
+                              static_cast<int>(waitSeconds * 1000));
         // A terminal that acknowledges the connect request ends the sequence
         // without a transfer or a message, so the wait runs out then too.
         if (timedOut) {
@@ -177,7 +207,8 @@ int Upgrade(const UpgradeOptions& options) {
         // Nothing more is sent; the port is closed before the outcome is told.
         form.Docking_Times.SetEnabled(false);
         form.TolmSerialComm1.CloseComPort(port.Number());
-        if (result.empty() || IsPass(result)) result = "Upgrade stopped";
+        // A failure that the stop itself caused (a send it refused) is the stop.
+        if (result.empty() || IsPass(result) || (report && report->StoppedMidway())) result = "Upgrade stopped";
         std::printf("%s\n", result.c_str());
         std::fflush(stdout);
         if (report) report->Finish(result, "");
@@ -186,13 +217,9 @@ int Upgrade(const UpgradeOptions& options) {
     std::printf("%s\n", result.c_str());
     std::fflush(stdout);
     const int exitCode = IsPass(result) && !timedOut ? kExitPass : kExitFailed;
-    if (report) {
-        report->Finish(result, note);
-        // A device that stays on the port is not upgraded again. A Quorin run
-        // that ended early leaves its port open; the removal probe needs it.
-        if (station) form.TolmSerialComm1.CloseComPort(port.Number());
-        if (station && !report->WaitForRemoval(port.Number())) return kExitStopped;
-    }
+    // A Quorin run that ended early leaves its port open.
+    if (station) form.TolmSerialComm1.CloseComPort(port.Number());
+    if (report) report->Finish(result, note);
     return exitCode;
 }
 }  // namespace
@@ -202,7 +229,7 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
     CLI::App* cmd = app.add_subcommand("upgrade", "upgrade a device with FILE");
     cmd->add_option("FILE", options->file, "firmware (.bin) or font (.fon) file")->required();
     cmd->add_option("--port", options->ports,
-                    "port number (3), COM name (COM3) or device path (/dev/ttyUSB0); default 1. Repeat it, or\n"
+                    std::string(kPortForms) + "; default 1. Repeat it, or\n"
                     "give a list (3,4,7-10), to upgrade every port at once")
         ->type_name("P")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -210,6 +237,8 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
     // Not for operators: how multi-port and station runs start their children.
     cmd->add_option("--progress-fd", options->progressFd)->check(WholeNumber(3, 1 << 20))->group("");
     cmd->add_flag("--station", options->station)->group("");
+    cmd->add_option("--after", options->after)->group("")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    cmd->add_option("--removal-silence", options->removalSilence)->check(WholeNumber(0, 3600))->group("");
     cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
     cmd->add_option("--wait", options->waitSeconds,
                     "how long a Quorin file waits for the terminal's announcement (default 60)")
@@ -218,8 +247,8 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
     cmd->footer(
         "Checks FILE as the window does and runs the \"Upgrade\" press on port P.\n"
         "The last line on stdout is the result line. Exit status: 0 \"Upgrade PASS\" or \"Font Upgrade PASS\";\n"
-        "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened;\n"
-        "130 or 143 when SIGINT or SIGTERM stopped the upgrade after its current exchange.\n"
+        "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened;\n" +
+        std::string(kStopStatusText) + " stopped the upgrade after its current exchange.\n"
         "With several ports (or --json), every port runs at once: one result line per port (\"COM3: Upgrade\n"
         "PASS\"), exit status 0 only when all passed.");
     cmd->callback([options, &run] { run = [options] { return Upgrade(*options); }; });

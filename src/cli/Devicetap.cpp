@@ -42,6 +42,7 @@ public:
     TTappedDevice(std::unique_ptr<ISerialDevice> inner, std::shared_ptr<TDeviceRecord> record)
         : inner_(std::move(inner)), record_(std::move(record)) {}
     bool Open(const std::string& path) override { return inner_->Open(path); }
+    int OpenError() const override { return inner_->OpenError(); }
     void Close() override { inner_->Close(); }
     bool IsOpen() const override { return inner_->IsOpen(); }
     bool SetQueueSizes(uint32_t in, uint32_t out) override { return inner_->SetQueueSizes(in, out); }
@@ -49,15 +50,24 @@ public:
     bool SetLineState(const TLineSettings& s, bool rtsCts) override { return inner_->SetLineState(s, rtsCts); }
     bool SetTimeouts(const TCommTimeouts& t) override { return inner_->SetTimeouts(t); }
     TCommTimeouts Timeouts() const override { return inner_->Timeouts(); }
-    bool QueryStatus(TCommStatus& status) override { return inner_->QueryStatus(status); }
+    bool QueryStatus(TCommStatus& status) override {
+        const bool ok = inner_->QueryStatus(status);
+        if (!ok && inner_->IsOpen()) record_->LineLost();
+        return ok;
+    }
     int Read(uint8_t* buffer, int count) override {
         int n = inner_->Read(buffer, count);
         if (n > 0) record_->Received(buffer, n);
+        if (n < 0 && inner_->IsOpen()) record_->LineLost();
         return n;
     }
     int WriteSome(const uint8_t* data, int count) override {
-        if (StopAsked()) return -1;
+        if (StopAsked()) {
+            record_->Refused();
+            return -1;
+        }
         if (count >= 2 && data[0] == kFlag && data[1] == kFlag) record_->RequestStarts(data, count);
+        record_->Sending();
         int n = inner_->WriteSome(data, count);
         if (n > 0) record_->Sent(n);
         return n;
@@ -74,6 +84,10 @@ private:
 };
 }  // namespace
 
+void TDeviceRecord::Sending() {
+    if (!sending_.exchange(true) && onFirstSend_) onFirstSend_();
+}
+
 void TDeviceRecord::RequestStarts(const uint8_t* data, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
     ExamineReply();
@@ -87,35 +101,52 @@ void TDeviceRecord::Received(const uint8_t* data, int count) {
     ExamineReply();
 }
 
+TDeviceIdentity& TDeviceRecord::Station(const std::string& terminalId) {
+    for (auto& station : stations_)
+        if (station.TerminalID == terminalId) return station;
+    stations_.push_back({});
+    stations_.back().TerminalID = terminalId;
+    return stations_.back();
+}
+
 void TDeviceRecord::ExamineReply() {
     const auto& q = request_;
     const auto& r = reply_;
     // Addressed requests (sender 00 00 00 00) carry the terminal's ID as their
-    // receiver, frame bytes 7-10.
+    // receiver, frame bytes 7-10; the queries that learn it carry zeros there.
     const bool addressed = q.size() >= 14 && q[3] == 0 && q[4] == 0 && q[5] == 0 && q[6] == 0;
-    if (addressed) identity_.TerminalID = Hex(&q[7], 4);
+    const bool toTerminal = addressed && (q[7] | q[8] | q[9] | q[10]) != 0;
+    const std::string receiver = toTerminal ? Hex(&q[7], 4) : std::string();
+    if (toTerminal) Station(receiver);
     const bool scannerInfo = q.size() == 6 && q[2] == kScannerType && q[3] == kCmdInfo;
-    const bool addressedInfo = addressed && (q[11] == kCmdInfo || q[11] == kCmdDockInfo);
+    const bool addressedInfo = toTerminal && (q[11] == kCmdInfo || q[11] == kCmdDockInfo);
     if (scannerInfo && r.size() == kScannerInfoReply) {
-        identity_.ModelCode = Printable(&r[6], 4);
-        identity_.KernelDigits = Digits(&r[6], true);
+        // A first-generation scanner has no terminal ID.
+        TDeviceIdentity& station = Station("");
+        station.ModelCode = Printable(&r[6], 4);
+        station.KernelDigits = Digits(&r[6], true);
     } else if (addressedInfo && r.size() == kAddressedInfoReply) {
+        TDeviceIdentity& station = Station(receiver);
         const bool scanner = q[2] == kScannerType;
-        if (scanner) identity_.ModelCode = Printable(&r[14], 4);
-        identity_.KernelDigits = Digits(&r[14], scanner);
+        if (scanner) station.ModelCode = Printable(&r[14], 4);
+        station.KernelDigits = Digits(&r[14], scanner);
     }
-    // An announcement may arrive unasked, before any request.
+    // An announcement (or a query's reply, which has its shape) may arrive
+    // unasked, before any request; it names its sender.
     for (size_t i = 0; i + 20 <= r.size(); ++i) {
-        if (r[i] == kFlag && r[i + 1] == kFlag && r[i + 11] == kCmdAnnounce) {
-            identity_.TerminalID = Hex(&r[i + 3], 4);
-            identity_.TerminalName = Printable(&r[i + 14], 6);
-        }
+        if (r[i] == kFlag && r[i + 1] == kFlag && r[i + 11] == kCmdAnnounce)
+            Station(Hex(&r[i + 3], 4)).TerminalName = Printable(&r[i + 14], 6);
     }
+}
+
+std::vector<TDeviceIdentity> TDeviceRecord::Identities() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stations_;
 }
 
 TDeviceIdentity TDeviceRecord::Identity() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return identity_;
+    return stations_.empty() ? TDeviceIdentity{} : stations_.front();
 }
 
 void AskStop() { stopAsked = true; }

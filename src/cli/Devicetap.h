@@ -2,9 +2,10 @@
 // A serial device wrapper for a run that reports to a parent process: it
 // counts the bytes sent, reads what the device tells about itself out of the
 // replies (model code and kernel digits of an identification reply, terminal
-// ID and name of an announcement), and refuses to send once a stop was asked,
-// so that a run ends after its current exchange.
+// ID and name of an announcement), notices a line that hung up, and refuses to
+// send once a stop was asked, so that a run ends after its current exchange.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,25 +22,43 @@ struct TDeviceIdentity {
     std::string TerminalID;    // 8 hex digits
     std::string TerminalName;  // from a Quorin announcement
     bool operator==(const TDeviceIdentity&) const = default;
+    bool Empty() const { return *this == TDeviceIdentity{}; }
 };
 
 // Shared by every tapped device of one run. Thread-safe: the serial
 // component reads on its own threads and writes on the caller's.
 class TDeviceRecord {
 public:
-    void Sent(int bytes) { sent_ += bytes; }
+    // Called on the sending thread just before the first byte goes out, so
+    // that no byte reaches a device before its run is known to be an attempt.
+    void OnFirstSend(std::function<void()> handler) { onFirstSend_ = std::move(handler); }
+    void Sending();
+    void Sent(int bytes) { sent_ += bytes > 0 ? bytes : 0; }
     long long BytesSent() const { return sent_; }
+    // A send was refused because a stop was asked.
+    void Refused() { refused_ = true; }
+    bool AnyRefused() const { return refused_; }
     // A request frame starts: the reply gathered since the previous one is complete.
     void RequestStarts(const uint8_t* data, int count);
     void Received(const uint8_t* data, int count);
+    // Each device that spoke on the line, in the order they first did: one
+    // per terminal ID (a scanner and its docking station are two).
+    std::vector<TDeviceIdentity> Identities() const;
+    // The first of them, or an empty identity.
     TDeviceIdentity Identity() const;
+    // The line hung up under an open port (adapter unplugged, emulator gone).
+    void LineLost() { lineLost_ = true; }
+    bool TakeLineLost() { return lineLost_.exchange(false); }
 
 private:
     void ExamineReply();  // with mutex_ held
+    TDeviceIdentity& Station(const std::string& terminalId);  // with mutex_ held
     mutable std::mutex mutex_;
     std::vector<uint8_t> request_, reply_;
-    TDeviceIdentity identity_;
+    std::vector<TDeviceIdentity> stations_;
     std::atomic<long long> sent_{0};
+    std::atomic<bool> refused_{false}, lineLost_{false}, sending_{false};
+    std::function<void()> onFirstSend_;
 };
 
 // Asks every tapped device of the process to refuse further sends. Safe to

@@ -8,6 +8,7 @@
 
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
+#include "cli/Stopsignals.h"
 #include "toolkit/Exception.h"
 #include "toolkit/MainThread.h"
 #ifdef _WIN32
@@ -63,18 +64,27 @@ int main(int argc, char** argv) {
     cli.set_help_flag("-h,--help", "show this help and exit");
     cli.require_subcommand(1);
     cli.failure_message(UsageFailure);
-    cli.footer(
-        "Examples:\n"
+#ifdef _WIN32
+    const char* const portExamples =
+        "  tolm-upgrade-cli upgrade --port COM3 firmware.bin     port number or COM name\n"
+        "  tolm-upgrade-cli upgrade --port 7 --wait 120 qr.bin   a Quorin file waits for the announcement\n"
+        "  tolm-upgrade-cli identify --json firmware.bin\n"
+        "  tolm-upgrade-cli ports\n";
+#else
+    const char* const portExamples =
         "  tolm-upgrade-cli upgrade --port COM3 firmware.bin     port number, COM name or device path\n"
         "  tolm-upgrade-cli upgrade --port 7 --wait 120 qr.bin   a Quorin file waits for the announcement\n"
         "  tolm-upgrade-cli identify --json firmware.bin\n"
-        "  tolm-upgrade-cli ports link COM3 /dev/serial/by-id/...\n"
-        "  tolm-upgrade-cli quorin dir --port 7\n"
-        "  tolm-upgrade-cli kv send commands.bin --chunk 64 --pause 20\n"
-        "\n"
-        "Exit status: 0 pass; 1 any other outcome; 2 usage error or a file that is missing, unreadable or\n"
-        "refused; 3 port not opened; 130 or 143 when SIGINT or SIGTERM stopped an upgrade.\n"
-        "Each command takes --help.");
+        "  tolm-upgrade-cli ports link COM3 /dev/serial/by-id/...\n";
+#endif
+    cli.footer(std::string("Examples:\n") + portExamples +
+               "  tolm-upgrade-cli quorin dir --port 7\n"
+               "  tolm-upgrade-cli kv send commands.bin --chunk 64 --pause 20\n"
+               "\n"
+               "Exit status: 0 pass; 1 any other outcome; 2 usage error or a file that is missing, unreadable or\n"
+               "refused; 3 port not opened; " +
+               kStopStatusText + " stopped an upgrade.\n" +
+               "Each command takes --help.");
 
     CommandRun run;
     AddUpgradeCommand(cli, run);

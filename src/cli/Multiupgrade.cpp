@@ -30,6 +30,15 @@ TJson ResultObject(const TPortRow& row) {
     if (!id.KernelDigits.empty()) o["kernel_digits"] = ValidUtf8(id.KernelDigits);
     if (!id.TerminalID.empty()) o["terminal_id"] = ValidUtf8(id.TerminalID);
     if (!id.TerminalName.empty()) o["terminal_name"] = ValidUtf8(id.TerminalName);
+    // A scanner-and-dock file: what the docking station told of itself.
+    if (!row.Dock.Empty()) {
+        TJson dock = TJson::object();
+        if (!row.Dock.ModelCode.empty()) dock["model_code"] = ValidUtf8(row.Dock.ModelCode);
+        if (!row.Dock.KernelDigits.empty()) dock["kernel_digits"] = ValidUtf8(row.Dock.KernelDigits);
+        if (!row.Dock.TerminalID.empty()) dock["terminal_id"] = ValidUtf8(row.Dock.TerminalID);
+        if (!row.Dock.TerminalName.empty()) dock["terminal_name"] = ValidUtf8(row.Dock.TerminalName);
+        o["dock"] = dock;
+    }
     return o;
 }
 }  // namespace
@@ -49,9 +58,11 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
     TInterrupts interrupts;
     TBoard board(stderr, isatty(STDERR_FILENO) != 0);
     std::vector<std::unique_ptr<TPortRun>> runs;
+    std::vector<TPortRun*> pumped;
     std::vector<const TPortRow*> rows;
     for (const auto& port : ports) {
         runs.push_back(std::make_unique<TPortRun>(port));
+        pumped.push_back(runs.back().get());
         rows.push_back(&runs.back()->Row);
     }
     board.SetRows(rows);
@@ -66,7 +77,7 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
     };
     while (anyRunning()) {
         // Ctrl-C: every run stops after its current exchange and reports.
-        if (PumpRuns(runs, interrupts, board, kPumpMs) > 0)
+        if (PumpRuns(pumped, interrupts, board, kPumpMs) > 0)
             for (auto& run : runs) run->Stop();
     }
     board.Finish();

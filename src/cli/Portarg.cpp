@@ -11,6 +11,8 @@
 
 namespace tolm::cli {
 
+const char* const kPortForms = "port number (3), COM name (COM3) or device path (/dev/ttyUSB0)";
+
 namespace {
 bool AllDigits(const std::string& s) {
     if (s.empty() || s.size() > 4) return false;

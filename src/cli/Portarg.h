@@ -6,6 +6,9 @@
 
 namespace tolm::cli {
 
+// The forms the --port help names: those this system's PortArg takes.
+extern const char* const kPortForms;
+
 class PortArg {
 public:
     // Throws UsageError for text that is none of the three forms.

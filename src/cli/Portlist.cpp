@@ -1,9 +1,12 @@
 #include "cli/Portlist.h"
 
-#include <set>
+#include <sys/stat.h>
+
+#include <map>
 
 #include "cli/Cliargs.h"
 #include "cli/Portarg.h"
+#include "platform/Portmap.h"
 
 namespace tolm::cli {
 
@@ -27,18 +30,26 @@ int RangeEnd(const std::string& text) {
     return PortArg(text).Number();
 }
 
-// The key under which a port counts as listed twice: its number, or its path.
+// The key under which a port counts as listed twice: the device it reaches,
+// so that a number and a path to the same device are one port; where there
+// is no device, its number or its path.
 std::string Identity(const std::string& item) {
-    if (item.find('/') != std::string::npos) return item;
-    return "COM" + std::to_string(PortArg(item).Number());
+    const bool path = item.find('/') != std::string::npos;
+    const std::string name = path ? item : "COM" + std::to_string(PortArg(item).Number());
+    const std::string device = path ? item : PortMap::DevicePath(PortArg(item).Number());
+    struct stat st {};
+    if (stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) return "device " + std::to_string(st.st_rdev);
+    return name;
 }
 }  // namespace
 
 std::vector<std::string> ExpandPortList(const std::vector<std::string>& texts) {
     std::vector<std::string> ports;
-    std::set<std::string> seen;
+    std::map<std::string, std::string> seen;  // identity -> the item that had it first
     auto add = [&](const std::string& item) {
-        if (!seen.insert(Identity(item)).second) throw UsageError("port " + item + " is listed twice");
+        const auto [it, added] = seen.emplace(Identity(item), item);
+        if (!added && it->second == item) throw UsageError("port " + item + " is listed twice");
+        if (!added) throw UsageError("ports " + it->second + " and " + item + " are the same device");
         ports.push_back(item);
     };
     for (const auto& text : texts) {

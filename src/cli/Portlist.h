@@ -9,7 +9,8 @@ namespace tolm::cli {
 // Expands the port texts into single ports, in the order given: items split at
 // commas, "7-10" (or "COM7-COM10") into its numbers. A device path is kept as
 // it is. UsageError for an empty item, a backward or oversized range, or a
-// port listed twice (two runs on one line would garble each other).
+// port listed twice, also under two names of one device (3 and the path COM3
+// links to): two runs on one line would garble each other.
 std::vector<std::string> ExpandPortList(const std::vector<std::string>& texts);
 
 }  // namespace tolm::cli

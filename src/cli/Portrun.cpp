@@ -1,11 +1,5 @@
 #include "cli/Portrun.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -17,8 +11,6 @@
 namespace tolm::cli {
 
 namespace {
-constexpr int kChildReportFd = 3;
-
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -48,14 +40,25 @@ void TakeLines(std::string& pending, const char* data, size_t n, F handle) {
 }
 }  // namespace
 
-bool TPortRow::Passed() const {
-    return ExitCode == 0 && HasResult && (Result == "Upgrade PASS" || Result == "Font Upgrade PASS");
-}
+bool IsPassResult(const std::string& result) { return result == "Upgrade PASS" || result == "Font Upgrade PASS"; }
+
+bool TPortRow::Passed() const { return Ended && Exit.Clean() && HasResult && IsPassResult(Result); }
 
 std::string TPortRow::Outcome() const {
-    if (HasResult && !Result.empty()) return Result;
+    const bool reported = HasResult && !Result.empty();
+    // A failure the child reported stands however it ended; a pass only when
+    // its process then ended cleanly.
+    if (reported && (!Ended || !IsPassResult(Result) || Exit.Clean())) return Result;
+    if (!Ended) return Note;
+    if (!Exit.Waited) return "Upgrade Error (the upgrade process could not be waited for: " + Exit.Error + ")";
+    if (Exit.Signalled) return "Upgrade Error (the upgrade process ended by signal " + std::to_string(Exit.Signal) + ")";
+    if (reported)
+        return "Upgrade Error (the upgrade process exited with status " + std::to_string(Exit.Code) +
+               " after reporting a pass)";
     if (!Note.empty()) return Note;
-    return ExitCode == kExitStopped ? "stopped" : "no result";
+    if (Exit.Code == kExitStopped) return Attempted ? "Upgrade stopped" : "stopped";
+    return "Upgrade Error (the upgrade process exited with status " + std::to_string(Exit.Code) +
+           " without a result)";
 }
 
 TPortRun::TPortRun(const std::string& port) {
@@ -70,66 +73,24 @@ TPortRun::TPortRun(const std::string& port) {
     }
 }
 
-TPortRun::~TPortRun() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        int status;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    if (reportFd_ >= 0) close(reportFd_);
-    if (errFd_ >= 0) close(errFd_);
-}
-
 bool TPortRun::Start(const ArgList& args) {
-    int report[2], err[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        Row.Note = "cannot start a run: no pipe";
+    ArgList argv{"tolm-upgrade-cli", "upgrade", "--port", Row.Port, "--progress-fd",
+                 std::to_string(TChildProcess::kReportFd)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string error;
+    if (!child_.Start(argv, error)) {
+        Row.Note = error;
         return false;
     }
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(report[0]);
-        close(report[1]);
-        Row.Note = "cannot start a run: no pipe";
-        return false;
-    }
-    std::vector<std::string> argvText{"tolm-upgrade-cli", "upgrade", "--port", Row.Port, "--progress-fd",
-                                      std::to_string(kChildReportFd)};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argvText) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // Only async-signal-safe calls from here to exec. A Ctrl-C on the
-        // terminal reaches the whole process group: the parent decides what
-        // it stops, so the child ignores it from the start.
-        signal(SIGINT, SIG_IGN);
-        if (report[1] == kChildReportFd) fcntl(kChildReportFd, F_SETFD, 0);  // dup2 would keep close-on-exec
-        else dup2(report[1], kChildReportFd);
-        dup2(err[1], STDERR_FILENO);
-        int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, STDOUT_FILENO);
-        execv("/proc/self/exe", argv.data());
-        _exit(127);
-    }
-    close(report[1]);
-    close(err[1]);
-    if (pid < 0) {
-        close(report[0]);
-        close(err[0]);
-        Row.Note = "cannot start a run: fork failed";
-        return false;
-    }
-    pid_ = pid;
-    reportFd_ = report[0];
-    errFd_ = err[0];
     TPortRow fresh;
     fresh.Port = Row.Port;
     fresh.Label = Row.Label;
     fresh.DevicePath = Row.DevicePath;
+    fresh.LastOutcome = Row.LastOutcome;
+    fresh.Condition = Row.Condition;
     Row = fresh;
+    reportPending_.clear();
+    errPending_.clear();
     rateBytes_ = 0;
     rateTime_ = Now();
     return true;
@@ -137,36 +98,30 @@ bool TPortRun::Start(const ArgList& args) {
 
 std::vector<int> TPortRun::Descriptors() const {
     std::vector<int> fds;
-    if (reportFd_ >= 0) fds.push_back(reportFd_);
-    if (errFd_ >= 0) fds.push_back(errFd_);
+    if (child_.ReportFd() >= 0) fds.push_back(child_.ReportFd());
+    if (child_.ErrorFd() >= 0) fds.push_back(child_.ErrorFd());
     return fds;
 }
 
 void TPortRun::Readable(int fd, const TLineHandler& onMessage, const std::function<void()>& onChange) {
     char buf[4096];
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-    if (fd == reportFd_) {
-        if (n <= 0) {
-            close(reportFd_);
-            reportFd_ = -1;
-        } else {
-            TakeLines(reportPending_, buf, static_cast<size_t>(n), [&](const std::string& line) {
-                Record(line);
-                onChange();
-            });
-        }
-    } else if (fd == errFd_) {
-        if (n <= 0) {
-            close(errFd_);
-            errFd_ = -1;
-        } else {
-            TakeLines(errPending_, buf, static_cast<size_t>(n),
-                      [&](const std::string& line) { onMessage(*this, line); });
-        }
+    const bool report = fd == child_.ReportFd();
+    const ssize_t n = child_.Read(fd, buf, sizeof buf);
+    if (n > 0 && report) {
+        TakeLines(reportPending_, buf, static_cast<size_t>(n), [&](const std::string& line) {
+            Record(line);
+            onChange();
+        });
+    } else if (n > 0) {
+        TakeLines(errPending_, buf, static_cast<size_t>(n), [&](const std::string& line) { onMessage(*this, line); });
+    } else if (n == 0 && !report && !errPending_.empty()) {
+        // The child's last words may lack their line break.
+        onMessage(*this, errPending_);
+        errPending_.clear();
     }
-    if (reportFd_ < 0 && errFd_ < 0 && pid_ > 0) {
+    if (child_.ReportFd() < 0 && child_.ErrorFd() < 0 && child_.Running()) {
         Reap();
+        if (OnEnd) OnEnd(*this);
         onChange();
     }
 }
@@ -198,6 +153,20 @@ void TPortRun::Record(const std::string& line) {
         Row.Identity.TerminalID = value;
     } else if (key == "name") {
         Row.Identity.TerminalName = value;
+    } else if (key == "dock-model") {
+        Row.Dock.ModelCode = value;
+    } else if (key == "dock-kernel") {
+        Row.Dock.KernelDigits = value;
+    } else if (key == "dock-tid") {
+        Row.Dock.TerminalID = value;
+    } else if (key == "dock-name") {
+        Row.Dock.TerminalName = value;
+    } else if (key == "attempt") {
+        Row.Attempted = true;
+    } else if (key == "port") {
+        Row.Condition = value;
+    } else if (key == "silence") {
+        Row.SilenceLeft = value.empty() ? -1 : std::atoi(value.c_str());
     } else if (key == "bytes") {
         Row.Bytes = std::atoll(value.c_str());
     } else if (key == "seconds") {
@@ -209,7 +178,7 @@ void TPortRun::Record(const std::string& line) {
         Row.HasResult = true;
         // The bar shows the last acknowledged block and is reset at the end;
         // a passed transfer is complete.
-        if (value == "Upgrade PASS" || value == "Font Upgrade PASS") Row.Position = Row.Max;
+        if (IsPassResult(value)) Row.Position = Row.Max;
     } else if (key == "end") {
         Row.State = "done";
     }
@@ -217,16 +186,12 @@ void TPortRun::Record(const std::string& line) {
 }
 
 void TPortRun::Reap() {
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-    Row.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    Row.Exit = child_.Wait();
+    Row.Ended = true;
+    Row.ExitCode = !Row.Exit.Waited ? -1 : Row.Exit.Signalled ? 128 + Row.Exit.Signal : Row.Exit.Code;
     if (Row.State != "done" && Row.State != "removal") Row.State = "ended";
 }
 
-void TPortRun::Stop() {
-    if (pid_ > 0) kill(pid_, SIGTERM);
-}
+void TPortRun::Stop() { child_.Stop(); }
 
 }  // namespace tolm::cli

@@ -1,13 +1,14 @@
 #include "cli/Reportedrun.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
+#include <cstring>
 #include <thread>
 
 #include "app/Unit1.h"
+#include "cli/Removal.h"
+#include "platform/Portaccess.h"
 #include "platform/Portmap.h"
 #include "protocol/Kv_packet.h"
 #include "protocol/Quorin_packet.h"
@@ -21,9 +22,7 @@ namespace tolm::cli {
 namespace {
 constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 constexpr auto kProbeEvery = std::chrono::milliseconds(500);
-constexpr auto kGoneAfterSilence = std::chrono::seconds(3);
-
-void OnStopSignal(int) { AskStop(); }
+constexpr int32_t kTwoImageLength = 526336;
 
 std::string Clean(std::string text) {
     for (auto& c : text)
@@ -42,19 +41,48 @@ bool Pause(std::chrono::milliseconds d) {
     return !StopAsked();
 }
 
-bool NodeExists(int port) {
-    std::error_code ec;
-    return std::filesystem::exists(PortMap::DevicePath(port), ec);
+// Through the lookup, so that an adapter back under another tty name is seen
+// by the number it was given.
+bool NodeExists(int port) { return PortMap::PortPresent(port); }
+
+// The 4 bytes of a terminal ID written as 8 hex digits; false for any other text.
+bool TerminalIdBytes(const std::string& hex, TByteBuffer& id) {
+    if (hex.size() != 8 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+    id = TByteBuffer(4, 0);
+    for (int i = 0; i < 4; ++i) id[i] = static_cast<uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+    return true;
+}
+
+// Why a port that exists cannot be opened, for the operator; empty for an
+// open that failed only because the node went away meanwhile.
+std::string OpenFailure(int port, int error) {
+    switch (error) {
+        case 0:
+        case ENOENT:
+            return {};
+        case EACCES:
+        case EPERM: {
+            const std::string hint = PortAccessHint(PortMap::DevicePath(port), error);
+            return hint.empty() ? "no permission" : hint;
+        }
+        case EBUSY:
+            return "in use by another program";
+        case ENOTTY:
+            return "not a serial line";
+        case EIO:
+        case ENXIO:
+        case ENODEV:
+            return "no device behind the node (a port that is not there)";
+        default:
+            return std::strerror(error);
+    }
 }
 }  // namespace
 
 TReportedRun::TReportedRun(int fd, TForm1& form) : fd_(fd), form_(form) {
-    struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGINT, SIG_IGN);
-    signal(SIGPIPE, SIG_IGN);
     auto record = record_;
+    // The first byte the upgrade sends makes this run an attempt the parent records.
+    record_->OnFirstSend([this] { Send("attempt", ""); });
     form_.TolmSerialComm1.SetDeviceFactory(
         [record](int) { return TapDevice(MakeSerialDevice(), record); });
     form_.PBar.AddObserver([this](TControl&, TChange change) {
@@ -89,13 +117,25 @@ void TReportedRun::Family() {
 }
 
 void TReportedRun::SendIdentity() {
-    const TDeviceIdentity id = record_->Identity();
-    if (id == sentIdentity_) return;
-    if (id.ModelCode != sentIdentity_.ModelCode) Send("model", id.ModelCode);
-    if (id.KernelDigits != sentIdentity_.KernelDigits) Send("kernel", id.KernelDigits);
-    if (id.TerminalID != sentIdentity_.TerminalID) Send("tid", id.TerminalID);
-    if (id.TerminalName != sentIdentity_.TerminalName) Send("name", id.TerminalName);
-    sentIdentity_ = id;
+    std::vector<TDeviceIdentity> ids = record_->Identities();
+    // What the device told when it arrived fills in what the upgrade did not ask.
+    if (ids.empty()) ids = arrival_;
+    if (!ids.empty() && !arrival_.empty() && ids[0].TerminalID == arrival_[0].TerminalID) {
+        if (ids[0].ModelCode.empty()) ids[0].ModelCode = arrival_[0].ModelCode;
+        if (ids[0].KernelDigits.empty()) ids[0].KernelDigits = arrival_[0].KernelDigits;
+        if (ids[0].TerminalName.empty()) ids[0].TerminalName = arrival_[0].TerminalName;
+    }
+    ids.resize(2);
+    for (size_t i = 0; i < 2; ++i) {
+        const std::string prefix = i == 0 ? "" : "dock-";
+        const TDeviceIdentity& id = ids[i];
+        TDeviceIdentity& sent = sentIdentity_[i];
+        if (id.ModelCode != sent.ModelCode) Send(prefix + "model", id.ModelCode);
+        if (id.KernelDigits != sent.KernelDigits) Send(prefix + "kernel", id.KernelDigits);
+        if (id.TerminalID != sent.TerminalID) Send(prefix + "tid", id.TerminalID);
+        if (id.TerminalName != sent.TerminalName) Send(prefix + "name", id.TerminalName);
+        sent = id;
+    }
 }
 
 void TReportedRun::Progress() {
@@ -121,26 +161,58 @@ void TReportedRun::Finish(const std::string& result, const std::string& note) {
     Send("end", "");
 }
 
-bool TReportedRun::Answers(int port) {
-    if (!NodeExists(port)) return false;
+bool TReportedRun::StoppedMidway() const { return record_->AnyRefused(); }
+
+void TReportedRun::AfterDevice(std::vector<TDeviceIdentity> previous, std::chrono::seconds silence) {
+    previous_ = std::move(previous);
+    silence_ = silence;
+}
+
+bool TReportedRun::TakeNodeChange() { return control_.TakeNodeChange(); }
+
+TReportedRun::TProbe TReportedRun::Probe(int port, bool openOnly) {
+    TProbe probe;
+    auto record = std::make_shared<TDeviceRecord>();
     TTolmSerialComm comm;
-    const bool kv = form_.FirmwareFamily == 4;
-    if (comm.OpenComPort(port, kv ? "9600,n,8,1" : "115200,n,8,1") != 0) return false;
-    bool answered = false;
-    if (form_.FirmwareFamily == 2 && (form_.FamilyCode == "2LB" || form_.FamilyCode == "2ND")) {
+    comm.SetDeviceFactory([record](int) { return TapDevice(MakeSerialDevice(), record); });
+    const int family = form_.FirmwareFamily;
+    const bool kv = family == 4;
+    if (comm.OpenComPort(port, kv ? "9600,n,8,1" : "115200,n,8,1") != 0) {
+        probe.OpenError = comm.LastOpenError();
+        return probe;
+    }
+    probe.Opened = true;
+    if (openOnly) {
+        comm.CloseComPort(port);
+        return probe;
+    }
+    if (family == 2 && (form_.FamilyCode == "2LB" || form_.FamilyCode == "2ND")) {
         TScan_Packet scanner;
         scanner.PortNumber = port;
-        answered = scanner.CheckConnection(&comm) == 0;
-    } else if (form_.FirmwareFamily == 2) {
+        probe.Answered = scanner.CheckConnection(&comm) == 0;
+    } else if (family == 2) {
+        // As the upgrade asks: the scanner, and for a one-image file also a
+        // docking station alone.
         TScan_TID_Packet scanner;
         scanner.PortNumber = port;
-        answered = scanner.Send_90_InfoPacket(&comm);
-    } else if (form_.FirmwareFamily == 3) {
-        // Only after an announcement is the terminal's address known.
+        probe.Answered = scanner.Send_90_InfoPacket(&comm);
+        if (!probe.Answered && form_.ScanPacket->ImageLength != kTwoImageLength)
+            probe.Answered = scanner.Send_95_InfoPacket(&comm);
+    } else if (family == 3) {
+        // A terminal upgraded here is asked by its ID; another one announces itself.
         TQuorin_Packet terminal;
         terminal.PortNumber = port;
-        terminal.TerminalID = form_.QuorinPacket->TerminalID;
-        answered = terminal.HasTerminalID() && terminal.Send_10_InfoPacket(&comm).Length() == 16;
+        bool replied = false;
+        TByteBuffer id;
+        if (!previous_.empty() && TerminalIdBytes(previous_[0].TerminalID, id)) {
+            terminal.TerminalID = id;
+            replied = terminal.Send_10_InfoPacket(&comm).Length() == 16;
+        } else {
+            Pause(std::chrono::milliseconds(1000));
+        }
+        bool announced = false;
+        for (const auto& who : record->Identities()) announced = announced || !who.TerminalName.empty();
+        probe.Answered = replied || announced;
     } else if (kv) {
         // As the upgrade itself asks: the upgrade-mode switch, then the information request.
         TKV_Packet terminal;
@@ -149,33 +221,86 @@ bool TReportedRun::Answers(int port) {
         comm.CloseComPort(port);
         if (comm.OpenComPort(port, "38400,n,8,1") == 0) {
             TKV_Packet::Wait(200);
-            answered = terminal.Check_10_InfoPacket(&comm);
+            probe.Answered = terminal.Check_10_InfoPacket(&comm);
         }
     }
     comm.CloseComPort(port);
-    return answered;
+    probe.Who = record->Identities();
+    return probe;
+}
+
+void TReportedRun::ReportCondition(int port, const TProbe& probe) {
+    const std::string condition = probe.Opened ? std::string() : OpenFailure(port, probe.OpenError);
+    if (condition == condition_) return;
+    condition_ = condition;
+    Send("port", condition);
+}
+
+bool TReportedRun::AwaitDevice(int port) {
+    arrival_.clear();
+    if (!previous_.empty()) {
+        if (!WaitForRemoval(port)) return false;
+        previous_.clear();
+    }
+    // When another device answered during the removal wait, it is here already.
+    if (arrival_.empty() && !WaitForArrival(port)) return false;
+    SendIdentity();
+    return true;
+}
+
+bool TReportedRun::WaitForRemoval(int port) {
+    State("removal");
+    TRemovalRule rule(previous_, silence_, std::chrono::steady_clock::now());
+    while (!StopAsked()) {
+        if (TakeNodeChange() || !NodeExists(port)) rule.NodeChanged();
+        if (!rule.Gone()) {
+            const TProbe probe = Probe(port, false);
+            ReportCondition(port, probe);
+            const auto now = std::chrono::steady_clock::now();
+            if (probe.Answered) rule.Answered(probe.Who, now);
+            else if (probe.Opened) rule.Silent(now);
+            if (rule.AnotherDeviceAnswered()) arrival_ = probe.Who;
+            if (TakeNodeChange()) rule.NodeChanged();
+        }
+        const int left = rule.Gone() ? -1 : rule.SilenceLeft(std::chrono::steady_clock::now());
+        if (left != silenceShown_) {
+            silenceShown_ = left;
+            Send("silence", left < 0 ? "" : std::to_string(left));
+        }
+        if (rule.Gone()) return true;
+        if (!Pause(kProbeEvery)) break;
+    }
+    return false;
 }
 
 bool TReportedRun::WaitForArrival(int port) {
     State("waiting");
     while (!StopAsked()) {
-        // A Quorin terminal arrives by announcing itself, which the upgrade awaits.
-        if (form_.FirmwareFamily == 3 ? NodeExists(port) : Answers(port)) return true;
+        TakeNodeChange();  // a node that changes is what arrival waits for
+        if (NodeExists(port)) {
+            // A Quorin terminal arrives by announcing itself, which the upgrade awaits.
+            const TProbe probe = Probe(port, form_.FirmwareFamily == 3);
+            ReportCondition(port, probe);
+            if (form_.FirmwareFamily == 3 ? probe.Opened : probe.Answered) {
+                arrival_ = probe.Who;
+                return true;
+            }
+        }
         if (!Pause(kProbeEvery)) break;
     }
     return false;
 }
 
-bool TReportedRun::WaitForRemoval(int port) {
-    State("removal");
-    auto lastAnswer = std::chrono::steady_clock::now();
-    while (!StopAsked()) {
-        if (!NodeExists(port)) return true;
-        if (Answers(port)) lastAnswer = std::chrono::steady_clock::now();
-        else if (std::chrono::steady_clock::now() - lastAnswer >= kGoneAfterSilence) return true;
-        if (!Pause(kProbeEvery)) break;
+TReportedRun::TAnnounced TReportedRun::AwaitAnnouncedTransfer() {
+    record_->TakeLineLost();
+    TakeNodeChange();
+    while (form_.Error.Caption().empty()) {
+        if (StopAsked()) return TAnnounced::Stopped;
+        if (record_->TakeLineLost() || TakeNodeChange())
+            return record_->BytesSent() == 0 ? TAnnounced::Reopen : TAnnounced::LineLost;
+        Pause(std::chrono::milliseconds(50));
     }
-    return false;
+    return TAnnounced::TransferEnded;
 }
 
 }  // namespace tolm::cli

@@ -4,17 +4,27 @@
 // record:
 //   state     waiting | upgrading | removal
 //   family    the file's family code
+//   attempt   the upgrade has sent its first byte to the device
 //   progress  position min max bytes-sent
 //   model, kernel, tid, name   what the device told about itself
+//   dock-model, dock-kernel, dock-tid, dock-name   the same of a docking
+//             station upgraded with its scanner
+//   port      why the port cannot be opened now (empty: it opens again)
+//   silence   seconds of silence left before the device counts as gone
+//             (empty: it answers, or silence does not count)
 //   result    the result line;  note  why there is none
 //   seconds, bytes, end
-// SIGTERM asks the run to stop: a waiting run ends at once, a transfer after
-// its current exchange (the devices refuse further sends). SIGINT is left to
-// the parent, which decides what a Ctrl-C stops.
+// The parent asks the run to stop (SIGTERM; on Windows a line on stdin,
+// Childcontrol.h): a waiting run ends at once, a transfer after its current
+// exchange (the devices refuse further sends). SIGINT and SIGHUP are left to
+// the parent, which decides what they stop. The parent tells the child on its
+// stdin, a line at a time, when the port's node changed.
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "cli/Childcontrol.h"
 #include "cli/Devicetap.h"
 
 namespace tolm {
@@ -25,6 +35,8 @@ namespace tolm::cli {
 
 // The note of a run whose file the check refused: every port would refuse it.
 inline constexpr const char* kFileRefusedNote = "file refused";
+// The line a parent writes on a child's stdin when the port's node changed.
+inline constexpr const char* kNodeChangedLine = "node changed";
 
 class TReportedRun {
 public:
@@ -39,26 +51,52 @@ public:
     void Family();
     // The closing records: identity, bytes, seconds, result (or note), end.
     void Finish(const std::string& result, const std::string& note);
+    // True when the stop refused a send: it cut the upgrade short.
+    bool StoppedMidway() const;
 
-    // Station mode. Waits until a device is on the port: its node exists and
-    // it answers the family's first request (a Quorin terminal's announcement
-    // is awaited by the upgrade itself). False when a stop was asked.
-    bool WaitForArrival(int port);
-    // Waits until the device has gone: its node is gone, or it has not
-    // answered for a few seconds. False when a stop was asked.
-    bool WaitForRemoval(int port);
+    // Station mode. A device was upgraded on this port before (what it told
+    // of itself); silence: how long it must be silent to count as gone, zero
+    // when silence does not count.
+    void AfterDevice(std::vector<TDeviceIdentity> previous, std::chrono::seconds silence);
+    // Waits until a device is on the port, ready for its upgrade: first until
+    // the device upgraded before has gone (Removal.h), then until one answers
+    // the family's first request (for a Quorin file: until the port opens; the
+    // upgrade awaits the terminal's announcement). A port that cannot be
+    // opened is reported once and tried again quietly. False when a stop was asked.
+    bool AwaitDevice(int port);
+    // Quorin: the press has opened the port; waits until the announced
+    // transfer has ended. When the line hangs up (or the port's node changes)
+    // before the terminal was answered, the caller closes the port and waits
+    // for the terminal again; after it was answered, the attempt ends.
+    enum class TAnnounced { TransferEnded, Reopen, LineLost, Stopped };
+    TAnnounced AwaitAnnouncedTransfer();
 
 private:
+    struct TProbe {
+        bool Opened = false;
+        int OpenError = 0;
+        bool Answered = false;
+        std::vector<TDeviceIdentity> Who;
+    };
     void Send(const std::string& key, const std::string& value);
     void SendIdentity();
     void Progress();
-    // True when a device answers the family's first request now.
-    bool Answers(int port);
+    bool WaitForRemoval(int port);
+    bool WaitForArrival(int port);
+    // Opens the port and asks the family's first request (openOnly: just opens it).
+    TProbe Probe(int port, bool openOnly);
+    void ReportCondition(int port, const TProbe& probe);
+    // True when the parent told that the port's node changed since the last call.
+    bool TakeNodeChange();
     int fd_;
     TForm1& form_;
     std::shared_ptr<TDeviceRecord> record_ = std::make_shared<TDeviceRecord>();
-    TDeviceIdentity sentIdentity_;
+    std::vector<TDeviceIdentity> sentIdentity_{2}, arrival_, previous_;
+    std::chrono::seconds silence_{0};
+    std::string condition_;
+    int silenceShown_ = -1;
     bool upgrading_ = false;
+    TChildControl control_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastProgress_;
 };

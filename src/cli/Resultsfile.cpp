@@ -1,82 +1,178 @@
 #include "cli/Resultsfile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <ctime>
+#include <vector>
+
+#include "toolkit/Files.h"
 
 namespace tolm::cli {
 
 namespace {
+// The local time with its offset from UTC, "2026-12-08T21:30:00+0100"
+// (written out here: the offset of strftime's %z is a zone name on Windows).
 std::string LocalTime() {
     const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &tm);
-    return buf;
+    std::tm local{}, utc{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+    gmtime_s(&utc, &now);
+#else
+    localtime_r(&now, &local);
+    gmtime_r(&now, &utc);
+#endif
+    const long days = local.tm_year != utc.tm_year ? (local.tm_year > utc.tm_year ? 1 : -1)
+                                                    : local.tm_yday - utc.tm_yday;
+    const long minutes = days * 1440 + (local.tm_hour - utc.tm_hour) * 60L + (local.tm_min - utc.tm_min);
+    char time[32], offset[8];
+    std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S", &local);
+    std::snprintf(offset, sizeof offset, "%c%02ld%02ld", minutes < 0 ? '-' : '+', std::labs(minutes) / 60,
+                  std::labs(minutes) % 60);
+    return std::string(time) + offset;
 }
+
+// A scanner and its docking station upgraded together: both are named.
+std::string Both(const std::string& device, const std::string& dock) {
+    return dock.empty() ? device : device + " + " + dock;
+}
+
+// The text from offset 0 up to the first line break (at most limit bytes).
+std::string FirstLine(int fd, size_t limit) {
+    std::string text(limit, '\0');
+    const long long n = ReadFileAt(fd, 0, text.data(), static_cast<long long>(limit));
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    const size_t nl = text.find('\n');
+    return nl == std::string::npos ? text : text.substr(0, nl);
+}
+
+// Holds an exclusive lock on the file for a scope: a second station on the
+// same file waits for a line to be written whole before it writes its own.
+class TFileLock {
+public:
+    explicit TFileLock(int fd) : fd_(fd) { LockWholeFile(fd_); }
+    ~TFileLock() { UnlockWholeFile(fd_); }
+
+private:
+    int fd_;
+};
 }  // namespace
 
-TResultsFile::TResultsFile(const std::string& path) {
-    fd_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+TResultsFile::TResultsFile(const std::string& path, const std::string& firmwareSha256,
+                           const std::string& programVersion)
+    : path_(path), sha256_(firmwareSha256), version_(programVersion) {
+    // As the diagnostic log: never through a link at its name, and a FIFO
+    // fails at once instead of hanging the station.
+    fd_ = OpenSharedAppendFile(path);
     if (fd_ < 0) {
-        error_ = "cannot open " + path + ": " + std::strerror(errno);
+        const int error = errno;
+        if (error == EINVAL)
+            error_ = path + " is not a regular file";
+        else
+            error_ = "cannot open " + path + ": " +
+                     (error == ELOOP ? std::string("it is a symbolic link") : std::string(std::strerror(error)));
         return;
     }
-    struct stat st {};
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error_ = path + " is not a regular file";
-        close(fd_);
-        fd_ = -1;
+    TFileLock lock(fd_);
+    if (OpenFileSize(fd_) == 0) {
+        if (!WriteLine(kHeader)) {
+            error_ = "cannot write " + path + ": " + error_;
+            CloseFile(fd_);
+            fd_ = -1;
+        }
         return;
     }
-    if (st.st_size == 0 && !WriteLine(kHeader)) {
-        error_ = "cannot write " + path + ": " + std::strerror(errno);
-        close(fd_);
+    const std::string first = FirstLine(fd_, std::strlen(kHeader) + 2);
+    if (first == kShortHeader) {
+        longColumns_ = false;
+    } else if (first != kHeader) {
+        error_ = path + " is not a results file: its first line is not the header \"" + std::string(kHeader) + "\"";
+        CloseFile(fd_);
         fd_ = -1;
     }
 }
 
-TResultsFile::~TResultsFile() {
-    if (fd_ >= 0) close(fd_);
-}
+TResultsFile::~TResultsFile() { CloseFile(fd_); }
 
 std::string TResultsFile::Field(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string field = text;
+    if (!field.empty() && std::strchr("=+-@", field[0])) field.insert(0, "'");
+    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
     std::string quoted = "\"";
-    for (char c : text) {
+    for (char c : field) {
         if (c == '"') quoted += '"';
         quoted += c;
     }
     return quoted + "\"";
 }
 
+std::string TResultsFile::KernelField(const std::string& digits) {
+    std::string text = digits;
+    std::replace(text.begin(), text.end(), '/', '_');
+    return text;
+}
+
+std::string TResultsFile::Line(const TPortRow& row) const {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", row.Seconds);
+    const auto& id = row.Identity;
+    const auto& dock = row.Dock;
+    std::vector<std::string> fields{LocalTime(),
+                                    row.Label,
+                                    row.Family,
+                                    Both(id.ModelCode, dock.ModelCode),
+                                    Both(KernelField(id.KernelDigits), KernelField(dock.KernelDigits)),
+                                    Both(id.TerminalID, dock.TerminalID),
+                                    Both(id.TerminalName, dock.TerminalName),
+                                    row.Outcome(),
+                                    seconds};
+    if (longColumns_) fields.insert(fields.end(), {sha256_, version_});
+    std::string line;
+    for (const auto& field : fields) {
+        if (!line.empty()) line += ',';
+        line += Field(field);
+    }
+    return line;
+}
+
+bool TResultsFile::Append(const std::string& line) {
+    if (fd_ < 0) return false;
+    TFileLock lock(fd_);
+    return WriteLine(line);
+}
+
 bool TResultsFile::WriteLine(const std::string& line) {
-    // One write per line: O_APPEND keeps lines whole even with another writer.
-    const std::string text = line + "\n";
+    const long long start = OpenFileSize(fd_);
+    if (start < 0) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    std::string text = line + "\n";
+    // A line cut short by a crash of an older writer is ended first, so that
+    // this one is not glued to it.
+    char last = '\n';
+    if (start > 0 && ReadFileAt(fd_, start - 1, &last, 1) == 1 && last != '\n') text.insert(0, "\n");
     ssize_t n;
     do {
         n = write(fd_, text.data(), text.size());
     } while (n < 0 && errno == EINTR);
-    return n == static_cast<ssize_t>(text.size()) && fsync(fd_) == 0;
-}
-
-bool TResultsFile::Append(const TPortRow& row, const std::string& family) {
-    if (fd_ < 0) return false;
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", row.Seconds);
-    const auto& id = row.Identity;
-    std::string line;
-    for (const std::string& field : {LocalTime(), row.Label, family, id.ModelCode, id.KernelDigits, id.TerminalID,
-                                     id.TerminalName, row.Outcome(), std::string(seconds)}) {
-        if (!line.empty()) line += ',';
-        line += Field(field);
+    if (n == static_cast<ssize_t>(text.size()) && SyncFile(fd_)) return true;
+    if (n >= 0 && n < static_cast<ssize_t>(text.size())) {
+        // A short write sets no error; the rest tells why (a full disk, a size limit).
+        errno = 0;
+        const ssize_t more = write(fd_, text.data() + n, text.size() - static_cast<size_t>(n));
+        error_ = more < 0 ? std::strerror(errno)
+                          : "only " + std::to_string(n) + " of " + std::to_string(text.size()) + " bytes were written";
+    } else {
+        error_ = std::strerror(errno);
     }
-    return WriteLine(line);
+    if (ftruncate(fd_, start) != 0) error_ += "; the file could not be cut back to its last whole line";
+    return false;
 }
 
 }  // namespace tolm::cli

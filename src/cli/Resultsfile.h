@@ -1,7 +1,10 @@
 #pragma once
-// The station's record of what each device got: one CSV line per upgrade,
-// appended and synced to disk before the next, so a crash or a power cut
-// loses no finished line. A new (or empty) file gets the header line first.
+// The station's record of what each device got: one CSV line per attempt,
+// each written whole or not at all and synced to disk before the next, so a
+// crash, a power cut or a full disk never leaves half a line. A new (or
+// empty) file gets the header line first; a file of an older version keeps
+// its columns. The file is never followed through a link at its name, never
+// a FIFO or a device, and never a file whose first line is not a header.
 #include <string>
 
 #include "cli/Portrun.h"
@@ -11,24 +14,39 @@ namespace tolm::cli {
 class TResultsFile {
 public:
     static constexpr const char* kHeader =
+        "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds,firmware_sha256,"
+        "program_version";
+    // The header of files written before the last two columns came.
+    static constexpr const char* kShortHeader =
         "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds";
+
     // Opens (creates) path for appending; Error() says why when it cannot.
-    explicit TResultsFile(const std::string& path);
+    // Every line names the firmware file by its SHA-256 (hex) and the program by its version.
+    TResultsFile(const std::string& path, const std::string& firmwareSha256, const std::string& programVersion);
     ~TResultsFile();
     TResultsFile(const TResultsFile&) = delete;
     TResultsFile& operator=(const TResultsFile&) = delete;
     bool IsOpen() const { return fd_ >= 0; }
     const std::string& Error() const { return error_; }
-    // Appends the line of a finished upgrade; false when it could not be written whole.
-    bool Append(const TPortRow& row, const std::string& family);
 
-    // One CSV field: quoted when it holds a comma, a quote or a line break.
+    // The line of a finished attempt (without its line break), in the file's columns.
+    std::string Line(const TPortRow& row) const;
+    // Appends line whole, with one write, and syncs it; on any failure the
+    // file is cut back to where the line began and Error() says why.
+    bool Append(const std::string& line);
+
+    // One CSV field: a text that a spreadsheet would take for a formula
+    // (=, +, - or @ first) gets a ' in front; quoted when it holds a comma, a
+    // quote or a line break.
     static std::string Field(const std::string& text);
+    // Scanner digits as "7_1_0" rather than "7/1/0", which spreadsheets take for a date.
+    static std::string KernelField(const std::string& digits);
 
 private:
     bool WriteLine(const std::string& line);
     int fd_ = -1;
-    std::string error_;
+    bool longColumns_ = true;  // false: a file with the short header
+    std::string path_, sha256_, version_, error_;
 };
 
 }  // namespace tolm::cli

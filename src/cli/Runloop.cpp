@@ -33,11 +33,15 @@ TInterrupts::TInterrupts() {
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }
 
 TInterrupts::~TInterrupts() {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
     close(wakeRead);
     close(wakeWrite);
     wakeRead = wakeWrite = -1;
@@ -58,14 +62,13 @@ int TInterrupts::ExitStatus() const {
     return sig == 0 ? 0 : 128 + sig;
 }
 
-int PumpRuns(const std::vector<std::unique_ptr<TPortRun>>& runs, TInterrupts& interrupts, TBoard& board,
-             int timeoutMs) {
+int PumpRuns(const std::vector<TPortRun*>& runs, TInterrupts& interrupts, TBoard& board, int timeoutMs) {
     std::vector<pollfd> fds{{interrupts.Fd(), POLLIN, 0}};
     std::vector<TPortRun*> owners{nullptr};
     for (auto& run : runs)
         for (int fd : run->Descriptors()) {
             fds.push_back({fd, POLLIN, 0});
-            owners.push_back(run.get());
+            owners.push_back(run);
         }
     if (poll(fds.data(), fds.size(), timeoutMs) < 0) return errno == EINTR ? interrupts.Take() : 0;
     for (size_t i = 1; i < fds.size(); ++i) {

@@ -9,8 +9,11 @@
 
 namespace tolm::cli {
 
-// Counts SIGINT and SIGTERM through a self-pipe while it exists, so that the
-// wait below wakes at once. Before and after: the default handling.
+// Counts SIGINT, SIGTERM and SIGHUP (the terminal went away) through a
+// self-pipe while it exists, so that the wait below wakes at once; and
+// ignores SIGPIPE, so that a reader of stdout or stderr that goes away (a
+// closed "| tee") costs the output, never the runs or their record. Before
+// and after: the default handling.
 class TInterrupts {
 public:
     TInterrupts();
@@ -20,13 +23,12 @@ public:
     int Fd() const;
     // Signals that came since the previous call.
     int Take();
-    // The exit status for the last signal: 130 for SIGINT, 143 for SIGTERM; 0 for none.
+    // The exit status for the last signal: 130 for SIGINT, 143 for SIGTERM, 129 for SIGHUP; 0 for none.
     int ExitStatus() const;
 };
 
 // Waits at most timeoutMs for output of any run or a signal, and hands every
 // line to the runs and the board. Returns the number of new signals.
-int PumpRuns(const std::vector<std::unique_ptr<TPortRun>>& runs, TInterrupts& interrupts, TBoard& board,
-             int timeoutMs);
+int PumpRuns(const std::vector<TPortRun*>& runs, TInterrupts& interrupts, TBoard& board, int timeoutMs);
 
 }  // namespace tolm::cli

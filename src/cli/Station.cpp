@@ -1,5 +1,6 @@
 #include "cli/Station.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,11 +11,17 @@
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
 #include "cli/Filecheck.h"
+#include "cli/Portarg.h"
 #include "cli/Portlist.h"
+#include "cli/Portnodewatch.h"
 #include "cli/Portrun.h"
+#include "cli/Removal.h"
 #include "cli/Reportedrun.h"
 #include "cli/Resultsfile.h"
 #include "cli/Runloop.h"
+#include "cli/Sha256.h"
+#include "platform/Portmap.h"
+#include "tolm/Version.h"
 
 namespace tolm::cli {
 
@@ -23,6 +30,157 @@ constexpr int kPumpMs = 200;
 // A port's run starts at most once in this time, so that a run that ends at
 // once (a crash, a port that cannot be opened) does not spin.
 constexpr auto kRestartPause = std::chrono::seconds(1);
+
+// Where the way to a port's device starts: its entry in the port directory
+// and the node the number reaches now; a device path itself.
+TPortNodeWatch::TStartPaths StartPaths(const std::string& port) {
+    if (port.find('/') != std::string::npos) return [port] { return std::vector<std::string>{port}; };
+    const int n = PortArg(port).Number();
+    return [n] { return std::vector<std::string>{PortMap::EntryPath(n), PortMap::DevicePath(n)}; };
+}
+
+// One port of the station: its run, the device last attempted there while
+// it may still be attached, and the changes of the port's node.
+struct TStationPort {
+    std::unique_ptr<TPortRun> Run;
+    size_t Watch = 0;
+    unsigned long ChangesTold = 0;       // the node's changes the run knows of
+    unsigned long ChangesAtArrival = 0;  // when the last attempted device arrived
+    bool Arrived = false;                // the current run has a device
+    bool HasPrevious = false;            // the last attempted device may still be attached
+    std::vector<TDeviceIdentity> Previous;
+    std::string ShownCondition;
+    std::chrono::steady_clock::time_point StartedAt{};
+};
+
+class TStationLoop {
+public:
+    TStationLoop(const TStationOptions& options, const std::vector<std::string>& ports, TResultsFile& results)
+        : options_(options), results_(results), board_(stderr, isatty(STDERR_FILENO) != 0) {
+        std::vector<const TPortRow*> rows;
+        for (size_t i = 0; i < ports.size(); ++i) {
+            ports_.push_back(std::make_unique<TStationPort>());
+            TStationPort& port = *ports_.back();
+            port.Run = std::make_unique<TPortRun>(ports[i]);
+            port.Watch = watch_.Add(StartPaths(ports[i]));
+            port.Run->OnRecord = [this, &port](TPortRun&, const std::string& key) { Record(port, key); };
+            port.Run->OnEnd = [this, &port](TPortRun&) { Ended(port); };
+            runs_.push_back(port.Run.get());
+            rows.push_back(&port.Run->Row);
+        }
+        board_.SetRows(rows);
+    }
+
+    int Run() {
+        int interruptsSeen = 0;
+        while (true) {
+            const bool accepting = interruptsSeen == 0 && !refused_ && recordError_.empty();
+            watch_.Take();
+            bool anyRunning = false;
+            for (auto& port : ports_) {
+                Step(*port, accepting, interruptsSeen);
+                anyRunning = anyRunning || port->Run->Running();
+            }
+            if (!anyRunning && !accepting) break;
+            board_.Changed();
+            interruptsSeen += PumpRuns(runs_, interrupts_, board_, kPumpMs);
+        }
+        board_.Finish();
+        if (!unwritten_.empty()) {
+            std::fprintf(stderr, "tolm-upgrade-cli: %s could not be written (%s); these lines are not in it:\n",
+                         options_.results.c_str(), recordError_.c_str());
+            for (const auto& line : unwritten_) std::fprintf(stderr, "%s\n", line.c_str());
+            std::fflush(stderr);
+        }
+        if (refused_) return kExitUsage;
+        if (!recordError_.empty()) return kExitRecordLost;
+        return interrupts_.ExitStatus() != 0 ? interrupts_.ExitStatus() : kExitPass;
+    }
+
+private:
+    void Step(TStationPort& port, bool accepting, int interruptsSeen) {
+        TPortRun& run = *port.Run;
+        const unsigned long changes = watch_.Changes(port.Watch);
+        if (!run.Running() && accepting && std::chrono::steady_clock::now() - port.StartedAt >= kRestartPause) {
+            port.StartedAt = std::chrono::steady_clock::now();
+            Start(port, changes);
+        }
+        if (!run.Running()) return;
+        if (changes != port.ChangesTold) {
+            port.ChangesTold = changes;
+            run.Tell(kNodeChangedLine);
+        }
+        // After Ctrl-C (or a line not written) only transfers go on; a second Ctrl-C stops them too.
+        if (interruptsSeen > 1 || (!accepting && run.Row.State != "upgrading")) run.Stop();
+    }
+
+    void Start(TStationPort& port, unsigned long changes) {
+        ArgList args{"--station"};
+        if (!options_.log.empty()) args.insert(args.end(), {"--log", options_.log});
+        // The device attempted last is waited for to go, unless its node
+        // changed since it arrived: then it has gone already.
+        if (port.HasPrevious && changes == port.ChangesAtArrival) {
+            for (const auto& device : port.Previous) args.insert(args.end(), {"--after", AfterArgument(device)});
+            // Silence counts only on a port whose node has never changed (a
+            // built-in UART, an adapter that stays plugged in).
+            if (changes == 0)
+                args.insert(args.end(), {"--removal-silence", std::to_string(options_.removalSilence)});
+        } else {
+            port.HasPrevious = false;
+        }
+        args.push_back(options_.file);
+        port.ChangesTold = changes;
+        port.Arrived = false;
+        if (!port.Run->Start(args)) board_.Message(port.Run->Row, port.Run->Row.Note);
+    }
+
+    void Record(TStationPort& port, const std::string& key) {
+        TPortRow& row = port.Run->Row;
+        if (key == "state" && (row.State == "waiting" || row.State == "upgrading")) port.HasPrevious = false;
+        if ((key == "attempt" || (key == "state" && row.State == "upgrading")) && !port.Arrived) {
+            // The device is here. Changes of the node queued until now came
+            // before it; any later one means it went.
+            watch_.Take();
+            port.Arrived = true;
+            port.ChangesAtArrival = watch_.Changes(port.Watch);
+        }
+        if (key == "port" && row.Condition != port.ShownCondition) {
+            port.ShownCondition = row.Condition;
+            if (!row.Condition.empty())
+                board_.Message(row, "E001: Warn ComPort to be unable to open: " + row.Condition +
+                                        " (tried again quietly until it opens)");
+        }
+        if (key == "end" && row.Note == kFileRefusedNote) refused_ = true;
+    }
+
+    // Every attempt that sent anything gets its line, however its run ended.
+    void Ended(TStationPort& port) {
+        TPortRow& row = port.Run->Row;
+        if (row.Note == kFileRefusedNote || !row.Attempted) return;
+        const std::string line = results_.Line(row);
+        if (recordError_.empty() && !results_.Append(line)) {
+            recordError_ = results_.Error();
+            board_.Message(row, "the results file could not be written (" + recordError_ +
+                                    "): no new device is taken; running upgrades finish");
+        }
+        if (!recordError_.empty()) unwritten_.push_back(line);
+        row.LastOutcome = row.Outcome();
+        port.Previous = {row.Identity};
+        if (!row.Dock.Empty()) port.Previous.push_back(row.Dock);
+        port.HasPrevious = true;
+    }
+
+    const TStationOptions& options_;
+    TResultsFile& results_;
+    TInterrupts interrupts_;
+    TBoard board_;
+    TPortNodeWatch watch_;
+    std::vector<std::unique_ptr<TStationPort>> ports_;
+    std::vector<TPortRun*> runs_;
+    bool refused_ = false;
+    std::string recordError_;
+    std::vector<std::string> unwritten_;
+};
 }  // namespace
 
 int Station(const TStationOptions& options) {
@@ -34,57 +192,22 @@ int Station(const TStationOptions& options) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
-    TResultsFile results(options.results);
+    const std::string sha256 = FileSha256(file, whyNot);
+    if (sha256.empty()) {
+        std::fprintf(stderr, "tolm-upgrade-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
+        return kExitUsage;
+    }
+    TResultsFile results(options.results, sha256, kVersion);
     if (!results.IsOpen()) {
         std::fprintf(stderr, "tolm-upgrade-cli: %s\n", results.Error().c_str());
         return kExitUsage;
     }
-    ArgList childArgs{"--station"};
-    if (!options.log.empty()) childArgs.insert(childArgs.end(), {"--log", options.log});
-    childArgs.push_back(file);
-
-    TInterrupts interrupts;
-    TBoard board(stderr, isatty(STDERR_FILENO) != 0);
-    std::vector<std::unique_ptr<TPortRun>> runs;
-    std::vector<std::chrono::steady_clock::time_point> startedAt(ports.size());
-    std::vector<const TPortRow*> rows;
-    bool refused = false;
-    for (const auto& port : ports) {
-        runs.push_back(std::make_unique<TPortRun>(port));
-        rows.push_back(&runs.back()->Row);
-        runs.back()->OnRecord = [&](TPortRun& run, const std::string& key) {
-            if (key != "end") return;
-            if (run.Row.Note == kFileRefusedNote) refused = true;
-            else if (!results.Append(run.Row, run.Row.Family))
-                board.Message(run.Row, "the results file could not be written");
-        };
-    }
-    board.SetRows(rows);
-
-    int interruptsSeen = 0;
-    while (true) {
-        const auto now = std::chrono::steady_clock::now();
-        bool anyRunning = false;
-        for (size_t i = 0; i < runs.size(); ++i) {
-            auto& run = *runs[i];
-            if (!run.Running() && interruptsSeen == 0 && !refused && now - startedAt[i] >= kRestartPause) {
-                startedAt[i] = now;
-                if (!run.Start(childArgs)) board.Message(run.Row, run.Row.Note);
-            }
-            // After Ctrl-C only transfers go on; a second one stops them too.
-            if (run.Running() && (interruptsSeen > 1 || (interruptsSeen == 1 && run.Row.State != "upgrading")))
-                run.Stop();
-            anyRunning = anyRunning || run.Running();
-        }
-        if (!anyRunning && (interruptsSeen > 0 || refused)) break;
-        board.Changed();
-        interruptsSeen += PumpRuns(runs, interrupts, board, kPumpMs);
-        if (refused)
-            for (auto& run : runs) run->Stop();
-    }
-    board.Finish();
-    if (refused) return kExitUsage;
-    return interrupts.ExitStatus() != 0 ? interrupts.ExitStatus() : kExitPass;
+    // A results file beyond a size limit fails its write instead of ending the station.
+#ifdef SIGXFSZ
+    signal(SIGXFSZ, SIG_IGN);
+#endif
+    TStationLoop loop(options, ports, results);
+    return loop.Run();
 }
 
 void AddStationCommand(CLI::App& app, CommandRun& run) {
@@ -96,15 +219,23 @@ void AddStationCommand(CLI::App& app, CommandRun& run) {
         ->required()
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     cmd->add_option("--results", options->results,
-                    "CSV file that gets one line per upgrade (default station-results.csv)")
+                    "CSV file that gets one line per attempt (default station-results.csv)")
         ->type_name("FILE.csv");
+    cmd->add_option("--removal-silence", options->removalSilence,
+                    "on a port whose node never changes (a built-in UART), how long a device must be silent to\n"
+                    "count as gone (default 10; 0: never by silence)")
+        ->type_name("SECONDS")
+        ->check(WholeNumber(0, 3600));
     cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
     cmd->footer(
         "On each port, again and again: waits for a device (its port appears and it answers, or a Quorin\n"
         "terminal announces itself), upgrades it, appends a line to the results file, and waits until it\n"
-        "has gone; a device left attached is not upgraded twice.\n"
+        "has gone: its port's node went or changed, a device with another identity answers, or (only where\n"
+        "the node never changes) it stayed silent for --removal-silence seconds. A device left attached is\n"
+        "not upgraded twice.\n"
         "Ctrl-C stops the waiting ports at once and lets running upgrades finish; a second Ctrl-C stops\n"
-        "those after their current exchange. Exit status: 130 after Ctrl-C; 2 usage error or a refused file.");
+        "those after their current exchange. Exit status: 130 after Ctrl-C; 2 usage error or a refused file;\n"
+        "4 when a line could not be written to the results file (those lines then go to stderr).");
     cmd->callback([options, &run] { run = [options] { return Station(*options); }; });
 }
 

@@ -11,6 +11,8 @@
 
 namespace tolm::cli {
 
+const char* const kStopStatusText = "130 or 143 when SIGINT or SIGTERM";
+
 namespace {
 // One set of handlers per process: the handler only stores the signal and
 // writes it into the pipe (both async-signal-safe); the watcher thread does

@@ -11,6 +11,10 @@
 
 namespace tolm::cli {
 
+// What the help says ends an upgrade early: "130 or 143 when SIGINT or
+// SIGTERM" (on Windows "130 when Ctrl-C or Ctrl-Break").
+extern const char* const kStopStatusText;
+
 class TStopSignals {
 public:
     // Installs the handlers; onStop runs on a thread of this object's own.

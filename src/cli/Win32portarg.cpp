@@ -9,6 +9,8 @@
 
 namespace tolm::cli {
 
+const char* const kPortForms = "port number (3) or COM name (COM3)";
+
 namespace {
 bool AllDigits(const std::string& s) {
     if (s.empty() || s.size() > 4) return false;

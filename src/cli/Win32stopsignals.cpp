@@ -19,6 +19,8 @@
 
 namespace tolm::cli {
 
+const char* const kStopStatusText = "130 when Ctrl-C or Ctrl-Break";
+
 namespace {
 // One handler per process; the watcher thread does the rest.
 std::atomic<int> g_signal{0};

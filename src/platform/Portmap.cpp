@@ -46,4 +46,10 @@ TPortResolution ResolvePort(int port) {
     return ResolvePortNumber(port);
 }
 
+bool PortPresent(int port) {
+    const std::string path = ResolvePort(port).Path;
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
 }  // namespace tolm::PortMap

@@ -33,4 +33,10 @@ std::string DevicePath(int port);
 // adapter it was given to and no other.
 TPortResolution ResolvePort(int port);
 
+// True when port n reaches a device now (through ResolvePort), found without
+// opening it. On Windows: the system has a COM port of that number
+// (QueryDosDevice, or under Wine a link in the prefix's dosdevices folder),
+// whether it is free or not.
+bool PortPresent(int port);
+
 }  // namespace tolm::PortMap

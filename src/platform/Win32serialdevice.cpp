@@ -90,8 +90,7 @@ int FinishOverlapped(HANDLE port, OVERLAPPED& ov, BOOL started, DWORD moved, DWO
         return static_cast<int>(done);
     }
     error = GetLastError();
-    // Cancelled after its limit: what moved until then counts.
-    if (error == ERROR_OPERATION_ABORTED && done > 0) return static_cast<int>(done);
+    // Cancelled after its limit, or failed part way: what moved until then counts.
     return done > 0 ? static_cast<int>(done) : -1;
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,6 +129,30 @@ TWholeFileWrite WriteWholeFile(const std::string& path, const std::string& bytes
     }
     return TWholeFileWrite::Written;
 }
+
+int OpenSharedAppendFile(const std::string& path) {
+    // O_NONBLOCK: a FIFO at the name fails at once instead of waiting for a reader.
+    const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int why = NotRegular(st);
+        close(fd);
+        errno = why;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+void LockWholeFile(int fd) {
+    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+void UnlockWholeFile(int fd) { flock(fd, LOCK_UN); }
+
+bool SyncFile(int fd) { return fsync(fd) == 0; }
 
 std::filesystem::path FilePath(const std::string& utf8) { return std::filesystem::path(utf8); }
 

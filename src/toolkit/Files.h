@@ -56,6 +56,19 @@ enum class TWholeFileWrite {
 // write permission), the file itself is rewritten.
 TWholeFileWrite WriteWholeFile(const std::string& path, const std::string& bytes);
 
+// Opens path for appending lines that other programs may append to as well:
+// created when missing (0644 where permissions exist), read and write,
+// never through a symbolic link at its name (errno ELOOP), never a FIFO or
+// a device (EINVAL, or EISDIR for a folder). The descriptor, or -1 with
+// errno set. Closed with CloseFile.
+int OpenSharedAppendFile(const std::string& path);
+// Holds an exclusive lock on the whole file open as fd until UnlockWholeFile;
+// another program's lock on it waits meanwhile.
+void LockWholeFile(int fd);
+void UnlockWholeFile(int fd);
+// Has the system put what was written to fd on its disk; false when it could not.
+bool SyncFile(int fd);
+
 // The path of a UTF-8 name for std::filesystem and the file streams, which
 // otherwise read a narrow name in the ANSI code page on Windows.
 std::filesystem::path FilePath(const std::string& utf8);

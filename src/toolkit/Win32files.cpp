@@ -146,6 +146,41 @@ TWholeFileWrite WriteWholeFile(const std::string& path, const std::string& bytes
     return TWholeFileWrite::Written;
 }
 
+int OpenSharedAppendFile(const std::string& path) {
+    // A link at the name is opened as itself, and refused.
+    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOf(GetLastError());
+        return -1;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool regular = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+                         !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    if (!regular) {
+        errno = info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? ELOOP
+                : info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY   ? EISDIR
+                                                                      : EINVAL;
+        CloseHandle(file);
+        return -1;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
+    if (fd < 0) CloseHandle(file);
+    return fd;
+}
+
+void LockWholeFile(int fd) {
+    OVERLAPPED whole{};
+    LockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+}
+
+void UnlockWholeFile(int fd) {
+    OVERLAPPED whole{};
+    UnlockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), 0, MAXDWORD, MAXDWORD, &whole);
+}
+
+bool SyncFile(int fd) { return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != 0; }
+
 std::filesystem::path FilePath(const std::string& utf8) { return std::filesystem::path(Utf8ToWide(utf8)); }
 
 }  // namespace tolm

@@ -54,6 +54,20 @@ TEST_F(FaultE2eTest, FourScannerPortsEachGetTheirOwnOutcome) {
     EXPECT_NE(r.err.find("COM4: progress 100%"), std::string::npos) << r.err;
 }
 
+// Started by a parent that ignores SIGCHLD (its children would be reaped
+// behind its back), the command still learns how each run ended.
+TEST_F(FaultE2eTest, RunsAreJudgedByHowTheyEndedEvenWithSigchldIgnored) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    auto good = StartDevice("scanner", 3, {});
+    tolm::test::PtyPair silent;
+    tolm::test::LinkPort(dir, 4, silent.SlavePath());
+    auto r = tolm::test::Run("/bin/bash", {"-c", "trap '' CHLD; exec '" + std::string(TOLM_UPGRADE_CLI) +
+                                                   "' upgrade --port 3,4 '" + fw + "'"},
+                             60000);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"COM3: Upgrade PASS", "COM4: G006.0 Connection Error"})) << r.err;
+}
+
 TEST_F(FaultE2eTest, JsonResultsAgreeWithTheResultLines) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse, "model=LB1Y", "kernel=3"});
     auto good = StartDevice("scanner", 3, {"model=LB1Y", "kernel=4", "digit6=7"});
@@ -77,6 +91,21 @@ TEST_F(FaultE2eTest, JsonResultsAgreeWithTheResultLines) {
     EXPECT_EQ(Text(pass, "kernel_digits"), "7/4/0");
     EXPECT_GT(pass.value("bytes_sent", 0.0), 143 * 1024) << "every block not blank is sent";
     EXPECT_FALSE(results[1].contains("model_code")) << "a silent port reports no device";
+}
+
+// A scanner in its docking station: each tells of itself, neither takes the
+// other's ID or name.
+TEST_F(FaultE2eTest, AScannerAndItsDockAreNamedApart) {
+    auto fw = Generate("tid-fw", "pair.bin", {"images=2", kSparse, "dock-blank=1-150"});
+    auto dev = StartDevice("tid-pair", 6, {});
+    auto r = Cli({"upgrade", "--port", "6", "--json", fw});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    auto results = ParseResults(r);
+    ASSERT_EQ(results.size(), 1u) << r.out;
+    auto scanner = results[0];
+    auto dock = scanner.value("dock", nlohmann::json::object());
+    EXPECT_EQ(Text(scanner, "terminal_id") + " " + Text(scanner, "terminal_name"), "00000001 SCAN01") << r.out;
+    EXPECT_EQ(Text(dock, "terminal_id") + " " + Text(dock, "terminal_name"), "00000002 DOCK01") << r.out;
 }
 
 TEST_F(FaultE2eTest, QuorinPairWhereOneTerminalNeverAnnounces) {
@@ -133,8 +162,9 @@ TEST_F(FaultE2eTest, StationUpgradesEachArrivingDeviceOnce) {
     EXPECT_EQ(dataLines(), 1u) << "the attached scanner was upgraded again";
     first->Stop();
     EXPECT_TRUE(Image(3) == Decoded(fw, 0, 262144)) << "the first scanner's flash differs from the file";
-    // Unlinked long enough for the station to see the port empty.
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    // A scanner just like it comes after a gap shorter than any look the
+    // station takes: the port's node went and came, so this is another device.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     auto second = StartDevice("scanner", 3, {"model=LB1Y"});
     EXPECT_TRUE(waitForLines(2)) << dir.Read("station.err");
 
@@ -144,9 +174,11 @@ TEST_F(FaultE2eTest, StationUpgradesEachArrivingDeviceOnce) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << "status " << status;
     auto lines = Lines(dir.Read("results.csv"));
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds");
+    EXPECT_EQ(lines[0],
+              "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds,firmware_sha256,"
+              "program_version");
     for (size_t i = 1; i < 3; ++i) {
-        EXPECT_NE(lines[i].find(",COM3,2LB,LB1Y,7/1/0,,,Upgrade PASS,"), std::string::npos) << lines[i];
+        EXPECT_NE(lines[i].find(",COM3,2LB,LB1Y,7_1_0,,,Upgrade PASS,"), std::string::npos) << lines[i];
     }
 }
 

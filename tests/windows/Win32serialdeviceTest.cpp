@@ -77,8 +77,7 @@ TEST(Win32SerialDevice, APortHeldByAnotherOpenIsBusyAndShowsSo) {
     EXPECT_EQ(ProbePortAccess(TestPort()).State, TPortState::InUse);
     EXPECT_FALSE(second.Open(TestPort()));
     EXPECT_EQ(second.OpenError(), EBUSY);
-    EXPECT_EQ(PortAccessHint(TestPort(), second.OpenError()).find("in use by another program") != std::string::npos,
-              true);
+    EXPECT_NE(PortAccessHint(TestPort(), second.OpenError()).find("in use by another program"), std::string::npos);
     first.Close();
     EXPECT_EQ(ProbePortAccess(TestPort()).State, TPortState::Free);
     EXPECT_TRUE(second.Open(TestPort()));

@@ -9,6 +9,7 @@
 #   failures   a pulled adapter, a port held by another program, Ctrl-C during
 #              a transfer and during the wait for an announcement, the log
 #   discovery  the registry keys of port discovery, through `ports`
+#   ports      two ports at once, and a station that takes a device as it arrives
 set -uo pipefail
 devsim=$1 cli=$2 group=$3
 : "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
@@ -272,8 +273,42 @@ EOF
   wineserver -k
 }
 
+several_ports() {
+  gen scanner-fw "$work/lb1y.bin" blank=1-150
+  # Two ports at once, each in a process of its own: both pass, each flash
+  # equal to the file.
+  start_device scanner 44
+  start_device scanner 45
+  cli upgrade --port 44,45 "$(winpath "$work/lb1y.bin")"
+  [ "$rc" = 0 ] || fail "two ports: exit status $rc; stderr: $(tail -n 5 "$err")"
+  [ "$(tr -d '\r' <"$out")" = $'COM44: Upgrade PASS\nCOM45: Upgrade PASS' ] || fail "two ports: $(cat "$out")"
+  stop_device 44
+  stop_device 45
+  expect_flash "two ports, COM44" "$work/image-44" "$work/lb1y.bin" 0 262144
+  expect_flash "two ports, COM45" "$work/image-45" "$work/lb1y.bin" 0 262144
+
+  # A station finds a device when it arrives, records it, sees it go, and
+  # ends with Ctrl-C.
+  wine "$cli" station --port 46 --results "$(winpath "$work/results.csv")" "$(winpath "$work/lb1y.bin")" \
+    >"$work/station.out" 2>"$work/station.err" &
+  local station=$!
+  sleep 2
+  start_device scanner 46
+  for _ in $(seq 300); do grep -q "Upgrade PASS" "$work/results.csv" 2>/dev/null && break; sleep 0.1; done
+  grep -q ",COM46,2LB,LB1Y,.*,Upgrade PASS," "$work/results.csv" || fail "station: no record: $(cat "$work/results.csv")"
+  stop_device 46
+  waits() { tr -d '\r' <"$work/station.err" | grep -c "^COM46: waiting$"; }
+  for _ in $(seq 100); do [ "$(waits)" -ge 2 ] && break; sleep 0.1; done
+  [ "$(waits)" -ge 2 ] || fail "station: the device's going was not seen: $(cat "$work/station.err")"
+  kill -INT "$station"
+  wait "$station"
+  local station_rc=$?
+  [ "$station_rc" = 130 ] || fail "station: exit status $station_rc after Ctrl-C, expected 130"
+}
+
 case "$group" in
   families) families ;;
+  ports) several_ports ;;
   failures) failures_group ;;
   discovery) discovery ;;
   *) echo "e2e.sh: no group $group" >&2; exit 2 ;;

@@ -47,6 +47,8 @@ public:
     virtual TByteBuffer Image() const { return {}; }
     // True once after a transfer has ended, so the server saves the image then.
     virtual bool TakeImageComplete() { return false; }
+    // True once after a transfer has started (its start request, not a repeat of it).
+    virtual bool TakeTransferStart() { return false; }
     // The line speed the device runs at now, in bits per second, for a server
     // that emulates the line's timing; 0: the speed the server was given.
     virtual long LineSpeed() const { return 0; }

@@ -3,9 +3,13 @@
 //
 //   tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--baud-emulation] [--set KEY=VALUE]...
 //                   [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE] [--transfer-log FILE]
+//                   [--start-log FILE] [--quiet-after-image MS]
 //
 // --transfer-log appends a line for every image the device has received in
-// full, so that a test can count the upgrades a session made.
+// full, so that a test can count the upgrades a session made; --start-log one
+// for every transfer a scanner or docking station started, so that it can
+// count the attempts. --quiet-after-image leaves every request unanswered for
+// MS milliseconds after each image, as a device rebooting into it.
 //
 // --baud-emulation paces the line at the device's speed (--set baud=N, 115200
 // by default; a KV terminal sets its own), so that a pty takes the time a
@@ -14,6 +18,7 @@
 //   tolm-devsim list
 //   tolm-devsim --version
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -30,7 +35,7 @@ int Usage(const char* why) {
     std::fprintf(stderr,
                  "usage: tolm-devsim run DEVICE [--link PATH] [--image-out FILE] [--baud-emulation]\n"
                  "                       [--set KEY=VALUE]... [--fault KIND:WHEN[:KEY=VALUE]...]... [--fault-log FILE]\n"
-                 "                       [--transfer-log FILE]\n"
+                 "                       [--transfer-log FILE] [--start-log FILE] [--quiet-after-image MS]\n"
                  "       tolm-devsim gen KIND --out FILE [--set KEY=VALUE]...\n"
                  "       tolm-devsim list\n"
                  "       tolm-devsim --version\n");
@@ -43,6 +48,10 @@ int List() {
     std::printf("generators:\n");
     for (auto& [name, e] : Generators()) std::printf("  %-16s %s\n", name.c_str(), e.help.c_str());
     std::printf("faults (run):\n%s", Fault::Help());
+    std::printf("run options:\n"
+                "  --transfer-log FILE       a line per image received in full\n"
+                "  --start-log FILE          a line per transfer started (scanners and docking stations)\n"
+                "  --quiet-after-image MS    no answer to anything for MS ms after each image (a reboot)\n");
     return 0;
 }
 }  // namespace
@@ -87,6 +96,10 @@ int main(int argc, char** argv) {
             settings.faultLog = value("--fault-log");
         } else if (arg == "--transfer-log") {
             settings.transferLog = value("--transfer-log");
+        } else if (arg == "--start-log") {
+            settings.startLog = value("--start-log");
+        } else if (arg == "--quiet-after-image") {
+            settings.quietAfterImageMs = std::atoi(value("--quiet-after-image").c_str());
         } else if (arg == "--out") {
             options.Set("out", value("--out"));
         } else if (arg == "--set") {

@@ -56,6 +56,12 @@ bool ScannerDeviceBase::TakeImageComplete() {
     return complete;
 }
 
+bool ScannerDeviceBase::TakeTransferStart() {
+    bool start = transferStart_;
+    transferStart_ = false;
+    return start;
+}
+
 bool ScannerDeviceBase::ShouldAnswer(const TByteBuffer& request, ScannerRequest info) {
     attempt_ = (request == lastRequest_) ? attempt_ + 1 : 1;
     lastRequest_ = request;
@@ -142,6 +148,7 @@ void FirstGenScanner::OnTransfer(const TByteBuffer& request, Line& line) {
     info.phase = request[4];
     switch (info.phase) {
         case 0:
+            MarkTransferStart(request);
             flash_.Erase();
             started_ = true;
             announcedLength_ = frame::ReadBigEndian32(request, 5);

@@ -72,6 +72,7 @@ class ScannerDeviceBase : public Device {
 public:
     void SetReplyPolicy(std::unique_ptr<ReplyPolicy> policy) { policy_ = std::move(policy); }
     bool TakeImageComplete() override;
+    bool TakeTransferStart() override;
 
 protected:
     ScannerDeviceBase() : policy_(std::make_unique<ReplyPolicy>()) {}
@@ -80,12 +81,15 @@ protected:
     // Intact frame: two start flags, the end flag and a matching check byte.
     static bool FrameIntact(const TByteBuffer& request);
     void MarkImageComplete() { imageComplete_ = true; }
+    // A start request; the host sending it again after a lost answer starts nothing new.
+    void MarkTransferStart(const TByteBuffer& request) { transferStart_ = transferStart_ || request != lastRequest_; }
 
 private:
     std::unique_ptr<ReplyPolicy> policy_;
     TByteBuffer lastRequest_;
     int attempt_ = 0;
     bool imageComplete_ = false;
+    bool transferStart_ = false;
 };
 
 // "scanner": the first-generation scanner.

@@ -172,6 +172,7 @@ void TidDevice::OnTransfer(Station& station, const TByteBuffer& request, Line& l
     TByteBuffer reply = From(station, kAck);
     switch (info.phase) {
         case 0:
+            MarkTransferStart(request);
             station.flash.Erase();
             started = true;
             if (dock && s_.longDockAcks) reply = From(station, kDockTransfer, {kAck});

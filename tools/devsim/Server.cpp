@@ -297,6 +297,8 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
     FaultyLine faulty(*line, settings.faults, [] { return g_stop.load(); },
                       [&](const std::string& text) { AppendLine(settings.faultLog, text); });
     TByteBuffer pending;
+    // After an image, as a device rebooting into it: every request goes unanswered until then.
+    Clock::time_point quietUntil{};
     while (!g_stop) {
         int backMs = -1;
         if (faulty.TakeVanish(backMs)) {
@@ -320,7 +322,7 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
             // Taken before the read, as close as can be to the time the bytes were sent.
             device.OnHostSpeed(HostSpeed(pty.master));
             if (!reader->Read(pending)) break;
-        } else if (r == 0) {
+        } else if (r == 0 && Clock::now() >= quietUntil) {
             device.OnIdle(*line);
         }
         // Hand every complete request to the device, in order; its replies
@@ -335,10 +337,13 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
             }
             TByteBuffer request = pending.Mid(0, len);
             pending = pending.Mid(len, pending.Length() - len);
+            if (Clock::now() < quietUntil) continue;
             device.OnRequest(request, faulty);
+            if (device.TakeTransferStart()) AppendLine(settings.startLog, "transfer start");
             if (device.TakeImageComplete()) {
                 SaveImage(device, settings.imageOut);
                 AppendLine(settings.transferLog, "image complete");
+                quietUntil = Clock::now() + std::chrono::milliseconds(settings.quietAfterImageMs);
             }
             if (faulty.VanishPending()) break;
         }

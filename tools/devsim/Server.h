@@ -22,6 +22,8 @@ struct ServerSettings {
     std::vector<Fault> faults;  // --fault: what goes wrong with the replies
     std::string faultLog;       // --fault-log: a line per fault that fires
     std::string transferLog;    // --transfer-log: a line per image received in full (counts upgrades)
+    std::string startLog;       // --start-log: a line per transfer started (counts attempts)
+    int quietAfterImageMs = 0;  // --quiet-after-image: silent this long after each image (a reboot)
 };
 
 // Prints "PTY <path>" on stdout (flushed) once the line is ready; returns the exit code.

@@ -1,0 +1,250 @@
+// A station's record under the things that go wrong on a bench: a run killed
+// mid-transfer, a full disk, a port that cannot be opened, a line that hangs
+// up before the terminal announced itself, a device that goes silent after
+// its upgrade, a station whose terminal (or "| tee") went away.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "E2eFixture.h"
+
+using namespace tolm::e2e;
+
+namespace {
+const std::string kSparse = "blank=1-150";
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return done();
+}
+
+// The processes whose parent is pid.
+std::vector<pid_t> ChildrenOf(pid_t pid) {
+    std::vector<pid_t> children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const size_t close = text.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(text.substr(close + 2));
+        char state;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == pid) children.push_back(std::stoi(name));
+    }
+    return children;
+}
+
+bool Gone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+
+// tolm-upgrade-cli station in the background, its stderr in a file (or on a
+// pipe nobody reads).
+class StationProcess {
+public:
+    StationProcess(const std::vector<std::string>& args, const std::string& errPath, bool errReaderGone = false) {
+        int errPipe[2] = {-1, -1};
+        if (errReaderGone && pipe(errPipe) != 0) return;
+        const std::string cli = TOLM_UPGRADE_CLI;
+        std::vector<std::string> all{cli, "station"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int err = errReaderGone ? errPipe[1] : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(err, 2);
+            dup2(err, 1);
+            execv(cli.c_str(), argv.data());
+            _exit(127);
+        }
+        if (errReaderGone) {
+            close(errPipe[0]);  // the reader is gone before the station writes anything
+            close(errPipe[1]);
+        }
+    }
+    ~StationProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t Pid() const { return pid_; }
+    // Exit status after sig (0: none sent) within seconds; -1 when it did not end.
+    int End(int sig, int seconds = 60) {
+        if (sig != 0) kill(pid_, sig);
+        int status = 0;
+        for (int i = 0; i < seconds * 10; ++i) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class StationE2eTest : public E2eTest {
+protected:
+    std::unique_ptr<Device> Attach(int port, const std::vector<std::string>& extra) {
+        std::vector<std::string> args{"run", "scanner", "--link", dir.File("COM" + std::to_string(port)), "--start-log",
+                                      dir.File("starts-" + std::to_string(port))};
+        args.insert(args.end(), extra.begin(), extra.end());
+        auto d = std::make_unique<Device>(TOLM_DEVSIM, args);
+        EXPECT_FALSE(d->Pty().empty());
+        return d;
+    }
+    size_t Starts(int port) { return Lines(dir.Read("starts-" + std::to_string(port))).size(); }
+    std::vector<std::string> DataLines(const std::string& results) {
+        auto lines = Lines(dir.Read(results));
+        if (!lines.empty()) lines.erase(lines.begin());
+        return lines;
+    }
+};
+}  // namespace
+
+// A run killed in the middle of its transfer leaves a line that says so,
+// with the device it was upgrading; the device, still attached, is not
+// upgraded again. A station that dies takes its runs with it.
+TEST_F(StationE2eTest, AKilledRunIsRecordedAndAStationThatDiesTakesItsRunsAlong) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    StationProcess station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    auto device = Attach(3, {"--baud-emulation"});  // about 10 s of transfer
+    ASSERT_TRUE(WaitFor([&] { return Starts(3) == 1; }, 30)) << dir.Read("station.err");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const auto runs = ChildrenOf(station.Pid());
+    ASSERT_EQ(runs.size(), 1u);
+    kill(runs[0], SIGKILL);
+
+    ASSERT_TRUE(WaitFor([&] { return DataLines("r.csv").size() == 1; }, 20)) << dir.Read("station.err");
+    const std::string line = DataLines("r.csv")[0];
+    EXPECT_NE(line.find(",COM3,2LB,LB1Y,7_1_0,,,Upgrade Error (the upgrade process ended by signal 9),"),
+              std::string::npos)
+        << line;
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_EQ(DataLines("r.csv").size(), 1u) << "the device left attached was tried again";
+    EXPECT_EQ(Starts(3), 1u) << "the device left attached was upgraded again";
+
+    const auto waiting = ChildrenOf(station.Pid());
+    ASSERT_FALSE(waiting.empty()) << "no run waits for the device to go";
+    EXPECT_EQ(station.End(SIGKILL), 128 + SIGKILL);
+    for (pid_t run : waiting) EXPECT_TRUE(WaitFor([&] { return Gone(run); }, 5)) << "run " << run << " outlived its station";
+}
+
+// When a line cannot be written, the file keeps its last whole line, no new
+// device is taken, and the station ends with status 4, its lines on stderr.
+TEST_F(StationE2eTest, AFullDiskStopsTheStationWithItsLinesOnStderr) {
+    const std::string disk = dir.File("disk");
+    std::filesystem::create_directory(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=4k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs (" << std::strerror(errno) << "): run as root to test a full disk";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const std::string filler = "2026-01-01T00:00:00+0000,COM9,2LB,LB1Y,7_1_0,,,Upgrade PASS,0.3,00,3.4.8\n";
+    std::string before = std::string(
+        "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds,firmware_sha256,"
+        "program_version\n");
+    while (before.size() + filler.size() < 4096 - 40) before += filler;
+    dir.Write("disk/r.csv", before);
+
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    auto first = Attach(3, {});
+    auto second = Attach(4, {});
+    StationProcess station({"--port", "3,4", "--results", disk + "/r.csv", fw}, dir.File("station.err"));
+    EXPECT_EQ(station.End(0), 4) << dir.Read("station.err");
+    const std::string err = dir.Read("station.err");
+    EXPECT_EQ(dir.Read("disk/r.csv"), before) << "the file lost its last whole line or got part of a new one";
+    EXPECT_NE(err.find("could not be written (No space left on device); these lines are not in it:"),
+              std::string::npos)
+        << err;
+    EXPECT_GE(Count(err, ",2LB,LB1Y,7_1_0,,,Upgrade PASS,"), 1u) << err;
+    EXPECT_LE(Starts(3), 1u);
+    EXPECT_LE(Starts(4), 1u);
+}
+
+// A Quorin station on a port that cannot be opened says so once and tries
+// again quietly; a line that hangs up before its terminal announced itself
+// is opened again when it comes back, and the next terminal is upgraded.
+TEST_F(StationE2eTest, QuorinPortThatCannotOpenOrHangsUpIsOpenedAgain) {
+    auto fw = Generate("quorin-firmware", "qr.bin", {"body-size=65536", "version=105", "kernel=3"});
+    tolm::test::LinkPort(dir, 3, "/dev/null");  // exists, but is no serial line
+    StationProcess station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    EXPECT_TRUE(WaitFor([&] { return Count(dir.Read("station.err"), "E001") > 0; }, 20));
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // several more tries
+    EXPECT_EQ(Count(dir.Read("station.err"), "E001"), 1u) << dir.Read("station.err");
+
+    {
+        tolm::test::PtyPair quiet;  // a line whose terminal has not announced itself yet
+        tolm::test::LinkPort(dir, 3, quiet.SlavePath());
+        std::this_thread::sleep_for(std::chrono::seconds(2));  // the station opens the line and waits
+        std::filesystem::remove(dir.File("COM3"));
+    }  // the adapter is unplugged: the line hangs up
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    auto terminal = StartDevice("quorin", 3, {"kernel=3", "announce-ms=300", "id=0000ABCD"});
+    ASSERT_TRUE(WaitFor([&] { return DataLines("r.csv").size() == 1; }, 40)) << dir.Read("station.err");
+    EXPECT_NE(DataLines("r.csv")[0].find(",COM3,3QR,,3,0000ABCD,QR1000,Upgrade PASS,"), std::string::npos)
+        << DataLines("r.csv")[0];
+    EXPECT_EQ(Count(dir.Read("station.err"), "E001"), 1u) << dir.Read("station.err");
+    EXPECT_EQ(station.End(SIGINT), 130);
+    terminal->Stop();
+    EXPECT_TRUE(Image(3) == Decoded(fw, 0, 65536)) << "the terminal's body differs from the file";
+}
+
+// A device that is silent for a while after its upgrade (rebooting) is not
+// upgraded again where its port's node came with it; silence counts only
+// where the node never changed. The station keeps going after the reader of
+// its stderr went away.
+TEST_F(StationE2eTest, SilenceAfterAnUpgradeCountsOnlyWhereTheNodeNeverChanged) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    auto fixed = Attach(3, {"--quiet-after-image", "6000"});  // there before the station: its node never changes
+    StationProcess station({"--port", "3,4", "--removal-silence", "2", "--results", dir.File("r.csv"), fw}, "",
+                           true);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    auto plugged = Attach(4, {"--quiet-after-image", "5000"});
+    auto linesOf = [&](const std::string& port) {
+        size_t n = 0;
+        for (const auto& line : DataLines("r.csv")) n += line.find("," + port + ",") != std::string::npos;
+        return n;
+    };
+    ASSERT_TRUE(WaitFor([&] { return linesOf("COM3") == 2; }, 30)) << dir.Read("r.csv");
+    fixed->Stop();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(linesOf("COM4"), 1u) << dir.Read("r.csv");
+    EXPECT_EQ(Starts(4), 1u) << "the device rebooting on COM4 was upgraded again";
+    EXPECT_EQ(station.End(SIGINT), 130);
+}
