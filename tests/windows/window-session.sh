@@ -293,6 +293,9 @@ if [[ " $cases " == *" dpi "* ]]; then
   else
     fail "no warning for a port that leads nowhere"
   fi
+  # Idle again once the press's handler has returned from the box: a close
+  # then does not ask.
+  sleep 1
   "$py" "$helper" close "$wid"
   wait_for 15 gone "$pid" || fail "the window did not close"
   wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1
