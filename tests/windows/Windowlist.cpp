@@ -4,6 +4,8 @@
 //   windowlist controls TITLE [SECONDS]   waits for the top-level window of that
 //                                         exact title and lists it and its child
 //                                         controls, one a line
+//   windowlist count TITLE                how many visible top-level windows have
+//                                         that exact title
 //   windowlist shortcut FILE.lnk          the target, arguments and working folder
 //                                         of a shortcut
 //   windowlist version FILE.exe           what Explorer shows of a program: its
@@ -112,6 +114,24 @@ int Controls(const std::wstring& title, double seconds) {
     return 0;
 }
 
+struct TCount {
+    const std::wstring* title;
+    int count = 0;
+};
+
+BOOL CALLBACK CountTitled(HWND hwnd, LPARAM param) {
+    auto* count = reinterpret_cast<TCount*>(param);
+    if (IsWindowVisible(hwnd) && TextOf(hwnd) == *count->title) ++count->count;
+    return TRUE;
+}
+
+int Count(const std::wstring& title) {
+    TCount count{&title};
+    EnumWindows(&CountTitled, reinterpret_cast<LPARAM>(&count));
+    std::printf("%d\n", count.count);
+    return 0;
+}
+
 int Shortcut(const std::wstring& file) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IShellLinkW* link = nullptr;
@@ -172,8 +192,9 @@ int Version(const std::wstring& file) {
 int wmain(int argc, wchar_t** argv) {
     if (argc >= 3 && std::wstring(argv[1]) == L"controls")
         return Controls(argv[2], argc >= 4 ? _wtof(argv[3]) : 10.0);
+    if (argc == 3 && std::wstring(argv[1]) == L"count") return Count(argv[2]);
     if (argc == 3 && std::wstring(argv[1]) == L"shortcut") return Shortcut(argv[2]);
     if (argc == 3 && std::wstring(argv[1]) == L"version") return Version(argv[2]);
-    std::fprintf(stderr, "usage: windowlist controls TITLE [SECONDS] | shortcut FILE.lnk | version FILE.exe\n");
+    std::fprintf(stderr, "usage: windowlist controls TITLE [SECONDS] | count TITLE | shortcut FILE.lnk | version FILE.exe\n");
     return 2;
 }

@@ -151,8 +151,11 @@ wineboot -i >/dev/null 2>&1
 # it running from here on.
 wineserver -p
 # The Chinese texts need a font with their glyphs: the one the window asks
-# for is replaced by Noto Sans CJK TC, as a Windows without it would be set up.
-wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Microsoft JhengHei' /t REG_SZ /d 'Noto Sans CJK TC' /f >/dev/null
+# for, and the one Wine links its message boxes' font to for Traditional
+# Chinese (as Windows links its own), are replaced by Noto Sans CJK TC.
+for family in 'Microsoft JhengHei' 'PMingLiU'; do
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$family" /t REG_SZ /d 'Noto Sans CJK TC' /f >/dev/null
+done
 echo "windows window: a fresh prefix in $((SECONDS - start)) s"
 
 installed="$WINEPREFIX/drive_c/Program Files/Tolm Upgrade"
@@ -255,9 +258,49 @@ run_case() {
   flash_matches "$firmware" "$dir/flash" 0 "$bytes" || fail "the flash differs from the file"
 }
 
-cases="${TOLM_WINDOWS_CASES:-scanner quorin dpi}"
+cases="${TOLM_WINDOWS_CASES:-scanner quorin mismatch dpi}"
 [[ " $cases " == *" scanner "* ]] && run_case scanner scanner "$work/韌體/掃描器.bin" 262144 --set model=LB1Y
 [[ " $cases " == *" quorin "* ]] && run_case quorin quorin "$work/韌體/終端機.bin" 560128 --set announce-ms=200
+# A Quorin file, and a terminal of another kind that announces itself every
+# 300 ms: the warning's box holds the form, so the announcements that come
+# while it is open wait for it instead of opening more boxes.
+case=mismatch
+if [[ " $cases " == *" mismatch "* ]]; then
+  mkdir -p "$work/mismatch"
+  "$devsim" run quorin --link "$WINEPREFIX/dosdevices/com12" --set type=4 --set announce-ms=300 \
+    >"$work/mismatch/devsim.out" 2>&1 &
+  dev=$!; pids+=("$dev")
+  wait_for 10 grep -q '^PTY ' "$work/mismatch/devsim.out" || fail "the emulator did not start"
+  TOLM_UPGRADE_OPEN_FILE="$(winpath "$work/韌體/終端機.bin")" wine "$target" >/dev/null 2>&1 &
+  pid=$!; pids+=("$pid")
+  wid=$(timeout 30 xdotool search --sync --name '^Tolm Upgrade Tools' | head -1)
+  wait_for 20 eval '[ "$(list_controls && field $PATH_ID 9)" = 終端機.bin ]' || fail "the file was not taken"
+  choose_port Com12 || fail "Com12 could not be chosen"
+  read -r x y < <(centre $UPGRADE_ID)
+  xdotool mousemove "$x" "$y" click 1
+  boxes() { wine "$windowlist" count 'Tolm Upgrade' | tr -d '\r'; }
+  if wait_for 10 list_controls 'Tolm Upgrade'; then
+    grep -q $'\tStatic\t1\t.*\t警告 Firmware 和機型不合$' "$work/controls" ||
+      fail "the box does not warn of the mismatch: $(cut -f3,9 "$work/controls" | tr '\n' ' ')"
+    [ -n "$shots" ] && import -window root "$shots/mismatch.png"
+    sleep 1.5
+    [ "$(boxes)" = 1 ] || fail "announcements while the box was open opened $(boxes) boxes"
+  else
+    fail "no warning for a terminal of another kind"
+  fi
+  kill "$dev"; wait "$dev" 2>/dev/null
+  # The announcements that waited are each warned of in turn.
+  for _ in $(seq 20); do
+    [ "$(boxes)" = 0 ] && { sleep 1; [ "$(boxes)" = 0 ] && break; }
+    answer OK
+    sleep 0.3
+  done
+  # The port stays open for a terminal's announcement: closing asks, and yes closes.
+  "$py" "$helper" close "$wid"
+  answer '&Yes' || fail "closing with the port open did not ask"
+  wait_for 15 gone "$pid" || fail "the window did not close on yes"
+fi
+
 # A screen of 144 dpi: the window and its controls are half as large again.
 # No file is given: the first activation opens the file dialog, where the
 # operator types the file's name.

@@ -19,6 +19,10 @@
 #     nothing; a close request asks, and answered No the transfer goes on;
 #     "Upgrade PASS" on the result line, one transfer, the flash equal to the
 #     file;
+#   - a Quorin file and a terminal of another kind: the Chinese warning in a
+#     box of the window's own, which holds the form (announcements meanwhile
+#     open no second box); with the port left open, closing asks, and yes
+#     closes;
 #   - at 144 dpi, with no file given: the file dialog offers both filters and
 #     takes a typed name; the controls lie at the form's places, scaled; a
 #     port that leads nowhere warns (E001) in a box the window owns;
@@ -28,8 +32,8 @@
 #   tests/windows/window.sh SETUP.EXE WINDOWLIST.EXE DEVSIM [SHOT_DIR]
 # SHOT_DIR receives mid-transfer.png and pass.png, the window during the
 # scanner's transfer and after its "Upgrade PASS", both in window-windows.png,
-# and dpi144.png. TOLM_WINDOWS_CASES ("scanner quorin dpi") narrows the
-# sessions.
+# mismatch.png (the warning's box) and dpi144.png. TOLM_WINDOWS_CASES
+# ("scanner quorin mismatch dpi") narrows the sessions.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 setup="$(realpath "$1")" windowlist="$(realpath "$2")" devsim="$(realpath "$3")"
