@@ -6,6 +6,7 @@
 // only in their widgets.
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,5 +54,14 @@ struct TWidgetSpec {
 // Every widget of the window, in the order in which they are made: a parent
 // before its children, and the tab order is the order of the tab stops.
 std::vector<TWidgetSpec> FormWidgets(TForm1& form);
+
+// The spec's model as the control its widget binds to (a TComboBox for a
+// ComboBox, ...); a table that pairs a kind with another model is a mistake
+// of the program, raised as such.
+template <typename Model>
+Model& ModelOf(const TWidgetSpec& spec) {
+    if (auto* model = dynamic_cast<Model*>(spec.model)) return *model;
+    throw std::logic_error("The widget of " + spec.model->Name() + " is not made for its kind of control");
+}
 
 }  // namespace tolm

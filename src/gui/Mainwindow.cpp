@@ -80,7 +80,7 @@ QWidget* TMainWindow::MakeWidget(const TWidgetSpec& spec, QWidget* parent) {
     case TWidgetKind::Panel: {
         auto* panel = new TPanelWidget(spec.outer, spec.inner, parent);
         if (spec.clearWhenEmpty) panel->SetClearWhenEmpty(true);
-        BindPanel(static_cast<TPanel&>(*spec.model), panel);
+        BindPanel(ModelOf<TPanel>(spec), panel);
         return panel;
     }
     case TWidgetKind::Label: {
@@ -93,13 +93,13 @@ QWidget* TMainWindow::MakeWidget(const TWidgetSpec& spec, QWidget* parent) {
             label->setPalette(palette);
         }
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        BindLabel(static_cast<TLabel&>(*spec.model), label);
+        BindLabel(ModelOf<TLabel>(spec), label);
         return label;
     }
     case TWidgetKind::ProgressBar: {
         auto* bar = new QProgressBar(parent);
         bar->setTextVisible(false);
-        BindProgressBar(static_cast<TProgressBar&>(*spec.model), bar);
+        BindProgressBar(ModelOf<TProgressBar>(spec), bar);
         return bar;
     }
     case TWidgetKind::PictureButton: {
@@ -111,24 +111,24 @@ QWidget* TMainWindow::MakeWidget(const TWidgetSpec& spec, QWidget* parent) {
         button->setIconSize(glyph.size());
         button->setFocusPolicy(Qt::StrongFocus);
         button->setAutoRaise(false);
-        BindButton(static_cast<TButton&>(*spec.model), button, Forward(spec.click));
+        BindButton(ModelOf<TButton>(spec), button, Forward(spec.click));
         return button;
     }
     case TWidgetKind::Button: {
         auto* button = new QPushButton(parent);
         button->setAutoDefault(false);
-        BindButton(static_cast<TButton&>(*spec.model), button, Forward(spec.click));
+        BindButton(ModelOf<TButton>(spec), button, Forward(spec.click));
         return button;
     }
     case TWidgetKind::ComboBox: {
         auto* box = new QComboBox(parent);
-        BindComboBox(static_cast<TComboBox&>(*spec.model), box,
+        BindComboBox(ModelOf<TComboBox>(spec), box,
                      [this](std::function<void()> change) { return input_.Dispatch(change); });
         return box;
     }
     case TWidgetKind::Image: {
         auto* image = new QLabel(parent);
-        BindImage(static_cast<TImage&>(*spec.model), image);
+        BindImage(ModelOf<TImage>(spec), image);
         return image;
     }
     }

@@ -368,7 +368,7 @@ void TWin32Window::Command(int id, int code, HWND) {
             input_.Dispatch([form, handler = widget.spec.click] { (form->*handler)(); });
         break;
     case TWidgetKind::ComboBox: {
-        auto& model = static_cast<TComboBox&>(*widget.spec.model);
+        auto& model = ModelOf<TComboBox>(widget.spec);
         if (code == CBN_SELCHANGE) {
             const auto index = static_cast<int>(SendMessageW(widget.hwnd, CB_GETCURSEL, 0, 0));
             OfferComboChange(widget, [&] { return ChooseItem(input, model, index); });
