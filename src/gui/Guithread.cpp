@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -37,20 +38,40 @@ public:
         });
     }
 
+    // A call posted while the queue is closed is dropped at once.
     void Post(std::function<void()> fn) {
         {
             std::lock_guard lock(mutex_);
-            calls_.push_back(std::move(fn));
+            if (!closed_) {
+                calls_.push_back(std::move(fn));
+                fn = nullptr;
+            }
         }
+        if (fn) return;  // destroyed here, outside the lock
         const uint64_t one = 1;
         (void)!write(fd_, &one, sizeof one);
+    }
+
+    void Close() {
+        std::deque<std::function<void()>> dropped;
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        dropped.swap(calls_);
+        // Destroyed after the lock is released (declared before the guard):
+        // a dropped call releases its waiter.
+    }
+
+    void Open() {
+        std::lock_guard lock(mutex_);
+        closed_ = false;
     }
 
     std::thread::id Thread() const { return thread_; }
 
 private:
     // Runs the calls queued so far, in order. What escapes a call is shown,
-    // and the calls after it still run: nothing is thrown into Qt's loop.
+    // and the calls after it still run: nothing is thrown into Qt's loop,
+    // which would drop the rest.
     void RunPending() {
         std::deque<std::function<void()>> calls;
         {
@@ -61,10 +82,18 @@ private:
             try {
                 call();
             } catch (const std::exception& e) {
-                ShowMessage(e.what());
+                ShowFailure(e.what());
             } catch (...) {
-                ShowMessage("Unknown exception");
+                ShowFailure("Unknown exception");
             }
+        }
+    }
+
+    static void ShowFailure(const char* text) noexcept {
+        try {
+            ShowMessage(text);
+        } catch (...) {
+            std::fprintf(stderr, "%s\n", text);
         }
     }
 
@@ -73,6 +102,7 @@ private:
     int fd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::thread::id thread_;
+    bool closed_ = false;
 };
 
 // Made once on the GUI thread and kept for the life of the process, so that
@@ -83,6 +113,11 @@ TGuiCallQueue* g_queue = nullptr;
 
 void InitGuiThread() {
     std::call_once(g_once, [] { g_queue = new TGuiCallQueue(); });
+    if (g_queue->Thread() == std::this_thread::get_id()) g_queue->Open();
+}
+
+void CloseGuiThread() {
+    if (g_queue) g_queue->Close();
 }
 
 bool IsGuiThread() { return !g_queue || g_queue->Thread() == std::this_thread::get_id(); }
@@ -94,31 +129,57 @@ void PostToGuiThread(std::function<void()> fn) {
         g_queue->Post(std::move(fn));
 }
 
+namespace {
+// The waiting side of RunOnGuiThread: finished once, by the call's end or by
+// the call being destroyed without having run.
+class TGuiCallWait {
+public:
+    void Finish(std::exception_ptr error) {
+        std::lock_guard lock(mutex_);
+        if (finished_) return;
+        finished_ = true;
+        error_ = std::move(error);
+        cv_.notify_all();
+    }
+    void Wait() {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [this] { return finished_; });
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool finished_ = false;
+    std::exception_ptr error_;
+};
+
+// Owned by the queued call and its copies: when the last goes without the
+// call having run (the queue was closed, the call dropped), the waiter is
+// released with EGuiThreadClosed.
+struct TGuiCallTicket {
+    std::shared_ptr<TGuiCallWait> wait = std::make_shared<TGuiCallWait>();
+    ~TGuiCallTicket() { wait->Finish(std::make_exception_ptr(EGuiThreadClosed())); }
+};
+}  // namespace
+
 void RunOnGuiThread(const std::function<void()>& fn) {
     if (IsGuiThread()) {
         fn();
         return;
     }
-    struct Done {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool finished = false;
-        std::exception_ptr error;
-    };
-    auto done = std::make_shared<Done>();
-    g_queue->Post([done, &fn] {
+    auto ticket = std::make_shared<TGuiCallTicket>();
+    const std::shared_ptr<TGuiCallWait> wait = ticket->wait;
+    g_queue->Post([ticket, &fn] {
         try {
             fn();
+            ticket->wait->Finish(nullptr);
         } catch (...) {
-            done->error = std::current_exception();
+            ticket->wait->Finish(std::current_exception());
         }
-        std::lock_guard lock(done->mutex);
-        done->finished = true;
-        done->cv.notify_all();
     });
-    std::unique_lock lock(done->mutex);
-    done->cv.wait(lock, [&] { return done->finished; });
-    if (done->error) std::rethrow_exception(done->error);
+    ticket.reset();
+    wait->Wait();
 }
 
 }  // namespace tolm

@@ -46,10 +46,10 @@ TMainWindow::TMainWindow(TForm1& form, QWidget* parent) : TMainWindow(form, fals
 TMainWindow::TMainWindow(TFormThread& formThread) : TMainWindow(formThread.Form(), true, nullptr) {}
 
 TMainWindow::TMainWindow(TForm1& form, bool acrossThreads, QWidget* parent)
-    : QWidget(parent, kDialogFrame), form_(form), input_(acrossThreads) {
+    : QWidget(parent, kDialogFrame), form_(form), input_(form, acrossThreads) {
     InitGuiThread();
     ConfirmClose = [this] {
-        return QMessageBox::question(this, QCoreApplication::applicationName(), kCloseQuestion,
+        return QMessageBox::question(this, QCoreApplication::applicationName(), TFormInput::kCloseQuestion,
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     };
     setObjectName("Form1");
@@ -185,20 +185,10 @@ void TMainWindow::QueueFirstActivation() {
         Qt::QueuedConnection);
 }
 
-bool TMainWindow::UpgradeRunning() const { return input_.Busy() || form_.TolmSerialComm1.AnyPortOpen(); }
-
 void TMainWindow::closeEvent(QCloseEvent* event) {
-    if (!closedDuringUpgrade_ && UpgradeRunning()) {
-        // The transfer goes on while the question is open.
-        if (!ConfirmClose || !ConfirmClose()) {
-            event->ignore();
-            return;
-        }
-        // Checked again: the upgrade may have ended while the question was open.
-        if (UpgradeRunning()) {
-            closedDuringUpgrade_ = true;
-            form_.TolmSerialComm1.RequestStop();
-        }
+    if (!input_.MayClose(ConfirmClose)) {
+        event->ignore();
+        return;
     }
     QWidget::closeEvent(event);
 }
