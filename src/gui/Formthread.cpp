@@ -8,35 +8,6 @@
 
 namespace tolm {
 
-// ------------------------------------------------------------------ input
-
-TFormInput::TFormInput(bool acrossThreads)
-    : acrossThreads_(acrossThreads), pending_(std::make_shared<std::atomic<bool>>(false)) {}
-
-bool TFormInput::Busy() const { return pending_->load() || EventHandlerRunning(); }
-
-bool TFormInput::Dispatch(std::function<void()> handler) {
-    // A press that arrives while a handler runs (or while one is on its way
-    // to the form thread) would start a second sequence on the same port in
-    // the middle of the first, now or later: it is dropped.
-    if (Busy()) return false;
-    pending_->store(true);
-    auto run = [pending = pending_, handler = std::move(handler)] {
-        {
-            TEventScope event;
-            TForm1::RunEvent(handler);
-        }
-        pending->store(false);
-    };
-    if (acrossThreads_)
-        PostToMainThread(std::move(run));
-    else
-        run();
-    return true;
-}
-
-// ----------------------------------------------------------------- thread
-
 namespace {
 // How long the form thread's loop sleeps when nothing comes; a posted call
 // or a timer wakes it earlier.
@@ -59,28 +30,28 @@ TFormThread::TFormThread() {
 TFormThread::~TFormThread() { Stop(); }
 
 void TFormThread::Body() {
-    MarkMainThread();
+    // Nothing may escape this thread: std::terminate would end the program
+    // while the GUI thread waits for the form. What fails at start-up is
+    // handed to the constructor, which rethrows it on the GUI thread.
     std::unique_ptr<TForm1> form;
     std::exception_ptr error;
     try {
+        MarkMainThread();
         form = std::make_unique<TForm1>();
     } catch (...) {
         error = std::current_exception();
     }
-    bool run;
+    bool run = false;
     {
         std::unique_lock lock(mutex_);
         form_ = std::move(form);
         error_ = error;
         created_ = true;
         changed_.notify_all();
-        if (!form_) {
-            finished_ = true;
-            ReleaseMainThread();
-            return;
+        if (form_) {
+            changed_.wait(lock, [this] { return running_ || quit_; });
+            run = !quit_;
         }
-        changed_.wait(lock, [this] { return running_ || quit_; });
-        run = !quit_;
     }
     if (run) {
         try {
@@ -96,7 +67,7 @@ void TFormThread::Body() {
         }
     }
     form_.reset();
-    ReleaseMainThread();
+    ReleaseMainThread();  // does nothing when the mark failed
     std::lock_guard lock(mutex_);
     finished_ = true;
 }

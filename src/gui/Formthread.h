@@ -4,13 +4,9 @@
 // main thread (synchronised calls, posted calls, timers, ProcessMessages and
 // the delivery of received data). A send-and-wait exchange blocks only that
 // thread, so the GUI thread stays free to paint and to answer the desktop.
-//
-// TFormInput hands operator input to the form: one event at a time, and
-// input that arrives while one runs is dropped, never queued behind it.
-#include <atomic>
+// Operator input reaches the form through TFormInput (Forminput.h).
 #include <condition_variable>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -19,24 +15,6 @@ namespace tolm {
 
 class TForm1;
 class TTolmSerialComm;
-
-class TFormInput {
-public:
-    // acrossThreads: the form runs on the form thread (posted there); else
-    // on the calling thread (tests that drive the window and form together).
-    explicit TFormInput(bool acrossThreads);
-
-    // Runs handler as a form event (exceptions shown, as TForm1::RunEvent
-    // does); false when it was dropped because another event runs or waits.
-    bool Dispatch(std::function<void()> handler);
-    // True while a dispatched event waits or runs, or the form thread runs
-    // any other event (a timer, a delivery of received data).
-    bool Busy() const;
-
-private:
-    bool acrossThreads_;
-    std::shared_ptr<std::atomic<bool>> pending_;
-};
 
 class TFormThread {
 public:

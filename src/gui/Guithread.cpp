@@ -1,80 +1,94 @@
 #include "gui/Guithread.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QSocketNotifier>
-
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <condition_variable>
-#include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
+#include "gui/Guiloop.h"
 #include "toolkit/Messages.h"
 
 namespace tolm {
 
 namespace {
-// Calls handed to the GUI thread's Qt event loop. The hand-off goes through a
-// standard mutex, so that race checkers see its ordering (Qt's own queues are
-// not instrumented), and the thread is woken through an eventfd that its
-// event loop watches.
+// Calls handed to the GUI thread. The hand-off goes through a standard
+// mutex, so that race checkers see its ordering (a toolkit's own queues are
+// not instrumented), and the thread's event loop is woken to run them.
 class TGuiCallQueue {
 public:
-    // Made on the GUI thread (the notifier belongs to that thread's loop).
-    TGuiCallQueue() : thread_(std::this_thread::get_id()) {
-        fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-        notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
-            uint64_t count = 0;
-            (void)!read(fd_, &count, sizeof count);
-            RunPending();
-        });
-    }
+    // Made on the GUI thread, whose event loop runs the calls.
+    TGuiCallQueue() : thread_(std::this_thread::get_id()), loop_(MakeGuiLoop([this] { RunPending(); })) {}
 
+    // A call posted while the queue is closed is dropped at once.
     void Post(std::function<void()> fn) {
         {
             std::lock_guard lock(mutex_);
-            calls_.push_back(std::move(fn));
+            if (!closed_) {
+                calls_.push_back(std::move(fn));
+                fn = nullptr;
+            }
         }
-        const uint64_t one = 1;
-        (void)!write(fd_, &one, sizeof one);
+        if (fn) return;  // destroyed here, outside the lock
+        loop_->Wake();
+    }
+
+    void Close() {
+        std::deque<std::function<void()>> dropped;
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        dropped.swap(calls_);
+        // Destroyed after the lock is released (declared before the guard):
+        // a dropped call releases its waiter.
+    }
+
+    void Open() {
+        std::lock_guard lock(mutex_);
+        closed_ = false;
     }
 
     std::thread::id Thread() const { return thread_; }
+    TGuiLoop& Loop() { return *loop_; }
 
 private:
-    // Runs the calls queued so far, in order. What escapes a call is shown,
-    // and the calls after it still run: nothing is thrown into Qt's loop.
+    // Runs the queued calls one at a time, in order. A call that shows a
+    // modal box lets the calls after it run from the box's loop, still in
+    // order. What escapes a call is shown, and the calls after it still run:
+    // nothing is thrown into the toolkit's loop, which would drop the rest.
     void RunPending() {
-        std::deque<std::function<void()>> calls;
-        {
-            std::lock_guard lock(mutex_);
-            calls.swap(calls_);
-        }
-        for (auto& call : calls) {
+        for (;;) {
+            std::function<void()> call;
+            {
+                std::lock_guard lock(mutex_);
+                if (calls_.empty()) return;
+                call = std::move(calls_.front());
+                calls_.pop_front();
+            }
             try {
                 call();
             } catch (const std::exception& e) {
-                ShowMessage(e.what());
+                ShowFailure(e.what());
             } catch (...) {
-                ShowMessage("Unknown exception");
+                ShowFailure("Unknown exception");
             }
+        }
+    }
+
+    static void ShowFailure(const char* text) noexcept {
+        try {
+            ShowMessage(text);
+        } catch (...) {
+            std::fprintf(stderr, "%s\n", text);
         }
     }
 
     std::mutex mutex_;
     std::deque<std::function<void()>> calls_;
-    int fd_ = -1;
-    std::unique_ptr<QSocketNotifier> notifier_;
     std::thread::id thread_;
+    std::unique_ptr<TGuiLoop> loop_;
+    bool closed_ = false;
 };
 
 // Made once on the GUI thread and kept for the life of the process, so that
@@ -85,6 +99,11 @@ TGuiCallQueue* g_queue = nullptr;
 
 void InitGuiThread() {
     std::call_once(g_once, [] { g_queue = new TGuiCallQueue(); });
+    if (g_queue->Thread() == std::this_thread::get_id()) g_queue->Open();
+}
+
+void CloseGuiThread() {
+    if (g_queue) g_queue->Close();
 }
 
 bool IsGuiThread() { return !g_queue || g_queue->Thread() == std::this_thread::get_id(); }
@@ -96,39 +115,67 @@ void PostToGuiThread(std::function<void()> fn) {
         g_queue->Post(std::move(fn));
 }
 
+namespace {
+// The waiting side of RunOnGuiThread: finished once, by the call's end or by
+// the call being destroyed without having run.
+class TGuiCallWait {
+public:
+    void Finish(std::exception_ptr error) {
+        std::lock_guard lock(mutex_);
+        if (finished_) return;
+        finished_ = true;
+        error_ = std::move(error);
+        cv_.notify_all();
+    }
+    void Wait() {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [this] { return finished_; });
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool finished_ = false;
+    std::exception_ptr error_;
+};
+
+// Owned by the queued call and its copies: when the last goes without the
+// call having run (the queue was closed, the call dropped), the waiter is
+// released with EGuiThreadClosed.
+struct TGuiCallTicket {
+    std::shared_ptr<TGuiCallWait> wait = std::make_shared<TGuiCallWait>();
+    ~TGuiCallTicket() { wait->Finish(std::make_exception_ptr(EGuiThreadClosed())); }
+};
+}  // namespace
+
 void RunOnGuiThread(const std::function<void()>& fn) {
     if (IsGuiThread()) {
         fn();
         return;
     }
-    struct Done {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool finished = false;
-        std::exception_ptr error;
-    };
-    auto done = std::make_shared<Done>();
-    g_queue->Post([done, &fn] {
+    auto ticket = std::make_shared<TGuiCallTicket>();
+    const std::shared_ptr<TGuiCallWait> wait = ticket->wait;
+    g_queue->Post([ticket, &fn] {
         try {
             fn();
+            ticket->wait->Finish(nullptr);
         } catch (...) {
-            done->error = std::current_exception();
+            ticket->wait->Finish(std::current_exception());
         }
-        std::lock_guard lock(done->mutex);
-        done->finished = true;
-        done->cv.notify_all();
     });
-    std::unique_lock lock(done->mutex);
-    done->cv.wait(lock, [&] { return done->finished; });
-    if (done->error) std::rethrow_exception(done->error);
+    ticket.reset();
+    wait->Wait();
 }
 
 void ServeGuiThread(int maxWaitMs) {
-    if (IsGuiThread()) QCoreApplication::processEvents(QEventLoop::AllEvents, maxWaitMs);
+    if (g_queue && IsGuiThread()) g_queue->Loop().Serve(maxWaitMs);
 }
 
 void QuitGuiThread(int exitCode) {
-    PostToGuiThread([exitCode] { QCoreApplication::exit(exitCode); });
+    PostToGuiThread([exitCode] {
+        if (g_queue) g_queue->Loop().Quit(exitCode);
+    });
 }
 
 }  // namespace tolm

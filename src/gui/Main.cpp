@@ -46,9 +46,12 @@ int main(int argc, char** argv) {
             formThread.Run();
             window.show();
             result = QApplication::exec();
-            // What the form still reports while it winds down is not shown in
-            // boxes over a window that is going away.
-            if (window.ClosedDuringUpgrade()) boxes->SetQuiet(true);
+            // The window has closed. What the form still reports while it
+            // winds down goes to stderr, and what it would still show (a file
+            // dialog) fails at once instead of waiting for a loop that no
+            // longer runs.
+            boxes->SetQuiet(true);
+            tolm::CloseGuiThread();
             // The form goes first: its models' changes still reach the window's
             // widgets until then.
             formThread.Stop();

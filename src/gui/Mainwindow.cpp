@@ -41,10 +41,10 @@ TMainWindow::TMainWindow(TForm1& form, QWidget* parent) : TMainWindow(form, fals
 TMainWindow::TMainWindow(TFormThread& formThread) : TMainWindow(formThread.Form(), true, nullptr) {}
 
 TMainWindow::TMainWindow(TForm1& form, bool acrossThreads, QWidget* parent)
-    : QWidget(parent, kDialogFrame), form_(form), input_(acrossThreads) {
+    : QWidget(parent, kDialogFrame), form_(form), input_(form, acrossThreads) {
     InitGuiThread();
     ConfirmClose = [this] {
-        return QMessageBox::question(this, QCoreApplication::applicationName(), kCloseQuestion,
+        return QMessageBox::question(this, QCoreApplication::applicationName(), TFormInput::kCloseQuestion,
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     };
     setObjectName("Form1");
@@ -159,32 +159,21 @@ bool TMainWindow::event(QEvent* event) {
 }
 
 void TMainWindow::QueueFirstActivation() {
-    if (activated_ || activationQueued_) return;
+    if (input_.Activated() || activationQueued_) return;
     activationQueued_ = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
             activationQueued_ = false;
-            TForm1* form = &form_;
-            if (input_.Dispatch([form] { form->FormActivate(); })) activated_ = true;
+            input_.Activate();
         },
         Qt::QueuedConnection);
 }
 
-bool TMainWindow::UpgradeRunning() const { return input_.Busy() || form_.TolmSerialComm1.AnyPortOpen(); }
-
 void TMainWindow::closeEvent(QCloseEvent* event) {
-    if (!closedDuringUpgrade_ && UpgradeRunning()) {
-        // The transfer goes on while the question is open.
-        if (!ConfirmClose || !ConfirmClose()) {
-            event->ignore();
-            return;
-        }
-        // Checked again: the upgrade may have ended while the question was open.
-        if (UpgradeRunning()) {
-            closedDuringUpgrade_ = true;
-            form_.TolmSerialComm1.RequestStop();
-        }
+    if (!input_.MayClose(ConfirmClose)) {
+        event->ignore();
+        return;
     }
     QWidget::closeEvent(event);
 }

@@ -1,14 +1,11 @@
 #pragma once
 // The desktop window of a TForm1: it builds a widget for every control model
 // of the form, binds each to its model, and hands clicks, port choices and
-// the first activation to the form's handlers as events (TFormInput), so
-// that an exception escaping a handler is shown and the program goes on.
-// Input that arrives while a handler runs is dropped. The program runs the
-// form on its form thread; tests may run both on one thread.
-//
-// A close request while an upgrade runs (a handler runs, or a port is open:
-// a Quorin terminal's announcement or a docking station's image may follow)
-// asks first; a yes stops the upgrade after its current exchange.
+// the first activation to the form's handlers as events through TFormInput
+// (Forminput.h), which holds what every front end shares: input is dropped
+// while the form is busy, and a close request while an upgrade runs asks
+// first. The program runs the form on its form thread; tests may run both on
+// one thread.
 //
 // Widgets carry their control's name as object name ("Upgrade", "ComList",
 // "P_Image", ...). The file choice of TForm1::OpenDialog1 is a TFileChooser
@@ -18,6 +15,7 @@
 #include <functional>
 
 #include "gui/Formthread.h"
+#include "gui/Forminput.h"
 
 class QCloseEvent;
 
@@ -37,12 +35,14 @@ public:
 
     TForm1& Form() const { return form_; }
 
-    static constexpr const char* kCloseQuestion =
-        "An upgrade is running. Closing now can leave the device unusable. Close anyway?";
-    // Asks kCloseQuestion; true for yes. Tests replace the box.
+    // The operator's input to the form: whether it is taken now, and the
+    // close decision.
+    const TFormInput& Input() const { return input_; }
+
+    // Asks TFormInput::kCloseQuestion; true for yes. Tests replace the box.
     std::function<bool()> ConfirmClose;
     // True once a close during an upgrade was confirmed.
-    bool ClosedDuringUpgrade() const { return closedDuringUpgrade_; }
+    bool ClosedDuringUpgrade() const { return input_.ClosedDuringUpgrade(); }
 
     // Places the window in the middle of its screen's free area.
     void CenterOnScreen();
@@ -53,7 +53,6 @@ protected:
 
 private:
     TMainWindow(TForm1& form, bool acrossThreads, QWidget* parent);
-    bool UpgradeRunning() const;
     // Makes a widget for each control of the form (Formcontrols.h).
     void BuildWidgets();
     QWidget* MakeWidget(const TWidgetSpec& spec, QWidget* parent);
@@ -64,8 +63,6 @@ private:
     TForm1& form_;
     TFormInput input_;
     bool activationQueued_ = false;
-    bool activated_ = false;
-    bool closedDuringUpgrade_ = false;
 };
 
 }  // namespace tolm

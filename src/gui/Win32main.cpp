@@ -77,9 +77,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
                 DispatchMessageW(&msg);
             }
             result = got == 0 ? static_cast<int>(msg.wParam) : 1;
-            // The window has closed: what the form still reports while it
-            // winds down goes to stderr.
+            // The window has closed. What the form still reports while it
+            // winds down goes to stderr, and what it would still show (a file
+            // dialog) fails at once instead of waiting for a loop that no
+            // longer runs.
             boxes->SetQuiet(true);
+            tolm::CloseGuiThread();
             // The form goes first: its models' changes still reach the
             // window until then.
             formThread.Stop();

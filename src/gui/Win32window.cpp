@@ -102,7 +102,7 @@ COLORREF ColourOf(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0x
 
 TWin32Window::TWin32Window(TFormThread& formThread)
     : form_(formThread.Form()),
-      input_(true),
+      input_(form_, true),
       instance_(GetModuleHandleW(nullptr)),
       alive_(std::make_shared<bool>(true)) {
     InitGuiThread();
@@ -393,24 +393,14 @@ void TWin32Window::OfferComboChange(TWidget& widget, const std::function<bool()>
 void TWin32Window::QueueFirstActivation() {
     // The form's activation event: the first one opens the file dialog. It
     // runs after the message that announced it, so that the window is up.
-    if (activated_ || activationQueued_) return;
+    if (input_.Activated() || activationQueued_) return;
     activationQueued_ = true;
     PostMessageW(hwnd_, kFirstActivation, 0, 0);
 }
 
-bool TWin32Window::MayClose() {
-    auto running = [this] { return input_.Busy() || form_.TolmSerialComm1.AnyPortOpen(); };
-    if (closedDuringUpgrade_ || !running()) return true;
-    // The transfer goes on while the question is open.
-    const bool yes = MessageBoxW(hwnd_, Utf8ToWide(kCloseQuestion).c_str(), L"Tolm Upgrade",
-                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
-    if (!yes) return false;
-    // Checked again: the upgrade may have ended while the question was open.
-    if (running()) {
-        closedDuringUpgrade_ = true;
-        form_.TolmSerialComm1.RequestStop();
-    }
-    return true;
+bool TWin32Window::AskClose() {
+    return MessageBoxW(hwnd_, Utf8ToWide(TFormInput::kCloseQuestion).c_str(), L"Tolm Upgrade",
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 std::wstring TWin32Window::TipText() const {
@@ -496,10 +486,7 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case kFirstActivation:
         activationQueued_ = false;
-        if (!activated_) {
-            TForm1* form = &form_;
-            if (input_.Dispatch([form] { form->FormActivate(); })) activated_ = true;
-        }
+        input_.Activate();
         return 0;
     case WM_DPICHANGED: {
         Rescale(HIWORD(wParam));
@@ -509,7 +496,8 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_CLOSE:
-        if (MayClose()) DestroyWindow(hwnd_);
+        // The transfer goes on while the question is open.
+        if (input_.MayClose([this] { return AskClose(); })) DestroyWindow(hwnd_);
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);

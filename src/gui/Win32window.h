@@ -22,6 +22,7 @@
 
 #include "gui/Controlstate.h"
 #include "gui/Formcontrols.h"
+#include "gui/Forminput.h"
 #include "gui/Formthread.h"
 #include "gui/Win32widgets.h"
 
@@ -43,10 +44,8 @@ public:
     // focused button); true when it took it.
     bool NavigationMessage(MSG& msg);
 
-    static constexpr const char* kCloseQuestion =
-        "An upgrade is running. Closing now can leave the device unusable. Close anyway?";
     // True once a close during an upgrade was confirmed.
-    bool ClosedDuringUpgrade() const { return closedDuringUpgrade_; }
+    bool ClosedDuringUpgrade() const { return input_.ClosedDuringUpgrade(); }
 
 private:
     struct TWidget {
@@ -75,7 +74,7 @@ private:
     void Command(int id, int code, HWND control);
     void OfferComboChange(TWidget& widget, const std::function<bool()>& send);
     void QueueFirstActivation();
-    bool MayClose();
+    bool AskClose();
     std::wstring TipText() const;
 
     TForm1& form_;
@@ -93,8 +92,6 @@ private:
     mutable std::wstring tipText_;
     bool syncing_ = false;
     bool activationQueued_ = false;
-    bool activated_ = false;
-    bool closedDuringUpgrade_ = false;
 };
 
 }  // namespace tolm

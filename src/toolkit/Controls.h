@@ -1,6 +1,7 @@
 #pragma once
 // Control models of the form: the properties the logic reads and writes, with
 // observers that a front end (window, terminal, test) binds to. No widget types.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -151,7 +152,9 @@ public:
     ~TTimer();
     TTimer(const TTimer&) = delete;
     TTimer& operator=(const TTimer&) = delete;
-    bool Enabled() const { return enabled_; }
+    // Read from any thread (a front end drops input while the timer is armed);
+    // changed on the main thread.
+    bool Enabled() const { return enabled_.load(); }
     void SetEnabled(bool enabled);
     int Interval() const { return interval_; }
     void SetInterval(int ms);
@@ -160,7 +163,7 @@ public:
 private:
     void Apply();
     void Tick();
-    bool enabled_ = false;
+    std::atomic<bool> enabled_{false};
     int interval_ = 1000;
     uint64_t timer_;  // its timer in the main thread's loop
 };

@@ -135,5 +135,8 @@ TEST_F(E2eTest, KvCommandFilesReachTheTerminalAtTheSpeedsItExpects) {
     auto quit = kv({"--chunk", "5", "--pause", "20", dir.File("quit.bin")});
     EXPECT_EQ(quit.exitCode, 0) << quit.err;
     EXPECT_EQ(quit.LastOutLine(), "sent");
-    EXPECT_EQ(kv({"--reply", dir.File("info.bin")}).LastOutLine(), "(no answer)") << "the quit left upgrade mode";
+    // The chunked quit's acknowledgement may still be on its way when the next
+    // command opens the port and be taken as its answer; the identification is not.
+    auto after = kv({"--reply", dir.File("info.bin")});
+    EXPECT_EQ(after.out.find("4B 56 31 59"), std::string::npos) << "the quit left upgrade mode: " << after.out;
 }

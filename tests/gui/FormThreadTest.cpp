@@ -1,6 +1,7 @@
 // The window over a form on its form thread: the GUI thread stays free while
 // a handler runs there, input meanwhile is dropped for good, a message box
-// holds the form thread, and a close request asks first.
+// holds the form thread, a close request asks first, and a call the GUI
+// thread will never run does not hold the form thread forever.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -12,10 +13,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <string>
+#include <thread>
 
 #include "TestSupport.h"
 #include "app/Unit1.h"
 #include "gui/Formthread.h"
+#include "gui/Guithread.h"
 #include "gui/Mainwindow.h"
 #include "gui/Messageboxsink.h"
 #include "toolkit/MainThread.h"
@@ -100,6 +104,7 @@ TEST_F(FormThreadTest, InputDuringAHandlerIsDroppedNotReplayed) {
 
     gate.Open();
     ASSERT_TRUE(PumpUntil([&] { return comList->currentText() == "Com1"; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Input().Busy(); }, 5000));
     Pump(300);
     EXPECT_EQ(chooserCalls, 1) << "nothing pressed during the handler ran afterwards";
 
@@ -124,7 +129,7 @@ TEST_F(FormThreadTest, CloseDuringAHandlerAsksAndNoLeavesItRunning) {
 
 TEST_F(FormThreadTest, AMessageBoxHoldsTheFormThread) {
     gate.Open();
-    ASSERT_TRUE(PumpUntil([&] { return !EventHandlerRunning(); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Input().Busy(); }, 5000));
 
     // The box is shown here on the GUI thread; while it is open, a call
     // handed to the form thread (a delivery, a timer) must not run.
@@ -143,6 +148,30 @@ TEST_F(FormThreadTest, AMessageBoxHoldsTheFormThread) {
     InstallMessageSink(previous);
     EXPECT_EQ(boxes, 1);
     EXPECT_FALSE(ranUnderBox);
+}
+
+TEST(GuiThreadTest, ACallTheGuiThreadWillNotRunReleasesItsWaiter) {
+    // The GUI thread runs no events here; its loop ends with the call queued
+    // (or before the call is posted: it must come back either way).
+    bool ran = false;
+    std::string error;
+    std::thread waiter([&] {
+        try {
+            RunOnGuiThread([&] { ran = true; });
+        } catch (const EGuiThreadClosed& e) {
+            error = e.Message;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    CloseGuiThread();
+    waiter.join();
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(error.empty());
+
+    InitGuiThread();
+    std::thread later([&] { RunOnGuiThread([&] { ran = true; }); });
+    ASSERT_TRUE(PumpUntil([&] { return ran; }, 5000)) << "opened again";
+    later.join();
 }
 
 }  // namespace

@@ -140,7 +140,10 @@ result=$("$bin/tolm-upgrade-cli" upgrade --port COM7 "$work/lb1y.bin" 2>"$work/u
 # The checkers of the package, the desktop entry and the metainfo.
 lintian_out=$(lintian --allow-root --display-info --fail-on error "$deb" 2>&1) || fail "lintian: $lintian_out"
 [ -z "$lintian_out" ] || echo "lintian: $lintian_out"
-if grep -q "hardening-" <<<"$lintian_out"; then fail "lintian finds hardening missing"; fi
+# Warnings and errors only: "hardening-no-fortify-functions" is an information,
+# given also to a program whose calls all have sizes the compiler knows (no
+# checked twin needed); the fortified command line is checked above.
+if grep -Eq "^[WE]: .*hardening-" <<<"$lintian_out"; then fail "lintian finds hardening missing"; fi
 desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop-file-validate"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >"$work/appstream.log" 2>&1 ||
   { cat "$work/appstream.log"; fail "appstreamcli validate"; }

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """What a window manager asks of a client window, measured from outside.
 
-  wmctl.py ping WINDOW SECONDS LIMIT   sends _NET_WM_PING every 100 ms for SECONDS
-                                       and times each answer; fails when one takes
-                                       longer than LIMIT seconds or never comes
+  wmctl.py ping WINDOW LIMIT UNTIL     sends _NET_WM_PING every 100 ms until the file
+                                       UNTIL exists (at most 10 minutes) and times each
+                                       answer; fails when one takes longer than LIMIT
+                                       seconds or never comes
   wmctl.py close WINDOW                sends WM_DELETE_WINDOW, as a close button does
 
 The client answers a ping by sending it back to the root window for the window
@@ -11,6 +12,7 @@ manager, which alone receives it there (it holds the root's substructure
 redirection). The answer is therefore seen through the RECORD extension, as the
 client's SendEvent request leaving for the server.
 """
+import os
 import struct
 import sys
 import threading
@@ -71,7 +73,7 @@ class Answers:
             return self.seen.get(stamp)
 
 
-def ping(d, window, seconds, limit):
+def ping(d, window, limit, until):
     answers = Answers(d.screen().root.id, d.intern_atom("_NET_WM_PING"))
     stamp = 1000
     # The recording is live once its first (start-of-data) reply has come.
@@ -79,8 +81,8 @@ def ping(d, window, seconds, limit):
         print("ping: the RECORD extension did not start")
         return 1
     trips = []
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
+    end = time.monotonic() + 600
+    while not os.path.exists(until) and time.monotonic() < end:
         stamp += 1
         sent = time.monotonic()
         window.send_event(client_message(d, window, "_NET_WM_PING", stamp), event_mask=0)
@@ -93,6 +95,9 @@ def ping(d, window, seconds, limit):
             return 1
         trips.append(at - sent)
         time.sleep(0.1)
+    if not trips:
+        print("ping: none sent")
+        return 1
     trips.sort()
     worst, median = trips[-1], trips[len(trips) // 2]
     print(f"ping: {len(trips)} answered, median {median * 1000:.1f} ms, worst {worst * 1000:.1f} ms")
@@ -103,7 +108,7 @@ def main(argv):
     d = display.Display()
     window = d.create_resource_object("window", int(argv[2], 0))
     if argv[1] == "ping":
-        return ping(d, window, float(argv[3]), float(argv[4]))
+        return ping(d, window, float(argv[3]), argv[4])
     if argv[1] == "close":
         window.send_event(client_message(d, window, "WM_DELETE_WINDOW", X.CurrentTime), event_mask=0)
         d.flush()

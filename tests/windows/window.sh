@@ -14,8 +14,9 @@
 #     name and the port list Com1 to Com10 and then Com12;
 #   - for a first-generation scanner and a Quorin terminal (which starts by
 #     its announcement): Com12 chosen and Upgrade pressed with the mouse; the
-#     window answers the window manager's ping (_NET_WM_PING) throughout the
-#     transfer; a click on the picture panel and Space and Return keys start
+#     window answers the window manager's ping (_NET_WM_PING) within 1 s
+#     throughout the transfer (a window whose thread ran the transfer would
+#     answer after it); a click on the picture panel and Space and Return keys start
 #     nothing; a close request asks, and answered No the transfer goes on;
 #     "Upgrade PASS" on the result line, one transfer, the flash equal to the
 #     file;
