@@ -5,8 +5,11 @@
 // TOLM_UPGRADE_OPEN_FILE: when set, no dialog opens. A path makes the choice
 // return that file (made absolute); an empty value makes it a cancel. The
 // screenshot script, the window tests and unattended demonstrations use it.
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "toolkit/Controls.h"
 
 namespace tolm {
 
@@ -20,5 +23,11 @@ struct TFilterPair {
 // The pairs of a filter text "description|patterns|description|patterns";
 // a description without its patterns at the end is left out.
 std::vector<TFilterPair> FilterPairs(const std::string& filter);
+
+// Runs choose on the GUI thread and waits for the choice. Called on the form
+// thread, the dialog's settings are copied there first, so that the GUI
+// thread never reads the form's live dialog; on the GUI thread it runs at once.
+bool ChooseOnGuiThread(const TOpenDialog& dialog, std::string& chosenPath,
+                       const std::function<bool(const TOpenDialog&, std::string&)>& choose);
 
 }  // namespace tolm

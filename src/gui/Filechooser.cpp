@@ -34,15 +34,9 @@ QStringList QtNameFilters(const std::string& filter) {
 TFileChooser::TFileChooser(QWidget* parent, DialogRunner runner) : parent_(parent), runner_(std::move(runner)) {}
 
 bool TFileChooser::operator()(const TOpenDialog& dialog, std::string& chosenPath) const {
-    if (!IsGuiThread()) {
-        // The dialog's settings are copied here, on the form thread.
-        TOpenDialog settings;
-        settings.Filter = dialog.Filter;
-        settings.FileName = dialog.FileName;
-        bool chosen = false;
-        RunOnGuiThread([&] { chosen = (*this)(settings, chosenPath); });
-        return chosen;
-    }
+    if (!IsGuiThread())
+        return ChooseOnGuiThread(dialog, chosenPath,
+                                 [this](const TOpenDialog& settings, std::string& path) { return (*this)(settings, path); });
     if (const char* scripted = std::getenv(kScriptedFileVariable)) {
         if (*scripted == '\0') return false;
         chosenPath = QFileInfo(QString::fromLocal8Bit(scripted)).absoluteFilePath().toStdString();

@@ -1,7 +1,5 @@
 #include "gui/Messageboxsink.h"
 
-#include "gui/Guithread.h"
-
 namespace tolm {
 
 TMessageBoxSink::TMessageBoxSink(Runner runner) : runner_(std::move(runner)) {}
@@ -22,15 +20,7 @@ QMessageBox::Icon TMessageBoxSink::ToQtIcon(TMsgIcon icon) {
     return QMessageBox::NoIcon;
 }
 
-void TMessageBoxSink::Show(const std::string& text, const std::string& caption, TMsgIcon icon) {
-    if (quiet_) {
-        StderrMessageSink().Show(text, caption, icon);
-        return;
-    }
-    if (!IsGuiThread()) {
-        RunOnGuiThread([&] { Show(text, caption, icon); });
-        return;
-    }
+void TMessageBoxSink::ShowBox(const std::string& text, const std::string& caption, TMsgIcon icon) {
     QMessageBox box(ToQtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::Ok, parent_.data());
     // Operator texts and file names are shown as written, never as markup.

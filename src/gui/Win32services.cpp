@@ -29,15 +29,7 @@ UINT TWin32MessageSink::IconFlags(TMsgIcon icon) {
     return 0;
 }
 
-void TWin32MessageSink::Show(const std::string& text, const std::string& caption, TMsgIcon icon) {
-    if (quiet_) {
-        StderrMessageSink().Show(text, caption, icon);
-        return;
-    }
-    if (!IsGuiThread()) {
-        RunOnGuiThread([&] { Show(text, caption, icon); });
-        return;
-    }
+void TWin32MessageSink::ShowBox(const std::string& text, const std::string& caption, TMsgIcon icon) {
     HWND owner = owner_.load();
     if (owner && !IsWindow(owner)) owner = nullptr;
     MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), MB_OK | IconFlags(icon));
@@ -78,15 +70,9 @@ std::wstring FolderOf(const std::wstring& path) {
 }  // namespace
 
 bool TWin32FileChooser::operator()(const TOpenDialog& dialog, std::string& chosenPath) const {
-    if (!IsGuiThread()) {
-        // The dialog's settings are copied here, on the form thread.
-        TOpenDialog settings;
-        settings.Filter = dialog.Filter;
-        settings.FileName = dialog.FileName;
-        bool chosen = false;
-        RunOnGuiThread([&] { chosen = (*this)(settings, chosenPath); });
-        return chosen;
-    }
+    if (!IsGuiThread())
+        return ChooseOnGuiThread(dialog, chosenPath,
+                                 [this](const TOpenDialog& settings, std::string& path) { return (*this)(settings, path); });
     const std::wstring variable = Utf8ToWide(kScriptedFileVariable);
     if (const wchar_t* scripted = _wgetenv(variable.c_str())) {
         if (*scripted == L'\0') return false;

@@ -7,25 +7,24 @@
 #include <atomic>
 #include <string>
 
+#include "gui/Guimessagesink.h"
 #include "toolkit/Controls.h"
-#include "toolkit/Messages.h"
 
 namespace tolm {
 
 // Operator messages as MessageBoxW: the caption and icon given, one OK button.
-class TWin32MessageSink : public IMessageSink {
+class TWin32MessageSink : public TGuiMessageSink {
 public:
     // The window that owns the boxes (may be null, or go away).
     void SetOwner(HWND owner) { owner_ = owner; }
-    void Show(const std::string& text, const std::string& caption, TMsgIcon icon) override;
-    // Once the window has closed, messages go to stderr instead of boxes.
-    void SetQuiet(bool quiet) { quiet_ = quiet; }
 
     static UINT IconFlags(TMsgIcon icon);
 
+protected:
+    void ShowBox(const std::string& text, const std::string& caption, TMsgIcon icon) override;
+
 private:
     std::atomic<HWND> owner_{nullptr};
-    std::atomic<bool> quiet_{false};
 };
 
 // The file choice behind TOpenDialog: GetOpenFileNameW with the dialog's
