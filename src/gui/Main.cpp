@@ -7,16 +7,15 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <memory>
+#include <string>
 
 #include "app/Unit1.h"
 #include "gui/Appearance.h"
-#include "gui/Formthread.h"
+#include "gui/Formwindow.h"
 #include "gui/Guithread.h"
 #include "gui/Mainwindow.h"
 #include "gui/Messageboxsink.h"
-#include "toolkit/Exception.h"
 #include "toolkit/Messages.h"
 #include "tolm/Version.h"
 
@@ -36,35 +35,13 @@ int main(int argc, char** argv) {
     auto boxes = std::make_shared<tolm::TMessageBoxSink>();
     tolm::InstallMessageSink(boxes);
 
-    int result = 1;
-    try {
-        tolm::TFormThread formThread;
-        std::exception_ptr escaped;
-        {
-            tolm::TMainWindow window(formThread);
-            boxes->SetParent(&window);
-            formThread.Run();
+    const int result = tolm::RunFormWindow<tolm::TMainWindow>(
+        *boxes, [&](tolm::TMainWindow& window) { boxes->SetParent(&window); },
+        [](tolm::TMainWindow& window) {
             window.show();
-            result = QApplication::exec();
-            // The window has closed. What the form still reports while it
-            // winds down goes to stderr, and what it would still show (a file
-            // dialog) fails at once instead of waiting for a loop that no
-            // longer runs.
-            boxes->SetQuiet(true);
-            tolm::CloseGuiThread();
-            // The form goes first: its models' changes still reach the window's
-            // widgets until then.
-            formThread.Stop();
-            escaped = formThread.Error();
-        }
-        if (escaped) std::rethrow_exception(escaped);
-    } catch (const tolm::Exception& e) {
-        // Every handler runs under TForm1::RunEvent; this is what escaped
-        // start-up or the loop itself: shown, and the program ends.
-        tolm::ShowMessage(e.Message);
-    } catch (const std::exception& e) {
-        tolm::ShowMessage(e.what());
-    }
+            return QApplication::exec();
+        },
+        [](const std::string& text) { tolm::ShowMessage(text); });
     tolm::InstallMessageSink(nullptr);
     return result;
 }

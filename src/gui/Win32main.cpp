@@ -9,15 +9,13 @@
 #include <shellapi.h>
 
 #include <cstdio>
-#include <exception>
 #include <memory>
 #include <string>
 
-#include "gui/Formthread.h"
+#include "gui/Formwindow.h"
 #include "gui/Guithread.h"
 #include "gui/Win32services.h"
 #include "gui/Win32window.h"
-#include "toolkit/Exception.h"
 #include "toolkit/Messages.h"
 #include "toolkit/Win32text.h"
 #include "tolm/Version.h"
@@ -60,14 +58,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     auto boxes = std::make_shared<tolm::TWin32MessageSink>();
     tolm::InstallMessageSink(boxes);
 
-    int result = 1;
-    try {
-        tolm::TFormThread formThread;
-        std::exception_ptr escaped;
-        {
-            tolm::TWin32Window window(formThread);
-            boxes->SetOwner(window.Handle());
-            formThread.Run();
+    const int result = tolm::RunFormWindow<tolm::TWin32Window>(
+        *boxes, [&](tolm::TWin32Window& window) { boxes->SetOwner(window.Handle()); },
+        [showCommand](tolm::TWin32Window& window) {
             window.Show(showCommand);
             MSG msg;
             BOOL got;
@@ -76,26 +69,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
             }
-            result = got == 0 ? static_cast<int>(msg.wParam) : 1;
-            // The window has closed. What the form still reports while it
-            // winds down goes to stderr, and what it would still show (a file
-            // dialog) fails at once instead of waiting for a loop that no
-            // longer runs.
-            boxes->SetQuiet(true);
-            tolm::CloseGuiThread();
-            // The form goes first: its models' changes still reach the
-            // window until then.
-            formThread.Stop();
-            escaped = formThread.Error();
-        }
-        if (escaped) std::rethrow_exception(escaped);
-    } catch (const tolm::Exception& e) {
-        // Every handler runs under TForm1::RunEvent; this is what escaped
-        // start-up or the loop itself: shown, and the program ends.
-        ShowFailure(e.Message);
-    } catch (const std::exception& e) {
-        ShowFailure(e.what());
-    }
+            return got == 0 ? static_cast<int>(msg.wParam) : 1;
+        },
+        ShowFailure);
     tolm::InstallMessageSink(nullptr);
     if (SUCCEEDED(com)) CoUninitialize();
     return result;
