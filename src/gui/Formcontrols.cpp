@@ -8,15 +8,15 @@ namespace {
 constexpr uint32_t kSkyBlue = 0xa6caf0;
 }  // namespace
 
-std::vector<TWidgetSpec> FormWidgets(TForm1& form) {
+std::vector<TWidgetEntry> FormWidgets(TForm1& form) {
     using K = TWidgetKind;
-    std::vector<TWidgetSpec> widgets;
-    auto add = [&widgets](TControl& model, K kind, TControl* parent) -> TWidgetSpec& {
-        TWidgetSpec spec;
-        spec.model = &model;
-        spec.kind = kind;
-        spec.parent = parent;
-        return widgets.emplace_back(spec);
+    std::vector<TWidgetEntry> widgets;
+    auto add = [&widgets](TControl& model, K kind, TControl* parent) -> TWidgetEntry& {
+        TWidgetEntry entry;
+        entry.model = &model;
+        entry.kind = kind;
+        entry.parent = parent;
+        return widgets.emplace_back(entry);
     };
 
     // The operator area.

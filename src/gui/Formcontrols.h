@@ -28,7 +28,7 @@ enum class TWidgetKind {
     Image,          // a named picture, stretched when the model says so
 };
 
-struct TWidgetSpec {
+struct TWidgetEntry {
     TControl* model = nullptr;
     TWidgetKind kind = TWidgetKind::Label;
     // The model of the widget it lies in; null for the window itself.
@@ -53,15 +53,15 @@ struct TWidgetSpec {
 
 // Every widget of the window, in the order in which they are made: a parent
 // before its children, and the tab order is the order of the tab stops.
-std::vector<TWidgetSpec> FormWidgets(TForm1& form);
+std::vector<TWidgetEntry> FormWidgets(TForm1& form);
 
-// The spec's model as the control its widget binds to (a TComboBox for a
+// The entry's model as the control its widget binds to (a TComboBox for a
 // ComboBox, ...); a table that pairs a kind with another model is a mistake
 // of the program, raised as such.
 template <typename Model>
-Model& ModelOf(const TWidgetSpec& spec) {
-    if (auto* model = dynamic_cast<Model*>(spec.model)) return *model;
-    throw std::logic_error("The widget of " + spec.model->Name() + " is not made for its kind of control");
+Model& ModelOf(const TWidgetEntry& entry) {
+    if (auto* model = dynamic_cast<Model*>(entry.model)) return *model;
+    throw std::logic_error("The widget of " + entry.model->Name() + " is not made for its kind of control");
 }
 
 }  // namespace tolm

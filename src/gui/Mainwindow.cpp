@@ -61,45 +61,45 @@ TMainWindow::TMainWindow(TForm1& form, bool acrossThreads, QWidget* parent)
 void TMainWindow::BuildWidgets() {
     std::map<const TControl*, QWidget*> made;
     QWidget* previousStop = nullptr;
-    for (const TWidgetSpec& spec : FormWidgets(form_)) {
-        QWidget* parent = spec.parent ? made.at(spec.parent) : this;
-        QWidget* widget = MakeWidget(spec, parent);
-        widget->setObjectName(QString::fromStdString(spec.model->Name()));
+    for (const TWidgetEntry& entry : FormWidgets(form_)) {
+        QWidget* parent = entry.parent ? made.at(entry.parent) : this;
+        QWidget* widget = MakeWidget(entry, parent);
+        widget->setObjectName(QString::fromStdString(entry.model->Name()));
         // Made after what it covers, so it lies on top already.
-        if (spec.onTop) widget->raise();
-        if (spec.tabStop) {
+        if (entry.onTop) widget->raise();
+        if (entry.tabStop) {
             if (previousStop) QWidget::setTabOrder(previousStop, widget);
             previousStop = widget;
         }
-        made[spec.model] = widget;
+        made[entry.model] = widget;
     }
 }
 
-QWidget* TMainWindow::MakeWidget(const TWidgetSpec& spec, QWidget* parent) {
-    switch (spec.kind) {
+QWidget* TMainWindow::MakeWidget(const TWidgetEntry& entry, QWidget* parent) {
+    switch (entry.kind) {
     case TWidgetKind::Panel: {
-        auto* panel = new TPanelWidget(spec.outer, spec.inner, parent);
-        if (spec.clearWhenEmpty) panel->SetClearWhenEmpty(true);
-        BindPanel(ModelOf<TPanel>(spec), panel);
+        auto* panel = new TPanelWidget(entry.outer, entry.inner, parent);
+        if (entry.clearWhenEmpty) panel->SetClearWhenEmpty(true);
+        BindPanel(ModelOf<TPanel>(entry), panel);
         return panel;
     }
     case TWidgetKind::Label: {
         auto* label = new QLabel(parent);
-        label->setWordWrap(spec.wrap);
-        if (spec.background) {
+        label->setWordWrap(entry.wrap);
+        if (entry.background) {
             label->setAutoFillBackground(true);
             QPalette palette = label->palette();
-            palette.setColor(QPalette::Window, QColor::fromRgb(*spec.background));
+            palette.setColor(QPalette::Window, QColor::fromRgb(*entry.background));
             label->setPalette(palette);
         }
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        BindLabel(ModelOf<TLabel>(spec), label);
+        BindLabel(ModelOf<TLabel>(entry), label);
         return label;
     }
     case TWidgetKind::ProgressBar: {
         auto* bar = new QProgressBar(parent);
         bar->setTextVisible(false);
-        BindProgressBar(ModelOf<TProgressBar>(spec), bar);
+        BindProgressBar(ModelOf<TProgressBar>(entry), bar);
         return bar;
     }
     case TWidgetKind::PictureButton: {
@@ -111,24 +111,24 @@ QWidget* TMainWindow::MakeWidget(const TWidgetSpec& spec, QWidget* parent) {
         button->setIconSize(glyph.size());
         button->setFocusPolicy(Qt::StrongFocus);
         button->setAutoRaise(false);
-        BindButton(ModelOf<TButton>(spec), button, Forward(spec.click));
+        BindButton(ModelOf<TButton>(entry), button, Forward(entry.click));
         return button;
     }
     case TWidgetKind::Button: {
         auto* button = new QPushButton(parent);
         button->setAutoDefault(false);
-        BindButton(ModelOf<TButton>(spec), button, Forward(spec.click));
+        BindButton(ModelOf<TButton>(entry), button, Forward(entry.click));
         return button;
     }
     case TWidgetKind::ComboBox: {
         auto* box = new QComboBox(parent);
-        BindComboBox(ModelOf<TComboBox>(spec), box,
+        BindComboBox(ModelOf<TComboBox>(entry), box,
                      [this](std::function<void()> change) { return input_.Dispatch(change); });
         return box;
     }
     case TWidgetKind::Image: {
         auto* image = new QLabel(parent);
-        BindImage(ModelOf<TImage>(spec), image);
+        BindImage(ModelOf<TImage>(entry), image);
         return image;
     }
     }

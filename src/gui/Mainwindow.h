@@ -22,7 +22,7 @@ class QCloseEvent;
 namespace tolm {
 
 class TForm1;
-struct TWidgetSpec;
+struct TWidgetEntry;
 
 class TMainWindow : public QWidget {
     Q_OBJECT
@@ -55,7 +55,7 @@ private:
     TMainWindow(TForm1& form, bool acrossThreads, QWidget* parent);
     // Makes a widget for each control of the form (Formcontrols.h).
     void BuildWidgets();
-    QWidget* MakeWidget(const TWidgetSpec& spec, QWidget* parent);
+    QWidget* MakeWidget(const TWidgetEntry& entry, QWidget* parent);
     void QueueFirstActivation();
     // The click handler of a button: runs the form's handler as an event.
     std::function<void()> Forward(void (TForm1::*handler)());

@@ -56,14 +56,14 @@ const wchar_t* ClassOf(TWidgetKind kind) {
     throw std::logic_error("unknown widget kind");
 }
 
-DWORD StyleOf(const TWidgetSpec& spec) {
-    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (spec.tabStop ? WS_TABSTOP : 0);
-    switch (spec.kind) {
+DWORD StyleOf(const TWidgetEntry& entry) {
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (entry.tabStop ? WS_TABSTOP : 0);
+    switch (entry.kind) {
     case TWidgetKind::Panel:
         return style | WS_CLIPCHILDREN;
     case TWidgetKind::Label:
         // Operator texts and file names are shown as written: "&" is no mnemonic.
-        return style | SS_NOPREFIX | (spec.wrap ? SS_LEFT : SS_LEFTNOWORDWRAP);
+        return style | SS_NOPREFIX | (entry.wrap ? SS_LEFT : SS_LEFTNOWORDWRAP);
     case TWidgetKind::ProgressBar:
         return style | PBS_SMOOTH;
     case TWidgetKind::PictureButton:
@@ -149,25 +149,25 @@ TWin32Window::~TWin32Window() {
 // ---------------------------------------------------------------- widgets
 
 void TWin32Window::BuildWidgets() {
-    const std::vector<TWidgetSpec> specs = FormWidgets(form_);
-    widgets_.reserve(specs.size());
+    const std::vector<TWidgetEntry> entries = FormWidgets(form_);
+    widgets_.reserve(entries.size());
     std::map<const TControl*, HWND> made;
-    for (const TWidgetSpec& spec : specs) {
+    for (const TWidgetEntry& entry : entries) {
         TWidget& widget = widgets_.emplace_back();
-        widget.spec = spec;
-        HWND parent = spec.parent ? made.at(spec.parent) : hwnd_;
-        made[spec.model] = MakeWidget(widget, parent, kFirstId + static_cast<int>(widgets_.size() - 1));
+        widget.entry = entry;
+        HWND parent = entry.parent ? made.at(entry.parent) : hwnd_;
+        made[entry.model] = MakeWidget(widget, parent, kFirstId + static_cast<int>(widgets_.size() - 1));
     }
     // A window made later lies under the ones before it (the tab order is
     // the order of making); what covers others is lifted.
     for (const TWidget& widget : widgets_)
-        if (widget.spec.onTop)
+        if (widget.entry.onTop)
             SetWindowPos(widget.hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     for (size_t i = 0; i < widgets_.size(); ++i) Follow(i);
 
     // The port list names the device of a discovered port in a tooltip.
     for (const TWidget& widget : widgets_) {
-        if (widget.spec.kind != TWidgetKind::ComboBox) continue;
+        if (widget.entry.kind != TWidgetKind::ComboBox) continue;
         tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
                                    instance_, nullptr);
@@ -185,19 +185,19 @@ void TWin32Window::BuildWidgets() {
 }
 
 HWND TWin32Window::MakeWidget(TWidget& widget, HWND parent, int id) {
-    const TWidgetSpec& spec = widget.spec;
+    const TWidgetEntry& entry = widget.entry;
     void* param = nullptr;
     DWORD exStyle = 0;
-    if (spec.kind == TWidgetKind::Panel) {
-        widget.look = std::make_unique<TPanelLook>(TPanelLook{spec.outer, spec.inner});
+    if (entry.kind == TWidgetKind::Panel) {
+        widget.look = std::make_unique<TPanelLook>(TPanelLook{entry.outer, entry.inner});
         param = widget.look.get();
         exStyle = WS_EX_CONTROLPARENT;  // Tab reaches the controls inside it
     }
-    if (spec.background) widget.background = CreateSolidBrush(ColourOf(*spec.background));
-    widget.hwnd = CreateWindowExW(exStyle, ClassOf(spec.kind), L"", StyleOf(spec), 0, 0, 0, 0, parent,
+    if (entry.background) widget.background = CreateSolidBrush(ColourOf(*entry.background));
+    widget.hwnd = CreateWindowExW(exStyle, ClassOf(entry.kind), L"", StyleOf(entry), 0, 0, 0, 0, parent,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, param);
-    if (!widget.hwnd) throw std::runtime_error("The control " + spec.model->Name() + " cannot be made");
-    const bool caption = spec.kind == TWidgetKind::PictureButton;
+    if (!widget.hwnd) throw std::runtime_error("The control " + entry.model->Name() + " cannot be made");
+    const bool caption = entry.kind == TWidgetKind::PictureButton;
     SendMessageW(widget.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(caption ? fonts_.Caption() : fonts_.Text()), FALSE);
     if (caption) SetButtonGlyph(widget.hwnd);
     return widget.hwnd;
@@ -206,7 +206,7 @@ HWND TWin32Window::MakeWidget(TWidget& widget, HWND parent, int id) {
 void TWin32Window::Follow(size_t index) {
     auto alive = alive_;
     TWidget& widget = widgets_[index];
-    widget.shown = FollowControl(*widget.spec.model, InitialChanges(widget.spec.kind),
+    widget.shown = FollowControl(*widget.entry.model, InitialChanges(widget.entry.kind),
                                  [this, alive, index](TChange change, const TControlState& state) {
                                      if (*alive) Apply(widgets_[index], change, state);
                                  });
@@ -214,7 +214,7 @@ void TWin32Window::Follow(size_t index) {
 
 void TWin32Window::Apply(TWidget& widget, TChange change, const TControlState& s) {
     HWND hwnd = widget.hwnd;
-    const TWidgetKind kind = widget.spec.kind;
+    const TWidgetKind kind = widget.entry.kind;
     switch (change) {
     case TChange::Bounds:
         Place(widget, s);
@@ -233,7 +233,7 @@ void TWin32Window::Apply(TWidget& widget, TChange change, const TControlState& s
             if (s.itemIndex < 0) ShowSelection(widget, s);
         } else {
             SetWindowTextW(hwnd, Utf8ToWide(s.caption).c_str());
-            if (widget.spec.clearWhenEmpty) ShowOrHide(widget, s);
+            if (widget.entry.clearWhenEmpty) ShowOrHide(widget, s);
         }
         break;
     case TChange::Range:
@@ -282,7 +282,7 @@ void TWin32Window::ApplyToWindow(TChange change, const TControlState& s) {
 void TWin32Window::Place(const TWidget& widget, const TControlState& s) {
     const int x = Scaled(s.left, dpi_), y = Scaled(s.top, dpi_);
     const int width = Scaled(s.width, dpi_), height = Scaled(s.height, dpi_);
-    if (widget.spec.kind != TWidgetKind::ComboBox) {
+    if (widget.entry.kind != TWidgetKind::ComboBox) {
         SetWindowPos(widget.hwnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
         return;
     }
@@ -303,7 +303,7 @@ void TWin32Window::Place(const TWidget& widget, const TControlState& s) {
 }
 
 void TWin32Window::ShowOrHide(const TWidget& widget, const TControlState& s) {
-    const bool shown = s.visible && !(widget.spec.clearWhenEmpty && s.caption.empty());
+    const bool shown = s.visible && !(widget.entry.clearWhenEmpty && s.caption.empty());
     ShowWindow(widget.hwnd, shown ? SW_SHOWNA : SW_HIDE);
 }
 
@@ -346,7 +346,7 @@ void TWin32Window::Rescale(UINT dpi) {
     dpi_ = dpi;
     fonts_.Make(dpi_);
     for (TWidget& widget : widgets_) {
-        const bool caption = widget.spec.kind == TWidgetKind::PictureButton;
+        const bool caption = widget.entry.kind == TWidgetKind::PictureButton;
         SendMessageW(widget.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(caption ? fonts_.Caption() : fonts_.Text()),
                      TRUE);
         if (caption) SetButtonGlyph(widget.hwnd);
@@ -361,14 +361,14 @@ void TWin32Window::Command(int id, int code, HWND) {
     TWidget& widget = widgets_[static_cast<size_t>(id - kFirstId)];
     TForm1* form = &form_;
     const TModelInput input = [this](std::function<void()> change) { return input_.Dispatch(std::move(change)); };
-    switch (widget.spec.kind) {
+    switch (widget.entry.kind) {
     case TWidgetKind::PictureButton:
     case TWidgetKind::Button:
-        if (code == BN_CLICKED && widget.spec.click)
-            input_.Dispatch([form, handler = widget.spec.click] { (form->*handler)(); });
+        if (code == BN_CLICKED && widget.entry.click)
+            input_.Dispatch([form, handler = widget.entry.click] { (form->*handler)(); });
         break;
     case TWidgetKind::ComboBox: {
-        auto& model = ModelOf<TComboBox>(widget.spec);
+        auto& model = ModelOf<TComboBox>(widget.entry);
         if (code == CBN_SELCHANGE) {
             const auto index = static_cast<int>(SendMessageW(widget.hwnd, CB_GETCURSEL, 0, 0));
             OfferComboChange(widget, [&] { return ChooseItem(input, model, index); });
@@ -405,7 +405,7 @@ bool TWin32Window::AskClose() {
 
 std::wstring TWin32Window::TipText() const {
     for (const TWidget& widget : widgets_) {
-        if (widget.spec.kind != TWidgetKind::ComboBox || !widget.shown) continue;
+        if (widget.entry.kind != TWidgetKind::ComboBox || !widget.shown) continue;
         const TControlState& s = *widget.shown;
         if (s.itemIndex >= 0 && s.itemIndex < static_cast<int>(s.hints.size()))
             return Utf8ToWide(s.hints[static_cast<size_t>(s.itemIndex)]);
@@ -463,7 +463,7 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC:
         for (const TWidget& widget : widgets_) {
             if (widget.hwnd == reinterpret_cast<HWND>(lParam) && widget.background) {
-                SetBkColor(reinterpret_cast<HDC>(wParam), ColourOf(*widget.spec.background));
+                SetBkColor(reinterpret_cast<HDC>(wParam), ColourOf(*widget.entry.background));
                 return reinterpret_cast<LRESULT>(widget.background);
             }
         }
@@ -479,7 +479,7 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         QueueFirstActivation();
         if (!focus_ || !IsWindow(focus_)) {
-            auto first = std::find_if(widgets_.begin(), widgets_.end(), [](const TWidget& w) { return w.spec.tabStop; });
+            auto first = std::find_if(widgets_.begin(), widgets_.end(), [](const TWidget& w) { return w.entry.tabStop; });
             if (first != widgets_.end()) focus_ = first->hwnd;
         }
         if (focus_) SetFocus(focus_);

@@ -49,7 +49,7 @@ public:
 
 private:
     struct TWidget {
-        TWidgetSpec spec;
+        TWidgetEntry entry;
         HWND hwnd = nullptr;
         std::unique_ptr<TPanelLook> look;
         HBRUSH background = nullptr;  // of a widget with a colour of its own
