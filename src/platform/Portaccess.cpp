@@ -102,16 +102,6 @@ std::string OwnerName(uid_t uid) {
 
 }  // namespace
 
-const char* PortStateText(TPortState state) {
-    switch (state) {
-    case TPortState::Free: return "free";
-    case TPortState::InUse: return "in use";
-    case TPortState::NoPermission: return "no permission";
-    case TPortState::Absent: return "absent";
-    }
-    return "absent";
-}
-
 std::string PortAccessText(const TPortAccess& access) {
     std::string text = PortStateText(access.State);
     if (access.State != TPortState::InUse || access.Holders.empty()) return text;

@@ -23,16 +23,6 @@ std::string PortName(const std::string& path) {
 }
 }  // namespace
 
-const char* PortStateText(TPortState state) {
-    switch (state) {
-    case TPortState::Free: return "free";
-    case TPortState::InUse: return "in use";
-    case TPortState::NoPermission: return "no permission";
-    case TPortState::Absent: return "absent";
-    }
-    return "absent";
-}
-
 std::string PortAccessText(const TPortAccess& access) {
     if (access.State == TPortState::InUse) return "in use by another program";
     return PortStateText(access.State);
