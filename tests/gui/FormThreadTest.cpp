@@ -1,7 +1,8 @@
 // The window over a form on its form thread: the GUI thread stays free while
 // a handler runs there, input meanwhile is dropped for good, a message box
-// holds the form thread, a close request asks first, and a call the GUI
-// thread will never run does not hold the form thread forever.
+// holds the form thread, a close request asks first, a call the GUI thread
+// will never run does not hold the form thread forever, and a window program
+// ends while its form still waits for a box.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -15,10 +16,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "TestSupport.h"
 #include "app/Unit1.h"
+#include "gui/Filechoice.h"
 #include "gui/Formthread.h"
+#include "gui/Formwindow.h"
 #include "gui/Guithread.h"
 #include "gui/Mainwindow.h"
 #include "gui/Messageboxsink.h"
@@ -174,5 +178,42 @@ TEST(GuiThreadTest, ACallTheGuiThreadWillNotRunReleasesItsWaiter) {
     later.join();
 }
 
+TEST(FormWindowTest, AFormWindingDownShowsNothingMore) {
+    // The window's loop ends while the form thread waits for the GUI thread
+    // to show a box, and then asks for a file: the program must end with the
+    // loop's code, and show neither (there is no window any more).
+    static std::atomic<int> dialogs{0};
+    struct TStubWindow {
+        explicit TStubWindow(TFormThread& formThread) : form(formThread.Form()) {
+            form.OpenDialog1.SetChooser([](const TOpenDialog& dialog, std::string& path) {
+                return ChooseOnGuiThread(dialog, path, [](const TOpenDialog&, std::string&) { return ++dialogs > 0; });
+            });
+        }
+        TForm1& form;
+    };
+    int boxes = 0;
+    auto sink = std::make_shared<TMessageBoxSink>([&](QMessageBox&) { ++boxes; });
+    auto previous = InstallMessageSink(sink);
+    std::vector<std::string> failures;
+    const int result = RunFormWindow<TStubWindow>(
+        *sink, [](TStubWindow&) {},
+        [](TStubWindow& window) {
+            std::atomic<bool> asking{false};
+            PostToMainThread([&asking, &window] {
+                asking = true;
+                ShowMessage("shown as the window closes");
+                window.form.OpenDialog1.Execute();
+            });
+            while (!asking) std::this_thread::yield();
+            return 7;
+        },
+        [&](const std::string& text) { failures.push_back(text); });
+    InstallMessageSink(previous);
+    InitGuiThread();  // open again for the tests after this one
+    EXPECT_EQ(result, 7);
+    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_TRUE(failures.empty()) << failures.front();
+}
 }  // namespace
 }  // namespace tolm::test
