@@ -117,7 +117,10 @@ void PostToGuiThread(std::function<void()> fn) {
 
 namespace {
 // The waiting side of RunOnGuiThread: finished once, by the call's end or by
-// the call being destroyed without having run.
+// the call being destroyed without having run. The waiting thread takes the
+// call's exception for itself, and makes the one for a call that never ran:
+// an exception object is then never released by one thread while another
+// still reads it.
 class TGuiCallWait {
 public:
     void Finish(std::exception_ptr error) {
@@ -127,16 +130,29 @@ public:
         error_ = std::move(error);
         cv_.notify_all();
     }
+    void FinishUnrun() {
+        std::lock_guard lock(mutex_);
+        if (finished_) return;
+        finished_ = true;
+        unrun_ = true;
+        cv_.notify_all();
+    }
     void Wait() {
-        std::unique_lock lock(mutex_);
-        cv_.wait(lock, [this] { return finished_; });
-        if (error_) std::rethrow_exception(error_);
+        std::exception_ptr error;
+        {
+            std::unique_lock lock(mutex_);
+            cv_.wait(lock, [this] { return finished_; });
+            if (unrun_) throw EGuiThreadClosed();
+            error = std::move(error_);
+        }
+        if (error) std::rethrow_exception(error);
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool finished_ = false;
+    bool unrun_ = false;
     std::exception_ptr error_;
 };
 
@@ -145,7 +161,7 @@ private:
 // released with EGuiThreadClosed.
 struct TGuiCallTicket {
     std::shared_ptr<TGuiCallWait> wait = std::make_shared<TGuiCallWait>();
-    ~TGuiCallTicket() { wait->Finish(std::make_exception_ptr(EGuiThreadClosed())); }
+    ~TGuiCallTicket() { wait->FinishUnrun(); }
 };
 }  // namespace
 
@@ -157,12 +173,15 @@ void RunOnGuiThread(const std::function<void()>& fn) {
     auto ticket = std::make_shared<TGuiCallTicket>();
     const std::shared_ptr<TGuiCallWait> wait = ticket->wait;
     g_queue->Post([ticket, &fn] {
+        // Handed over once the catch has ended: from then on only the
+        // waiting thread holds the exception.
+        std::exception_ptr error;
         try {
             fn();
-            ticket->wait->Finish(nullptr);
         } catch (...) {
-            ticket->wait->Finish(std::current_exception());
+            error = std::current_exception();
         }
+        ticket->wait->Finish(std::move(error));
     });
     ticket.reset();
     wait->Wait();
