@@ -17,5 +17,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# ctest runs the programs under Wine, in the prefix the environment names.
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all wine)
+# ctest runs the test programs under Wine, in the prefix the environment names.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/run-under-wine.sh)
