@@ -4,11 +4,15 @@
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -23,6 +27,18 @@
 
 using namespace tolm;
 namespace fs = std::filesystem;
+
+// flock as the kernel gives it, or failing the way it does on a file system
+// without locks while a test sets an error here. Defined in this program, it
+// stands in for the C library's for the code under test.
+static std::atomic<int> g_flockError{0};
+extern "C" int flock(int fd, int operation) noexcept {
+    if (const int error = g_flockError.load()) {
+        errno = error;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_flock, fd, operation));
+}
 
 namespace {
 
@@ -456,6 +472,37 @@ TEST(PortAssignment, EditsTakeTheLockAndLinksMadeByHandStay) {
     EXPECT_FALSE(fs::exists(ws.Ports() + "/COM2.id"));
     AssignAdapterPorts(ws.Where());
     EXPECT_EQ(LinkTarget(ws, 2), line.SlavePath());
+}
+
+// Where the port directory cannot be locked, nothing is numbered or linked,
+// the lookup says why, and a number whose adapter has gone is not opened on
+// the newcomer that took its tty name.
+TEST(PortAssignment, ALockThatFailsIsSaidAndNothingIsAssigned) {
+    FakeWorkstation ws;
+    ws.AddUart(0, 4);
+    ws.AddUsbAdapter("ttyUSB0", "1-2", "0403", "6001", "FT232R USB UART", "A600");
+    ASSERT_EQ(AssignAdapterPorts(ws.Where()).Made.size(), 1u);
+    ws.Unplug("1-2");
+    ws.AddUsbAdapter("ttyUSB0", "1-3", "10c4", "ea60", "CP2102", "C3");
+
+    g_flockError = ENOLCK;
+    const auto lookup = AssignAdapterPorts(ws.Where());
+    const auto moved = ResolvePortNumber(2, ws.Where());
+    const auto linked = LinkPortEntry(4, ws.DevPath("ttyUSB0"), ws.Where());
+    g_flockError = 0;
+
+    EXPECT_TRUE(lookup.Made.empty());
+    EXPECT_EQ(lookup.Problem, "cannot lock the port directory " + ws.Ports() + ": " + std::strerror(ENOLCK) +
+                                  "; no port number was given or brought up to date");
+    EXPECT_EQ(moved.Path, "") << "COM2 was opened on the adapter that took its tty name";
+    EXPECT_EQ(moved.Error, ENOLCK);
+    EXPECT_EQ(linked, lookup.Problem);
+    EXPECT_FALSE(fs::exists(ws.Ports() + "/COM3") || fs::exists(ws.Ports() + "/COM4"));
+    EXPECT_EQ(LinkTarget(ws, 2), ws.DevPath("ttyUSB0")) << "the stale entry was edited without the lock";
+
+    // Once the lock is had again, the stale number goes and the newcomer gets its own.
+    EXPECT_EQ(ResolvePortNumber(3, ws.Where()).Path, fs::canonical(ws.DevPath("ttyUSB0")).string());
+    EXPECT_FALSE(fs::exists(ws.Ports() + "/COM2"));
 }
 
 // An account without a password entry, home or configuration folder: nothing
