@@ -18,6 +18,7 @@ if [ "$status" -ne 0 ] && [ ! -s "$program_out" ]; then
   echo "run-under-wine: $(basename "$1") printed nothing and ended with status $status: Wine did not start it." \
        "Wine said: $(tr '\n' ' ' <"$wine_err")" >&2
   echo "run-under-wine: running it once more." >&2
+  sleep 1
   run "$@"
   status=$?
 fi
