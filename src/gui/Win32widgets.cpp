@@ -1,5 +1,6 @@
 #include "gui/Win32widgets.h"
 
+#include <algorithm>
 #include <map>
 
 #include "gui/Win32resources.h"
@@ -11,6 +12,14 @@ const wchar_t* const kPanelClass = L"TolmPanel";
 const wchar_t* const kPictureClass = L"TolmPicture";
 
 // ------------------------------------------------------------ resolution
+
+std::wstring WindowText(HWND hwnd) {
+    const int length = GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
+    text.resize(static_cast<size_t>(std::max(copied, 0)));
+    return text;
+}
 
 UINT WindowDpi(HWND window) {
     // Windows 10 (1607) and later know each monitor's resolution; before,
@@ -184,15 +193,12 @@ LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
             r = DrawBevel(dc, r, state->look.outer);
             r = DrawBevel(dc, r, state->look.inner);
         }
-        const int length = GetWindowTextLengthW(hwnd);
-        if (length > 0) {
-            std::wstring caption(static_cast<size_t>(length) + 1, L'\0');
-            GetWindowTextW(hwnd, caption.data(), length + 1);
-            caption.resize(static_cast<size_t>(length));
+        const std::wstring caption = WindowText(hwnd);
+        if (!caption.empty()) {
             HGDIOBJ old = SelectObject(dc, state && state->font ? state->font : GetStockObject(DEFAULT_GUI_FONT));
             SetBkMode(dc, TRANSPARENT);
             SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-            DrawTextW(dc, caption.c_str(), length, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+            DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
             SelectObject(dc, old);
         }
         EndPaint(hwnd, &paint);

@@ -42,6 +42,9 @@ private:
     HFONT caption_ = nullptr;
 };
 
+// A window's text (a control's caption).
+std::wstring WindowText(HWND hwnd);
+
 // Window classes of the panel and the picture; registered once.
 extern const wchar_t* const kPanelClass;
 extern const wchar_t* const kPictureClass;

@@ -29,14 +29,6 @@ constexpr int kFirstId = 3000;
 // The port list shows at most this many items before it scrolls.
 constexpr int kVisibleItems = 12;
 
-std::wstring WindowText(HWND hwnd) {
-    const int length = GetWindowTextLengthW(hwnd);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
-    text.resize(static_cast<size_t>(std::max(copied, 0)));
-    return text;
-}
-
 const wchar_t* ClassOf(TWidgetKind kind) {
     switch (kind) {
     case TWidgetKind::Panel:
