@@ -8,11 +8,16 @@
 # each fuzz target. TOLM_SKIP_PACKAGE, TOLM_SKIP_TSAN, TOLM_SKIP_ASAN,
 # TOLM_SKIP_WINDOW, TOLM_SKIP_VM, TOLM_SKIP_WINDOWS, TOLM_SKIP_SOAK and
 # TOLM_SKIP_FUZZ skip a stage; TOLM_SKIP_WINDOWS_WINDOW leaves out the
-# Windows installer and window.
+# Windows installer and window; TOLM_SKIP_DB skips the tests that need a
+# database (the site records against a private PostgreSQL cluster, which
+# ctest starts before them and stops after them, and SQLite).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/check-layers.sh
+# The site records' tests: a PostgreSQL server (run as a private cluster), the
+# ODBC drivers of PostgreSQL and SQLite, and both databases' own clients.
+scripts/install-packages.sh postgresql odbc-postgresql unixodbc libsqliteodbc sqlite3 python3
 # Tests are switched on here: build/ may have been configured without them
 # (scripts/run.sh does), and ctest fails when it finds no test at all.
 scripts/setup.sh -DTOLM_BUILD_TESTS=ON
