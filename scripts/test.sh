@@ -49,13 +49,13 @@ fi
 
 if [ "${TOLM_SKIP_TSAN:-0}" != "1" ]; then
   TOLM_BUILD_DIR=build-tsan TOLM_BUILD_TYPE=Debug \
-    TOLM_TARGETS="toolkit_tests serial_tests serial_load_tests e2e_scanner_tests e2e_terminal_tests e2e_cli_tests e2e_faultscanner_tests e2e_faultterminal_tests e2e_faultfile_tests e2e_stop_tests e2e_multiport_tests e2e_station_tests gui_thread_tests" \
+    TOLM_TARGETS="toolkit_tests serial_tests serial_load_tests e2e_scanner_tests e2e_terminal_tests e2e_cli_tests e2e_faultscanner_tests e2e_faultterminal_tests e2e_faultfile_tests e2e_stop_tests e2e_multiport_tests e2e_station_tests gui_thread_tests records_db_tests" \
     scripts/setup.sh -DTOLM_SANITIZE=thread -DTOLM_BUILD_TESTS=ON
   # Qt itself is not instrumented: its own thread pools hand work over through
   # locks the sanitizer cannot see, so the allocations it makes there are not
   # tracked (ignore_noninstrumented_modules); our code stays fully checked.
   (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1" \
-     ctest --no-tests=error --output-on-failure -j 2 --timeout 600 -R '^(toolkit|serial|e2e|gui_thread)')
+     ctest --no-tests=error --output-on-failure -j 2 --timeout 600 -R '^(toolkit|serial|e2e|gui_thread|records_db)')
 fi
 
 # A port closed from inside its driver's poll (the announcement's sequence,

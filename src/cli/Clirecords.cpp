@@ -5,6 +5,7 @@
 
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
+#include "cli/Filecheck.h"
 #include "cli/Jsonout.h"
 #include "records/Forwarder.h"
 #include "records/Report.h"
@@ -37,8 +38,9 @@ TDatabase DatabaseOf(const TDatabaseOptions& options) {
 }
 
 // Opens the results file's header; exits with a usage error when it is no results file.
-bool ReadResultsHeader(TResultsReader& reader) {
+bool ReadResultsHeader(TResultsReader& reader, const std::string& path) {
     std::string why;
+    if (!CanReadFile(path, why)) throw UsageError(why);
     if (reader.ReadHeader(why)) return true;
     if (!why.empty()) throw UsageError(why);
     return false;  // empty: the header is still to come
@@ -56,7 +58,7 @@ struct TPushOptions {
 
 int Push(const TPushOptions& options) {
     TResultsReader reader(options.results);
-    ReadResultsHeader(reader);
+    ReadResultsHeader(reader, options.results);
     TForwarderSettings settings;
     settings.ResultsPath = options.results;
     settings.Database = DatabaseOf(options.db);
@@ -87,7 +89,7 @@ struct TReportOptions {
 std::vector<TAttempt> FileAttempts(const std::string& path, long& unreadable) {
     TResultsReader reader(path);
     std::vector<TAttempt> attempts;
-    if (!ReadResultsHeader(reader)) return attempts;
+    if (!ReadResultsHeader(reader, path)) return attempts;
     std::string why;
     for (const auto& record : reader.Read(reader.DataStart(), 2, static_cast<size_t>(-1), why)) {
         std::string notAttempt;

@@ -138,7 +138,8 @@ std::optional<TAttempt> ParseAttempt(const std::string& record, TResultsLayout l
         return std::nullopt;
     }
     if (fields->size() != expected) {
-        why = "it has " + std::to_string(fields->size()) + " fields, not " + std::to_string(expected);
+        why = "it has " + std::to_string(fields->size()) + (fields->size() == 1 ? " field" : " fields") + ", not " +
+              std::to_string(expected);
         return std::nullopt;
     }
     const auto& f = *fields;

@@ -228,7 +228,7 @@ void TRecordForwarder::Run() {
         wake_.notify_all();
         if (ok) {
             if (failing_)
-                notes_.push_back("the database takes records again; " + Lines(counts_.Waiting) + " wait");
+                notes_.push_back("the records are sent again; " + Lines(counts_.Waiting) + " wait");
             failing_ = false;
             retry = settings_.FirstRetry;
             wake_.wait_for(lock, settings_.LookInterval, [this] { return stopping_ || notified_; });

@@ -103,7 +103,7 @@ std::string OneLine(const std::string& text) {
         if (c == '\n' && !std::strchr(".:;!?", line.back())) line += ';';
         line += ' ';
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
+    while (!line.empty() && (line.back() == ' ' || line.back() == ';')) line.pop_back();
     return line;
 }
 

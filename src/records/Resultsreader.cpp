@@ -46,7 +46,7 @@ bool TResultsReader::ReadHeader(std::string& why) {
     why.clear();
     const int fd = OpenRegularFile(path_);
     if (fd < 0) {
-        why = errno == EINVAL ? path_ + " is not a regular file" : Reason(path_);
+        if (errno != ENOENT) why = errno == EINVAL ? path_ + " is not a regular file" : Reason(path_);
         return false;
     }
     std::vector<std::pair<long long, std::string>> records;  // ends and texts of the first two

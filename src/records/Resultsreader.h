@@ -25,8 +25,9 @@ public:
     explicit TResultsReader(std::string path) : path_(std::move(path)) {}
 
     // Reads the header; false, with why set, when the file cannot be read or
-    // its first line is no header of a results file. An empty file is one
-    // whose header is still to come: false, with why empty.
+    // its first line is no header of a results file. A file that does not
+    // exist yet, or is empty, is one whose header is still to come: false,
+    // with why empty.
     bool ReadHeader(std::string& why);
     TResultsLayout Layout() const { return layout_; }
     // Where the first data record starts.

@@ -137,7 +137,9 @@ TEST_F(RecordsDb, ServerAwayMidRunThenBackLosesAndDoublesNothing) {
     forwarder.Stop();
     EXPECT_EQ(StoredIds(), ids);
     const auto notes = forwarder.TakeNotes();
-    ASSERT_EQ(notes.size(), 2u) << "the loss is told once, and the return";
+    std::string told;
+    for (const auto& note : notes) told += note + "\n";
+    ASSERT_EQ(notes.size(), 2u) << "the loss is told once, and the return:\n" << told;
     EXPECT_NE(notes[0].find("wait in"), std::string::npos) << notes[0];
     EXPECT_EQ(notes[0].find(database_.Password), std::string::npos) << notes[0];
 }
