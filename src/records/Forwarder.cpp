@@ -36,6 +36,9 @@ bool TRecordForwarder::Connect(std::string& why) {
     TDbError error;
     if (!store_) store_ = TRecordStore::Open(settings_.Database, TRecordStore::TPurpose::Write, error);
     if (!store_) why = DatabaseFailure(error);
+    // The caller tells a failure at start; the thread then tells only the return.
+    std::lock_guard<std::mutex> lock(mutex_);
+    failing_ = store_ == nullptr;
     return store_ != nullptr;
 }
 

@@ -71,7 +71,9 @@ public:
     TRecordForwarder& operator=(const TRecordForwarder&) = delete;
 
     // Connects and makes the tables ready now: a station checks its database
-    // so at start. False, with why set to one line, when it cannot.
+    // so at start. False, with why set to one line, when it cannot; the
+    // thread started after such a failure does not tell it again (its notes
+    // tell when the records are sent again).
     bool Connect(std::string& why);
     // Connects (even when nothing waits) and sends every whole record that
     // the file holds now; true when all of them
