@@ -22,9 +22,11 @@
 // Thread contract:
 // - Start, Stop and the destructor are called from one thread (the owner's).
 //   Stop (and the destructor) ends the thread and returns once it has ended:
-//   at once while it waits, otherwise after the database call it is in, which
-//   the driver's login time-out (TDatabase::LoginTimeoutSeconds) bounds while
-//   connecting.
+//   at once while it waits, otherwise after the database call it is in. The
+//   driver's login time-out (TDatabase::LoginTimeoutSeconds) bounds a call
+//   that connects, and a server that stops or refuses ends a call at once; a
+//   statement on a connection whose server vanished without a word (a cable
+//   pulled at the server) lasts until the system gives the connection up.
 // - Notify, Counts, LastError, TakeNotes and WaitUntilSent may be called from
 //   any thread at any time, also while the thread runs; none of them waits
 //   for the database.
