@@ -8,11 +8,16 @@
 # each fuzz target. TOLM_SKIP_PACKAGE, TOLM_SKIP_TSAN, TOLM_SKIP_ASAN,
 # TOLM_SKIP_WINDOW, TOLM_SKIP_VM, TOLM_SKIP_WINDOWS, TOLM_SKIP_SOAK and
 # TOLM_SKIP_FUZZ skip a stage; TOLM_SKIP_WINDOWS_WINDOW leaves out the
-# Windows installer and window.
+# Windows installer and window; TOLM_SKIP_DB skips the tests that need a
+# database (the site records against a private PostgreSQL cluster, which
+# ctest starts before them and stops after them, and SQLite).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/check-layers.sh
+# The site records' tests: a PostgreSQL server (run as a private cluster), the
+# ODBC drivers of PostgreSQL and SQLite, and both databases' own clients.
+scripts/install-packages.sh postgresql odbc-postgresql unixodbc libsqliteodbc sqlite3 python3
 # Tests are switched on here: build/ may have been configured without them
 # (scripts/run.sh does), and ctest fails when it finds no test at all.
 scripts/setup.sh -DTOLM_BUILD_TESTS=ON
@@ -44,13 +49,13 @@ fi
 
 if [ "${TOLM_SKIP_TSAN:-0}" != "1" ]; then
   TOLM_BUILD_DIR=build-tsan TOLM_BUILD_TYPE=Debug \
-    TOLM_TARGETS="toolkit_tests serial_tests serial_load_tests e2e_scanner_tests e2e_terminal_tests e2e_cli_tests e2e_faultscanner_tests e2e_faultterminal_tests e2e_faultfile_tests e2e_stop_tests e2e_multiport_tests e2e_station_tests gui_thread_tests" \
+    TOLM_TARGETS="toolkit_tests serial_tests serial_load_tests e2e_scanner_tests e2e_terminal_tests e2e_cli_tests e2e_faultscanner_tests e2e_faultterminal_tests e2e_faultfile_tests e2e_stop_tests e2e_multiport_tests e2e_station_tests gui_thread_tests records_db_tests" \
     scripts/setup.sh -DTOLM_SANITIZE=thread -DTOLM_BUILD_TESTS=ON
   # Qt itself is not instrumented: its own thread pools hand work over through
   # locks the sanitizer cannot see, so the allocations it makes there are not
   # tracked (ignore_noninstrumented_modules); our code stays fully checked.
   (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1" \
-     ctest --no-tests=error --output-on-failure -j 2 --timeout 600 -R '^(toolkit|serial|e2e|gui_thread)')
+     ctest --no-tests=error --output-on-failure -j 2 --timeout 600 -R '^(toolkit|serial|e2e|gui_thread|records_db)')
 fi
 
 # A port closed from inside its driver's poll (the announcement's sequence,

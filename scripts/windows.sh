@@ -19,8 +19,11 @@ cd "$(dirname "$0")/.."
 # the window's test runs under Xvfb with openbox, xdotool, python3-xlib (the
 # window manager's ping), imagemagick and x11-utils (screenshots), and the
 # Chinese texts need a CJK font.
+# Wine's odbc32 hands the records' calls to this machine's unixODBC and its
+# drivers, which reach a private PostgreSQL cluster and an SQLite file.
 packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake ninja-build nsis
-          libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev python3)
+          libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev python3
+          postgresql odbc-postgresql unixodbc libsqliteodbc sqlite3)
 window_packages=(xvfb xauth openbox xdotool python3-xlib imagemagick x11-utils fonts-noto-cjk)
 scripts/install-packages.sh --no-recommends "${packages[@]}"
 [ "${TOLM_SKIP_WINDOWS_WINDOW:-0}" = "1" ] || scripts/install-packages.sh --no-recommends "${window_packages[@]}"
@@ -56,7 +59,7 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 dist="dist/tolm-upgrade-$version-win64"
 rm -rf "$dist"
 mkdir -p "$dist"
-system_dlls="^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|comdlg32|winmm|msvcrt|ws2_32|shlwapi|api-ms-win-.*)\\.dll$"
+system_dlls="^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|comdlg32|winmm|msvcrt|ws2_32|shlwapi|odbc32|api-ms-win-.*)\\.dll$"
 for program in src/cli/tolm-upgrade-cli.exe src/gui/tolm-upgrade.exe; do
   exe="$build_dir/$program"
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)

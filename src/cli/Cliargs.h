@@ -22,6 +22,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitPort = 3;
 constexpr int kExitRecordLost = 4;  // a station's results file could not be written
+constexpr int kExitRecordsSkipped = 5;  // records push: lines that no attempt or the database refused were skipped
 constexpr int kExitStopped = 130;  // ended by Ctrl-C (128 + SIGINT)
 
 // Accepts a decimal whole number from min to max (leading zeros read as

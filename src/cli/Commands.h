@@ -19,6 +19,7 @@ void AddPortsCommand(CLI::App& app, CommandRun& run);
 void AddQuorinCommand(CLI::App& app, CommandRun& run);
 void AddKvCommand(CLI::App& app, CommandRun& run);
 void AddStationCommand(CLI::App& app, CommandRun& run);
+void AddRecordsCommand(CLI::App& app, CommandRun& run);
 // Hidden: what the build writes into the manual page and the bash completion.
 void AddReferenceCommand(CLI::App& app, CommandRun& run);
 

@@ -94,6 +94,7 @@ int main(int argc, char** argv) {
     AddQuorinCommand(cli, run);
     AddKvCommand(cli, run);
     AddStationCommand(cli, run);
+    AddRecordsCommand(cli, run);
     AddReferenceCommand(cli, run);
 
     if (argc < 2) {

@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-packages=(lintian desktop-file-utils appstream dpkg-dev file bash-completion)
+packages=(lintian desktop-file-utils appstream dpkg-dev file bash-completion libsqliteodbc sqlite3)
 scripts/install-packages.sh "${packages[@]}"
 
 version=$(sed -n 's/^project(tolm_upgrade VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -58,6 +58,8 @@ done
 maintainer=$(sed -n 's/^set(TOLM_MAINTAINER "\(.*\)")$/\1/p' CMakeLists.txt)
 [ "$(dpkg-deb -f "$deb" Maintainer)" = "$maintainer" ] || fail "Maintainer is \"$(dpkg-deb -f "$deb" Maintainer)\""
 dpkg-deb -f "$deb" Recommends | grep -q "fonts-noto-cjk" || fail "no CJK font recommended"
+# The site records reach their database through unixODBC's driver manager.
+dpkg-deb -f "$deb" Depends | grep -q "libodbc2" || fail "Depends does not name libodbc2: $(dpkg-deb -f "$deb" Depends)"
 copyright="$root/usr/share/doc/tolm-upgrade/copyright"
 grep -q "^Upstream-Contact: $maintainer$" "$copyright" && grep -q "CLI11" "$copyright" &&
   grep -q "^License: BSD-3-clause$" "$copyright" || fail "the copyright file misses the maintainer or CLI11"
@@ -136,6 +138,12 @@ export TOLM_PORT_DIR="$ports" HOME="$work/home" XDG_STATE_HOME="$work/home/state
 result=$("$bin/tolm-upgrade-cli" upgrade --port COM7 "$work/lb1y.bin" 2>"$work/upgrade.err") || true
 [ "$(tail -n 1 <<<"$result")" = "Upgrade PASS" ] || { cat "$work/upgrade.err"; fail "the upgrade ended with \"$result\""; }
 "$bin/tolm-upgrade-cli" ports | grep -E "^COM7 .* free$" -q || fail "ports does not show COM7 free: $("$bin/tolm-upgrade-cli" ports)"
+# The unpacked program sends a results file to a database through an ODBC driver.
+printf '%s\n%s\n' "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds" \
+  "2026-12-08T21:30:00+0100,COM7,2LB,LB1Y,7_1_0,,,Upgrade PASS,12.3" >"$work/bench.csv"
+pushed=$("$bin/tolm-upgrade-cli" records push --results "$work/bench.csv" --db "Driver=SQLite3;Database=$work/records.db" 2>&1) ||
+  fail "records push: $pushed"
+[ "$(sqlite3 "$work/records.db" "SELECT model_code FROM tolm_attempts")" = LB1Y ] || fail "records push stored nothing: $pushed"
 
 # The checkers of the package, the desktop entry and the metainfo.
 lintian_out=$(lintian --allow-root --display-info --fail-on error "$deb" 2>&1) || fail "lintian: $lintian_out"
