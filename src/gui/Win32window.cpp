@@ -278,10 +278,14 @@ void TWin32Window::ApplyToWindow(TChange change, const TControlState& s) {
 
 void TWin32Window::Place(const TWidget& widget, const TControlState& s) {
     const int x = Scaled(s.left, dpi_), y = Scaled(s.top, dpi_);
-    const int width = Scaled(s.width, dpi_);
-    int height = Scaled(s.height, dpi_);
-    // A label shows its font's whole line, the tails of "p" and "g" included.
-    if (widget.entry.kind == TWidgetKind::Label) height = std::max(height, fonts_.TextHeight());
+    const int width = Scaled(s.width, dpi_), height = Scaled(s.height, dpi_);
+    if (widget.entry.kind == TWidgetKind::Label && fonts_.TextHeight() > height) {
+        // A label shows its font's whole line, the tails of "p" and "g"
+        // included; lying under its siblings, it leaves whole what it now
+        // reaches (the progress bar's edge, by a pixel at 144 dpi).
+        SetWindowPos(widget.hwnd, HWND_BOTTOM, x, y, width, fonts_.TextHeight(), SWP_NOACTIVATE);
+        return;
+    }
     if (widget.entry.kind != TWidgetKind::ComboBox) {
         SetWindowPos(widget.hwnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
         return;

@@ -6,6 +6,9 @@ helper="$TOLM_WINDOW_HELPER"
 py=/usr/bin/python3  # the system's interpreter, where python3-xlib is installed
 caption='Tolm Upgrade Tools...[3.4.8]'
 work="$(mktemp -d)"
+# Wine's own diagnostics (a wine server prints to the stderr of whichever
+# command started it) go to a log of their own; the test's findings to fd 3.
+exec 3>&2 2>>"$work/wine.log"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all LC_ALL=C.UTF-8
 # No menu entries or file associations of the test prefix on this machine's
 # desktop; no .NET or browser engine to install.
@@ -23,9 +26,9 @@ trap cleanup EXIT
 failures=0
 case=setup
 fail() {
-  echo "windows window: $case: $*" >&2
+  echo "windows window: $case: $*" >&3
   failures=$((failures + 1))
-  for f in app.out devsim.out; do [ -s "$work/$case/$f" ] && sed "s/^/  $f: /" "$work/$case/$f" | tail -5 >&2; done
+  for f in app.out devsim.out; do [ -s "$work/$case/$f" ] && sed "s/^/  $f: /" "$work/$case/$f" | tail -5 >&3; done
   return 0
 }
 wait_for() {  # SECONDS COMMAND...: polls every 0.1 s
@@ -195,7 +198,7 @@ wine reg add "$enum\\USB\\VID_0403&PID_6001\\A1B2C3" /v FriendlyName /t REG_SZ /
 
 # ----------------------------------------------------------------- sessions
 
-gen() { "$devsim" gen "$@" >/dev/null || { echo "windows window: tolm-devsim gen $* failed" >&2; exit 1; }; }
+gen() { "$devsim" gen "$@" >/dev/null || { echo "windows window: tolm-devsim gen $* failed" >&3; exit 1; }; }
 mkdir -p "$work/韌體"
 gen scanner-fw --out "$work/韌體/掃描器.bin" --set blank=1-150
 gen quorin-firmware --out "$work/韌體/終端機.bin"
