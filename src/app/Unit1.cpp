@@ -377,7 +377,7 @@ void TForm1::RefreshPortList() {
     std::vector<std::string> shownHints = ComList.Hints();
     shownHints.resize(shown.size());
     std::vector<std::string> items(shown.begin(), shown.begin() + std::min(kFixedItems, shown.size()));
-    std::vector<std::string> hints(shownHints.begin(), shownHints.begin() + static_cast<long>(items.size()));
+    std::vector<std::string> hints(shownHints.begin(), shownHints.begin() + static_cast<std::ptrdiff_t>(items.size()));
     for (const TWorkstationPort& port : WorkstationPorts()) {
         const std::string item = "Com" + std::to_string(port.Number);
         if (port.Number <= 10 || std::find(items.begin(), items.end(), item) != items.end()) continue;
