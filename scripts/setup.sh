@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl1-mesa-dev
-          libgtest-dev libgmock-dev libudev-dev libcli11-dev nlohmann-json3-dev fonts-noto-cjk fonts-dejavu-core
+          libgtest-dev libgmock-dev libudev-dev libdbus-1-dev libsm-dev libcli11-dev nlohmann-json3-dev fonts-noto-cjk fonts-dejavu-core
           unixodbc-dev)
 scripts/install-packages.sh "${packages[@]}"
 

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Builds and tests the Windows programs on this Debian machine: installs the
-# MinGW-w64 cross compiler, Wine and NSIS when missing, cross-builds the core,
+# MinGW-w64 cross compiler, Wine, NSIS and wixl when missing, cross-builds the core,
 # tolm-upgrade-cli and the window tolm-upgrade into build-windows/ (statically
 # linked), runs the Windows tests under Wine in a prefix of their own
 # (build-windows/wineprefix) against tolm-devsim of the Linux build, makes
 #   dist/tolm-upgrade-<version>-win64/   both programs and the readme
 #   dist/tolm-upgrade-<version>-win64.zip
 #   dist/tolm-upgrade-<version>-setup.exe
-# and tests the installer and the window under Xvfb in a fresh prefix
+#   dist/tolm-upgrade-<version>-x64.msi
+# and tests both packages in a fresh prefix (tests/windows/installer.sh) and
+# the window, with the setup program, under Xvfb in another
 # (tests/windows/window.sh).
 #   TOLM_WINDOWS_BUILD_DIR   the build folder (default build-windows)
-#   TOLM_SKIP_WINDOWS_WINDOW=1  leaves out the installer's and the window's test
+#   TOLM_SKIP_WINDOWS_WINDOW=1  leaves out the packages' and the window's tests
 #   TOLM_WINDOWS_SHOTS=DIR   keeps the window's screenshots there
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,7 +23,7 @@ cd "$(dirname "$0")/.."
 # Chinese texts need a CJK font.
 # Wine's odbc32 hands the records' calls to this machine's unixODBC and its
 # drivers, which reach a private PostgreSQL cluster and an SQLite file.
-packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake ninja-build nsis
+packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake ninja-build nsis wixl
           libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev python3
           postgresql odbc-postgresql unixodbc libsqliteodbc sqlite3)
 window_packages=(xvfb xauth openbox xdotool python3-xlib imagemagick x11-utils fonts-noto-cjk)
@@ -74,20 +76,34 @@ done
 # The readme and licence, with the line ends Windows's own editors expect.
 sed 's/$/\r/' "$build_dir/data/windows/readme.txt" >"$dist/readme.txt"
 
-# A plain zip for benches where nothing may be installed, and the installer.
+# A plain zip for benches where nothing may be installed.
 zip="dist/tolm-upgrade-$version-win64.zip"
 rm -f "$zip"
 (cd dist && python3 -m zipfile -c "$(basename "$zip")" "$(basename "$dist")")
-setup="dist/tolm-upgrade-$version-setup.exe"
-size_kb=$(du -k -c "$dist"/* | tail -1 | cut -f1)
-publisher=$(sed -n 's/^set(TOLM_PUBLISHER "\(.*\)")$/\1/p' CMakeLists.txt)
-makensis -V2 -DVERSION="$version" -DPUBLISHER="$publisher" -DFILES="$PWD/$dist" -DSIZE_KB="$size_kb" \
-  -DOUTFILE="$PWD/$setup" data/windows/installer.nsi
-echo "$zip, $setup"
 
-# The installer and the window as an operator meets them.
+# ------------------------------------------------- the setup program and the MSI
+icon="$build_dir/src/gui/winpictures/tolm-upgrade.ico"
+scripts/windows-packages.sh "$version" "$dist" "$icon" dist
+setup="dist/tolm-upgrade-$version-setup.exe"
+msi="dist/tolm-upgrade-$version-x64.msi"
+echo "$zip, $setup, $msi"
+
+# Both packages as an IT department meets them, then the setup program and the
+# window as an operator does. The tests make a newer version of each package
+# from the same files.
 if [ "${TOLM_SKIP_WINDOWS_WINDOW:-0}" != "1" ]; then
+  newer="$build_dir/newer-packages"
+  rm -rf "$newer" && mkdir -p "$newer/files"
+  cp "$dist"/* "$newer/files/"
+  printf 'This copy is the newer version of the tests.\r\n' >>"$newer/files/readme.txt"
+  newer_version=$(echo "$version" | awk -F. '{ printf "%d.%d.%d", $1, $2, $3 + 1 }')
+  scripts/windows-packages.sh "$newer_version" "$newer/files" "$icon" "$newer"
+  packages_start=$SECONDS
+  tests/windows/installer.sh "$setup" "$msi" "$newer/tolm-upgrade-$newer_version-setup.exe" \
+    "$newer/tolm-upgrade-$newer_version-x64.msi" "$devsim"
+  echo "windows.sh: the packages' test took $((SECONDS - packages_start)) s"
   window_start=$SECONDS
-  tests/windows/window.sh "$setup" "$build_dir/tests/windows/windowlist.exe" "$devsim" ${TOLM_WINDOWS_SHOTS:+"$TOLM_WINDOWS_SHOTS"}
+  tests/windows/window.sh "$setup" "$newer/tolm-upgrade-$newer_version-setup.exe" \
+    "$build_dir/tests/windows/windowlist.exe" "$devsim" ${TOLM_WINDOWS_SHOTS:+"$TOLM_WINDOWS_SHOTS"}
   echo "windows.sh: the installer's and the window's test took $((SECONDS - window_start)) s"
 fi

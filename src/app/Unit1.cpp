@@ -366,21 +366,32 @@ int TForm1::SelectedPortNumber() const {
 }
 
 void TForm1::RefreshPortList() {
-    auto items = ComList.Items();
-    auto hints = ComList.Hints();
-    bool added = false;
+    // The ten fixed items, then the ports above them that the workstation
+    // has now. The item the operator chose stays, even when its port has
+    // gone: a press then says that it cannot be opened.
+    constexpr size_t kFixedItems = 10;
+    const auto& shown = ComList.Items();
+    const int selected = ComList.ItemIndex();
+    const std::string chosen =
+        selected >= 0 && static_cast<size_t>(selected) < shown.size() ? shown[static_cast<size_t>(selected)] : "";
+    std::vector<std::string> shownHints = ComList.Hints();
+    shownHints.resize(shown.size());
+    std::vector<std::string> items(shown.begin(), shown.begin() + std::min(kFixedItems, shown.size()));
+    std::vector<std::string> hints(shownHints.begin(), shownHints.begin() + static_cast<std::ptrdiff_t>(items.size()));
     for (const TWorkstationPort& port : WorkstationPorts()) {
         const std::string item = "Com" + std::to_string(port.Number);
         if (port.Number <= 10 || std::find(items.begin(), items.end(), item) != items.end()) continue;
         items.push_back(item);
-        hints.resize(items.size() - 1);
         hints.push_back(port.Name);
-        added = true;
     }
-    if (!added) return;
-    const int selected = ComList.ItemIndex();
+    if (!chosen.empty() && std::find(items.begin(), items.end(), chosen) == items.end()) {
+        items.push_back(chosen);
+        hints.push_back(shownHints[static_cast<size_t>(selected)]);
+    }
+    if (items == shown && hints == shownHints) return;
     ComList.SetItems(items, hints);
-    ComList.SetItemIndex(selected);
+    const auto at = std::find(items.begin(), items.end(), chosen);
+    ComList.SetItemIndex(chosen.empty() ? selected : static_cast<int>(at - items.begin()));
 }
 
 void TForm1::UpgradeClick() {

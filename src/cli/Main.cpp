@@ -12,6 +12,7 @@
 #include "toolkit/Exception.h"
 #include "toolkit/MainThread.h"
 #ifdef _WIN32
+#include "platform/Win32programmutex.h"
 #include "toolkit/Win32text.h"
 #endif
 #include "tolm/Version.h"
@@ -50,6 +51,8 @@ std::string UsageFailure(const CLI::App* top, const CLI::Error& e) {
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
+    // The setup program replaces nothing while this copy runs.
+    tolm::MarkProgramRunning();
     // Names inside the program are UTF-8, also those on the command line.
     tolm::UseUtf8CommandLine(argc, argv);
 #endif

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QProgressBar>
 
+#include <algorithm>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -93,6 +94,13 @@ void BindForm(TPanel& model, QWidget* window) {
 void BindLabel(TLabel& model, QLabel* label) {
     label->setTextFormat(Qt::PlainText);
     Follow<QLabel>(model, label, kControlState, [](QLabel* w, TChange change, const TControlState& s) {
+        if (change == TChange::Bounds) {
+            // A label shows its font's whole line, the tails of "p" and "g"
+            // included, where the form's height is less.
+            w->setGeometry(s.left, s.top, s.width, std::max(s.height, w->fontMetrics().height()));
+            ShowNow(w->parentWidget() ? w->parentWidget() : w);
+            return;
+        }
         if (ApplyCommon(s, w, change)) return;
         if (change == TChange::Caption) {
             w->setText(ToQString(s.caption));

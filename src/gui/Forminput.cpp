@@ -59,6 +59,20 @@ bool TFormInput::Dispatch(std::function<void()> handler) {
     return true;
 }
 
+bool TFormInput::Offer(std::function<void()> handler) {
+    if (Busy()) return false;
+    auto run = [form = &form_, handler = std::move(handler)] {
+        if (FormBusy(*form)) return;
+        const TEventScope event;
+        TForm1::RunEvent(handler);
+    };
+    if (acrossThreads_)
+        PostToMainThread(std::move(run));
+    else
+        run();
+    return true;
+}
+
 bool TFormInput::UpgradeRunning() const { return Busy() || form_.TolmSerialComm1.AnyPortOpen(); }
 
 bool TFormInput::MayClose(const std::function<bool()>& ask) {

@@ -40,6 +40,11 @@ public:
     // another event got in first (it would otherwise run nested inside that
     // one's message processing).
     bool Dispatch(std::function<void()> handler);
+    // Runs handler as a form event unless the form is busy, without holding
+    // the operator's input back while it waits (the port list read again as
+    // it drops down: the item chosen next must still be taken). False when
+    // the form was busy.
+    bool Offer(std::function<void()> handler);
     // True while input is dropped (see above).
     bool Busy() const;
 
@@ -47,8 +52,10 @@ public:
         "An upgrade is running. Closing now can leave the device unusable. Close anyway?";
     // True while closing would cut an upgrade short: the form is busy, or a
     // port is open (a Quorin terminal's announcement or a dock's image may
-    // follow).
+    // follow). The end of the desktop session is refused meanwhile, with
+    // this reason.
     bool UpgradeRunning() const;
+    static constexpr const char* kSessionEndRefused = "Firmware upgrade in progress";
     // Decides a close request. While an upgrade runs, ask poses
     // kCloseQuestion (true for yes); a no keeps the window. A yes while the
     // upgrade still runs asks it to stop after its current exchange; the

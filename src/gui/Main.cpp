@@ -3,7 +3,11 @@
 // The form (TForm1) runs on its form thread; this thread, Qt's GUI thread,
 // draws the control models and hands presses over, so the window keeps
 // answering the desktop during a transfer.
+//
+// One window per display: a second start brings the open one to the front
+// and ends.
 #include <QApplication>
+#include <QSessionManager>
 
 #include <cstdio>
 #include <cstring>
@@ -16,6 +20,7 @@
 #include "gui/Guithread.h"
 #include "gui/Mainwindow.h"
 #include "gui/Messageboxsink.h"
+#include "gui/Qtsinglewindow.h"
 #include "toolkit/Messages.h"
 #include "tolm/Version.h"
 
@@ -30,6 +35,12 @@ int main(int argc, char** argv) {
     // the window system would then append it to the window's caption.
     QApplication::setApplicationName("Tolm Upgrade");
     QApplication::setFont(tolm::WindowFont());
+    tolm::TMainWindow* shown = nullptr;
+    tolm::TSingleWindow single;
+    if (!single.First([&shown] {
+            if (shown) shown->BringToFront();
+        }))
+        return 0;
     tolm::InitGuiThread();
 
     auto boxes = std::make_shared<tolm::TMessageBoxSink>();
@@ -37,9 +48,14 @@ int main(int argc, char** argv) {
 
     const int result = tolm::RunFormWindow<tolm::TMainWindow>(
         *boxes, [&](tolm::TMainWindow& window) { boxes->SetParent(&window); },
-        [](tolm::TMainWindow& window) {
+        [&](tolm::TMainWindow& window) {
+            shown = &window;
+            QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                             [&window](QSessionManager& manager) { window.AnswerSessionEnd(manager); });
             window.show();
-            return QApplication::exec();
+            const int code = QApplication::exec();
+            shown = nullptr;
+            return code;
         },
         [](const std::string& text) { tolm::ShowMessage(text); });
     tolm::InstallMessageSink(nullptr);

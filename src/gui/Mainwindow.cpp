@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMessageBox>
@@ -10,6 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSessionManager>
+#include <QSocketNotifier>
 #include <QToolButton>
 
 #include <map>
@@ -24,10 +27,24 @@
 #include "gui/Guithread.h"
 #include "gui/Panelwidget.h"
 #include "gui/Pictures.h"
+#include "platform/Portchangewatch.h"
 
 namespace tolm {
 
 namespace {
+
+// The port list: read again each time it drops down.
+class TPortListBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    std::function<void()> BeforePopup;
+
+protected:
+    void showPopup() override {
+        if (BeforePopup) BeforePopup();
+        QComboBox::showPopup();
+    }
+};
 
 // A dialog-style frame: title and close button, no resizing.
 constexpr Qt::WindowFlags kDialogFrame = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -35,6 +52,8 @@ constexpr Qt::WindowFlags kDialogFrame = Qt::Window | Qt::CustomizeWindowHint | 
                                          Qt::MSWindowsFixedSizeDialogHint;
 
 }  // namespace
+
+TMainWindow::~TMainWindow() = default;
 
 TMainWindow::TMainWindow(TForm1& form, QWidget* parent) : TMainWindow(form, false, parent) {}
 
@@ -56,6 +75,41 @@ TMainWindow::TMainWindow(TForm1& form, bool acrossThreads, QWidget* parent)
     form_.OpenDialog1.SetChooser(TFileChooser(this));
     if (QWidget* first = findChild<QWidget*>("Upgrade")) first->setFocus();
     CenterOnScreen();
+    WatchPorts();
+}
+
+void TMainWindow::WatchPorts() {
+    portWatch_ = std::make_unique<TPortChangeWatch>();
+    if (portWatch_->Fd() < 0) return;
+    portNotifier_ = new QSocketNotifier(portWatch_->Fd(), QSocketNotifier::Read, this);
+    connect(portNotifier_, &QSocketNotifier::activated, this, [this] {
+        if (portWatch_->TakeChanges()) RefreshPorts();
+    });
+}
+
+void TMainWindow::RefreshPorts() {
+    // While a transfer runs the list stays as it is.
+    TForm1* form = &form_;
+    input_.Offer([form] { form->RefreshPortList(); });
+}
+
+void TMainWindow::AnswerSessionEnd(QSessionManager& manager) {
+    if (!input_.UpgradeRunning()) return;
+    // A half-written image can leave a device that no longer starts: the
+    // session goes on, and so does the transfer.
+    if (manager.allowsInteraction()) {
+        QMessageBox::warning(this, QCoreApplication::applicationName(), TFormInput::kSessionEndRefused);
+        manager.release();
+    }
+    manager.cancel();
+}
+
+void TMainWindow::BringToFront() {
+    if (isMinimized()) showNormal();
+    QWidget* front = QApplication::activeModalWidget();
+    if (!front) front = this;
+    front->raise();
+    front->activateWindow();
 }
 
 void TMainWindow::BuildWidgets() {
@@ -121,7 +175,8 @@ QWidget* TMainWindow::MakeWidget(const TWidgetEntry& entry, QWidget* parent) {
         return button;
     }
     case TWidgetKind::ComboBox: {
-        auto* box = new QComboBox(parent);
+        auto* box = new TPortListBox(parent);
+        box->BeforePopup = [this] { RefreshPorts(); };
         BindComboBox(ModelOf<TComboBox>(entry), box,
                      [this](std::function<void()> change) { return input_.Dispatch(change); });
         return box;

@@ -4,6 +4,9 @@
 // The form (TForm1) runs on its form thread; this thread, the GUI thread,
 // runs the window's messages, draws the control models and hands presses
 // over, so the window keeps answering Windows during a transfer.
+//
+// One window per session: a second start brings the open one to the front
+// and ends.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -16,6 +19,7 @@
 #include "gui/Guithread.h"
 #include "gui/Win32services.h"
 #include "gui/Win32window.h"
+#include "platform/Win32programmutex.h"
 #include "toolkit/Messages.h"
 #include "toolkit/Win32text.h"
 #include "tolm/Version.h"
@@ -45,6 +49,26 @@ void ShowFailure(const std::string& text) {
     MessageBoxW(nullptr, tolm::Utf8ToWide(text).c_str(), L"Tolm Upgrade", MB_OK | MB_ICONERROR);
 }
 
+// Owned by the window of the session for as long as its program runs.
+constexpr const wchar_t* kWindowMutexName = L"Local\\TolmUpgradeWindow";
+constexpr DWORD kFindWindowMs = 5000;
+constexpr DWORD kWaitForEndMs = 10000;
+
+// True when this start is the session's window. Otherwise the open one is
+// brought to the front; one that is still starting is given a few seconds to
+// make its window, and one that is ending (no window any more) is waited for.
+bool FirstWindowOfSession() {
+    HANDLE mine = CreateMutexW(nullptr, TRUE, kWindowMutexName);
+    if (!mine) return true;  // no way to tell: open as before
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return true;
+    for (DWORD waited = 0; waited < kFindWindowMs; waited += 100) {
+        if (tolm::TWin32Window::ActivateRunning()) return false;
+        Sleep(100);
+    }
+    const DWORD ended = WaitForSingleObject(mine, kWaitForEndMs);
+    return ended == WAIT_OBJECT_0 || ended == WAIT_ABANDONED;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
@@ -52,6 +76,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         ShowVersion();
         return 0;
     }
+    // The setup program replaces nothing while this copy runs.
+    tolm::MarkProgramRunning();
+    if (!FirstWindowOfSession()) return 0;
     // The file dialog needs COM on the thread that shows it.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     tolm::InitGuiThread();

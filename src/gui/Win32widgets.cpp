@@ -105,6 +105,13 @@ void TWindowFonts::Make(UINT dpi) {
     static const std::wstring family = TextFamily();
     text_ = MakeFont(family, 11, FW_NORMAL, dpi);
     caption_ = MakeFont(L"Arial", 16, FW_BOLD, dpi);
+    textHeight_ = 0;
+    HDC screen = GetDC(nullptr);
+    const HGDIOBJ previous = SelectObject(screen, text_);
+    TEXTMETRICW metrics{};
+    if (GetTextMetricsW(screen, &metrics)) textHeight_ = metrics.tmHeight;
+    SelectObject(screen, previous);
+    ReleaseDC(nullptr, screen);
 }
 
 // ------------------------------------------------------------------ panel

@@ -33,6 +33,9 @@ public:
     void Make(UINT dpi);
     HFONT Text() const { return text_; }
     HFONT Caption() const { return caption_; }
+    // The height of a line of the text font, ascent and descent: the
+    // Chinese family needs more than the form's 13 pixels gave a label.
+    int TextHeight() const { return textHeight_; }
     // The family the text font asked for.
     static std::wstring TextFamily();
 
@@ -40,6 +43,7 @@ private:
     void Release();
     HFONT text_ = nullptr;
     HFONT caption_ = nullptr;
+    int textHeight_ = 0;
 };
 
 // A window's text (a control's caption).

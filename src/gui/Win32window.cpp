@@ -3,6 +3,7 @@
 #include "gui/Win32window.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <algorithm>
 #include <map>
@@ -22,6 +23,10 @@ constexpr const wchar_t* kWindowClass = L"TolmUpgradeWindow";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr UINT kFirstActivation = WM_APP + 10;
+// While the end of the session is refused, how often the window looks
+// whether the upgrade has ended, to take its reason back.
+constexpr UINT_PTR kSessionEndTimer = 1;
+constexpr UINT kSessionEndCheckMs = 250;
 // Control ids: the index of the widget in the table, after the ids that
 // the dialog keys send (IDOK, IDCANCEL) and those of a combo box's own
 // children (1000, 1001).
@@ -274,6 +279,13 @@ void TWin32Window::ApplyToWindow(TChange change, const TControlState& s) {
 void TWin32Window::Place(const TWidget& widget, const TControlState& s) {
     const int x = Scaled(s.left, dpi_), y = Scaled(s.top, dpi_);
     const int width = Scaled(s.width, dpi_), height = Scaled(s.height, dpi_);
+    if (widget.entry.kind == TWidgetKind::Label && fonts_.TextHeight() > height) {
+        // A label shows its font's whole line, the tails of "p" and "g"
+        // included; lying under its siblings, it leaves whole what it now
+        // reaches (the progress bar's edge, by a pixel at 144 dpi).
+        SetWindowPos(widget.hwnd, HWND_BOTTOM, x, y, width, fonts_.TextHeight(), SWP_NOACTIVATE);
+        return;
+    }
     if (widget.entry.kind != TWidgetKind::ComboBox) {
         SetWindowPos(widget.hwnd, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
         return;
@@ -367,6 +379,8 @@ void TWin32Window::Command(int id, int code, HWND) {
         } else if (code == CBN_EDITCHANGE) {
             const std::string text = WideToUtf8(WindowText(widget.hwnd));
             OfferComboChange(widget, [&] { return TypeText(input, model, text); });
+        } else if (code == CBN_DROPDOWN) {
+            RefreshPorts();
         }
         break;
     }
@@ -388,6 +402,55 @@ void TWin32Window::QueueFirstActivation() {
     if (input_.Activated() || activationQueued_) return;
     activationQueued_ = true;
     PostMessageW(hwnd_, kFirstActivation, 0, 0);
+}
+
+void TWin32Window::RefreshPorts() {
+    // An adapter plugged in since the list was made is offered now; while
+    // a transfer runs the list stays as it is.
+    TForm1* form = &form_;
+    input_.Offer([form] { form->RefreshPortList(); });
+}
+
+bool TWin32Window::RefuseSessionEnd() {
+    if (!input_.UpgradeRunning()) return false;
+    if (!sessionEndRefused_) {
+        sessionEndRefused_ = true;
+        ShutdownBlockReasonCreate(hwnd_, Utf8ToWide(TFormInput::kSessionEndRefused).c_str());
+        SetTimer(hwnd_, kSessionEndTimer, kSessionEndCheckMs, nullptr);
+    }
+    return true;
+}
+
+void TWin32Window::WithdrawSessionEndReason() {
+    if (!sessionEndRefused_ || input_.UpgradeRunning()) return;
+    sessionEndRefused_ = false;
+    KillTimer(hwnd_, kSessionEndTimer);
+    ShutdownBlockReasonDestroy(hwnd_);
+}
+
+UINT TWin32Window::ComeToFrontMessage() {
+    static const UINT message = RegisterWindowMessageW(L"TolmUpgradeComeToFront");
+    return message;
+}
+
+bool TWin32Window::ActivateRunning() {
+    HWND running = FindWindowW(kWindowClass, nullptr);
+    if (!running) return false;
+    // Windows lets the program that the operator just started hand the
+    // foreground over; the open window then takes it itself.
+    DWORD process = 0;
+    GetWindowThreadProcessId(running, &process);
+    AllowSetForegroundWindow(process);
+    PostMessageW(running, ComeToFrontMessage(), 0, 0);
+    return true;
+}
+
+void TWin32Window::ComeToFront() {
+    if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+    // Its open box or file dialog, if any, rather than the window under it.
+    HWND front = GetLastActivePopup(hwnd_);
+    SetForegroundWindow(front);
+    BringWindowToTop(front);
 }
 
 bool TWin32Window::AskClose() {
@@ -487,6 +550,29 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
         return 0;
     }
+    case WM_QUERYENDSESSION:
+        // Sign-out, shutdown, an update's restart: refused while an upgrade
+        // or a Quorin wait runs, since a half-written image can leave a
+        // device that no longer starts. The session goes on, and so does
+        // the transfer.
+        return RefuseSessionEnd() ? FALSE : TRUE;
+    case WM_ENDSESSION:
+        // The session ends now (nobody refused, or it was forced): the
+        // window goes as a close would take it, without a question.
+        if (wParam) DestroyWindow(hwnd_);
+        return 0;
+    case WM_TIMER:
+        if (wParam == kSessionEndTimer) {
+            WithdrawSessionEndReason();
+            return 0;
+        }
+        break;
+    case WM_DEVICECHANGE:
+        // Ports come and go with their adapters (the system tells every
+        // top-level window); other devices' changes are let pass.
+        if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE || wParam == DBT_DEVNODES_CHANGED)
+            RefreshPorts();
+        return TRUE;
     case WM_CLOSE:
         // The transfer goes on while the question is open.
         if (input_.MayClose([this] { return AskClose(); })) DestroyWindow(hwnd_);
@@ -495,6 +581,10 @@ LRESULT TWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         PostQuitMessage(0);
         return 0;
     default:
+        if (message == ComeToFrontMessage()) {
+            ComeToFront();
+            return 0;
+        }
         break;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);

@@ -6,6 +6,11 @@
 // input, which drops them while the form is busy; a close request while an
 // upgrade runs asks first.
 //
+// While an upgrade or a Quorin wait runs, the end of the session is refused
+// (WM_QUERYENDSESSION) with a reason the system shows, withdrawn when the
+// upgrade has ended. The port list is read again as it drops down and when a
+// device arrives or leaves (WM_DEVICECHANGE).
+//
 // The layout is the form's, in pixels of a 96-dpi screen, scaled by the
 // resolution of the monitor the window is on, also when it moves to another.
 // Texts reach the controls as UTF-16 through the W calls.
@@ -47,6 +52,10 @@ public:
     // True once a close during an upgrade was confirmed.
     bool ClosedDuringUpgrade() const { return input_.ClosedDuringUpgrade(); }
 
+    // Brings a window of this program already open in the session to the
+    // front (restored, its box or dialog on top); false when there is none.
+    static bool ActivateRunning();
+
 private:
     struct TWidget {
         TWidgetEntry entry;
@@ -74,6 +83,14 @@ private:
     void Command(int id, int code, HWND control);
     void OfferComboChange(TWidget& widget, const std::function<bool()>& send);
     void QueueFirstActivation();
+    void RefreshPorts();
+    // Restores the window and takes the foreground (a later start asked).
+    void ComeToFront();
+    static UINT ComeToFrontMessage();
+    // True when the end of the session must wait for an upgrade; the
+    // reason stays shown until WithdrawSessionEndReason finds it over.
+    bool RefuseSessionEnd();
+    void WithdrawSessionEndReason();
     bool AskClose();
     std::wstring TipText() const;
 
@@ -92,6 +109,7 @@ private:
     mutable std::wstring tipText_;
     bool syncing_ = false;
     bool activationQueued_ = false;
+    bool sessionEndRefused_ = false;
 };
 
 }  // namespace tolm

@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Portmap.h"
+#include "platform/Sleepguard.h"
 #include "serial/Arrivalwatch.h"
 #include "serial/Linetiming.h"
 #include "serial/Portwait.h"
@@ -246,6 +248,11 @@ private:
     std::shared_ptr<TEvent> replyEvent_;
     TWakeup deliveryWakeup_;  // signalled when a record is queued, so the delivery thread runs at once
 
+    // Main thread only: the ports that a device has been sent bytes on since
+    // they opened, and the computer kept awake while there is one.
+    std::set<int> spokenTo_;
+    TSleepGuard sleepGuard_;
+
     // Created, stopped and dropped on the main thread only.
     std::unique_ptr<TSerialThread> serialThread_;
     std::unique_ptr<TSendDataEventThread> deliveryThread_;
@@ -405,6 +412,9 @@ int TTolmSerialCommImpl::CloseComPort(int port) {
         driver.reset();
     }
     if (PortListEmpty()) StopThreads();
+    // The transfer on this port is over, however it ended.
+    spokenTo_.erase(port);
+    if (spokenTo_.empty()) sleepGuard_.Release();
     return result;
 }
 
@@ -477,6 +487,8 @@ void TTolmSerialCommImpl::Shutdown() {
         ports_.clear();
     }
     rest.clear();  // closes any driver left without a record
+    spokenTo_.clear();
+    sleepGuard_.Release();
 }
 
 // ------------------------------------------------------------------ sending
@@ -501,6 +513,9 @@ int TTolmSerialCommImpl::Send(int port, const TByteBuffer& data, int count) {
     // Not under the lock: a write may block up to its time-out, and the
     // polling passes must keep running meanwhile.
     const TByteBuffer head = count == data.Length() ? data : data.Mid(0, count);  // beyond it: ERangeError
+    // From the first byte a device is sent until its port closes, the
+    // computer neither sleeps nor shuts down (asked once per port).
+    if (spokenTo_.insert(port).second) sleepGuard_.Hold();
     return driver->OutputByte(head) ? 0 : -3;
 }
 

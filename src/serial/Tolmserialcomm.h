@@ -2,6 +2,12 @@
 // The one serial object the rest of the system talks to: ports by number,
 // plain sends, send-and-wait exchanges, and delivery of unsolicited data to
 // OnReceiveData on the main thread.
+//
+// Every transfer of the program goes through here, so the component also
+// keeps the computer from sleeping or shutting down during one
+// (platform/Sleepguard.h): from the first byte it sends on a port until that
+// port is closed, however the transfer ended (passed, failed, stopped, the
+// component destroyed).
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -97,6 +97,19 @@ TEST_F(Form1Test, PortListGainsAnItemForEachPortAboveTen) {
     form.RefreshPortList();  // again, as each press does: nothing doubled, the selection kept
     EXPECT_EQ(form.ComList.Items().size(), 11u);
     EXPECT_EQ(form.SelectedPortNumber(), 12);
+
+    // Ports above ten come and go with their adapters; the fixed ten and the
+    // operator's choice stay.
+    test::PtyPair later;
+    test::LinkPort(dir, 14, later.SlavePath());
+    form.RefreshPortList();
+    EXPECT_EQ(form.ComList.Items().back(), "Com14");
+    std::filesystem::remove(dir.File("COM12"));
+    std::filesystem::remove(dir.File("COM14"));
+    form.RefreshPortList();
+    ASSERT_EQ(form.ComList.Items().size(), 11u);
+    EXPECT_EQ(form.ComList.Items()[9], "Com10");
+    EXPECT_EQ(form.SelectedPortNumber(), 12);
 }
 
 TEST_F(Form1Test, FirmwareFilesAreIdentifiedAndCheckedByFamily) {

@@ -60,6 +60,8 @@ maintainer=$(sed -n 's/^set(TOLM_MAINTAINER "\(.*\)")$/\1/p' CMakeLists.txt)
 dpkg-deb -f "$deb" Recommends | grep -q "fonts-noto-cjk" || fail "no CJK font recommended"
 # The site records reach their database through unixODBC's driver manager.
 dpkg-deb -f "$deb" Depends | grep -q "libodbc2" || fail "Depends does not name libodbc2: $(dpkg-deb -f "$deb" Depends)"
+# The sleep guard speaks to logind through libdbus, linked in the programs.
+dpkg-deb -f "$deb" Depends | grep -q "libdbus-1-3" || fail "Depends lacks libdbus-1-3: $(dpkg-deb -f "$deb" Depends)"
 copyright="$root/usr/share/doc/tolm-upgrade/copyright"
 grep -q "^Upstream-Contact: $maintainer$" "$copyright" && grep -q "CLI11" "$copyright" &&
   grep -q "^License: BSD-3-clause$" "$copyright" || fail "the copyright file misses the maintainer or CLI11"

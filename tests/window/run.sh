@@ -15,14 +15,21 @@
 #   - a press whose handler throws (no port chosen) shows the error, and the
 #     next press upgrades;
 #   - close requests while the file dialog or a message box is open change
-#     nothing; yes to the question during a transfer ends the program.
+#     nothing; yes to the question during a transfer ends the program;
+#   - the session manager's request to end the session during a transfer is
+#     cancelled with a box that says why, and the transfer ends whole; after
+#     it the same request ends the program;
+#   - a second start brings the open window to the front and opens no copy;
+#     an adapter that arrives while the window is open is offered in the port
+#     list without a press first.
 #
 #   tests/window/run.sh [BUILD_DIR]      (needs xvfb, xauth, openbox, xdotool, python3-xlib)
-#   TOLM_WINDOW_CASES="scanner dock"     runs only those sessions (scanner quorin dock closing)
+#   TOLM_WINDOW_CASES="scanner dock"     runs only those sessions (scanner quorin dock closing ports logout)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build="$(realpath "${1:-build}")"
 export TOLM_WINDOW_APP="$build/src/gui/tolm-upgrade"
 export TOLM_WINDOW_DEVSIM="$build/tools/devsim/tolm-devsim"
 export TOLM_WINDOW_HELPER="$PWD/tests/window/wmctl.py"
+export TOLM_WINDOW_SESSION_MANAGER="$build/tests/window/tolm_test_session_manager"
 exec xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" "$PWD/tests/window/session.sh"

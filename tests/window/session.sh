@@ -2,6 +2,7 @@
 # Runs inside the virtual X server started by tests/window/run.sh.
 set -uo pipefail
 app="$TOLM_WINDOW_APP"; devsim="$TOLM_WINDOW_DEVSIM"; helper="$TOLM_WINDOW_HELPER"
+session_manager="$TOLM_WINDOW_SESSION_MANAGER"
 py=/usr/bin/python3  # the system's interpreter, where python3-xlib is installed
 ping_limit=0.1       # seconds: the window answers the window manager within 100 ms
 work="$(mktemp -d)"
@@ -258,6 +259,75 @@ session_closing() {
   kill "$dev"; wait "$dev" 2>/dev/null
 }
 
+# With the window open: a second start brings it to the front and opens no
+# copy; an adapter that arrives (its port's entry appears) is offered in the
+# port list without a press first, and the upgrade through it passes.
+session_ports() {
+  begin ports
+  ln -s "$dir/unplugged" "$dir/ports/COM1"
+  start_app "$work/lb1y.bin" || return
+  sleep 1.5
+  xdotool windowminimize --sync "$wid" 2>/dev/null
+  (cd "$dir" && timeout 20 "$app") >"$dir/second.out" 2>&1; local status=$?
+  [ "$status" -eq 0 ] || fail "a second start ended with $status: $(cat "$dir/second.out")"
+  [ "$(xdotool search --onlyvisible --name '^Tolm Upgrade Tools' | wc -l)" -eq 1 ] || fail "a second start opened a copy"
+  wait_for 5 eval '[ "$(xdotool getactivewindow 2>/dev/null)" = "$wid" ]' ||
+    fail "a second start did not bring the window to the front"
+
+  "$devsim" run scanner --set model=LB1Y --link "$dir/ports/COM12" --image-out "$dir/flash" \
+    --transfer-log "$dir/transfers" >"$dir/devsim.out" 2>&1 &
+  dev=$!; pids+=("$dev")
+  wait_for 10 test -e "$dir/ports/COM12" || { fail "the emulator did not start"; return; }
+  sleep 1
+  # Com1 is chosen; ten steps down lead to the eleventh item, Com12 if it is offered.
+  xdotool windowactivate --sync "$wid" 2>/dev/null || true
+  xdotool mousemove --window "$wid" 340 97 click 1
+  for _ in $(seq 10); do xdotool key Down; sleep 0.1; done
+  sleep 0.3
+  press
+  wait_for 60 lines_in "$dir/transfers" 1 || fail "the adapter that arrived was not offered (no transfer through Com12)"
+  box_shown && { fail "a box opened instead: $(shown '^Tolm Upgrade$')"; answer Return; }
+  close_when_idle
+  kill "$dev"; wait "$dev" 2>/dev/null
+  flash_matches "$work/lb1y.bin" "$dir/flash" 0 262144 || fail "the flash differs from the file"
+}
+
+# The session manager asks to end the session (sign-out, shutdown) during a
+# transfer: the window cancels it and says why in a box; the transfer goes on
+# to its end. Asked again after the transfer, the window lets the session end
+# and goes.
+session_logout() {
+  begin logout
+  "$session_manager" "$dir" >"$dir/sm.out" 2>&1 &
+  local sm=$!; pids+=("$sm")
+  wait_for 10 test -s "$dir/address" || { fail "the stand-in session manager did not start: $(cat "$dir/sm.out")"; return; }
+  start_device scanner --set model=LB1Y || return
+  export SESSION_MANAGER; SESSION_MANAGER=$(cat "$dir/address")
+  start_app "$work/lb1y.bin"; local started=$?
+  unset SESSION_MANAGER
+  [ "$started" -eq 0 ] || return
+  wait_for 10 grep -q '^registered$' "$dir/log" || { fail "the window did not join the session"; return; }
+  sleep 1.5
+  press
+  sleep 1  # the transfer is under way
+  touch "$dir/logout"
+  wait_for 10 box_shown || fail "the end of the session during the transfer showed no reason"
+  answer Return
+  wait_for 10 grep -q '^shutdown-cancelled$' "$dir/log" ||
+    fail "the end of the session was not cancelled: $(tr '\n' ' ' <"$dir/log")"
+  grep -q '^interact-done cancel=1$' "$dir/log" || fail "the window did not cancel: $(tr '\n' ' ' <"$dir/log")"
+  gone "$pid" && { fail "the window ended during the transfer"; return; }
+  wait_for 90 lines_in "$dir/transfers" 1 || fail "the transfer did not complete"
+  sleep 1
+  touch "$dir/logout"
+  wait_for 10 grep -q '^die$' "$dir/log" || fail "after the transfer the session's end was refused: $(tr '\n' ' ' <"$dir/log")"
+  wait_for 15 gone "$pid" || fail "the window did not end with the session"
+  kill "$dev"; wait "$dev" 2>/dev/null
+  kill "$sm" 2>/dev/null; wait "$sm" 2>/dev/null
+  [ "$(images)" -eq 1 ] || fail "the device received $(images) images, expected 1"
+  flash_matches "$work/lb1y.bin" "$dir/flash" 0 262144 || fail "the flash differs from the file"
+}
+
 gen() { "$devsim" gen "$@" >/dev/null || { echo "window: tolm-devsim gen $* failed" >&2; exit 1; }; }
 # Mostly blank scanner images: blank blocks are skipped, so those transfers are
 # short; a Quorin transfer always sends every packet (about 50 s at line speed).
@@ -266,7 +336,7 @@ gen scanner-fw --out "$work/lb1y-full.bin"
 gen quorin-firmware --out "$work/qr.bin"
 gen tid-fw --out "$work/pair.bin" --set images=2 --set blank=1-200 --set dock-blank=1-200
 
-cases="${TOLM_WINDOW_CASES:-scanner quorin dock closing}"
+cases="${TOLM_WINDOW_CASES:-scanner quorin dock closing ports logout}"
 for name in $cases; do "session_$name"; done
 echo "window: worst ping answers: ${worst_pings[*]}"
 [ "$failures" -eq 0 ] || exit 1

@@ -10,6 +10,11 @@
 //                                         of a shortcut
 //   windowlist version FILE.exe           what Explorer shows of a program: its
 //                                         version resource's texts and its icons
+//   windowlist devicechange TITLE         tells that window that the system's
+//                                         devices changed (WM_DEVICECHANGE,
+//                                         DBT_DEVNODES_CHANGED), as Windows tells
+//                                         every top-level window when an adapter
+//                                         is plugged in or out
 //
 // A control's line: handle, id, class, visible (1/0), its screen rectangle
 // (left top right bottom) and its text (WM_GETTEXT), tab-separated; a combo
@@ -187,6 +192,17 @@ int Version(const std::wstring& file) {
     return 0;
 }
 
+int DeviceChange(const std::wstring& title) {
+    HWND window = FindWindowW(nullptr, title.c_str());
+    if (!window) {
+        std::fprintf(stderr, "windowlist: no window %s\n", Utf8(title).c_str());
+        return 1;
+    }
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(window, WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -195,6 +211,9 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wstring(argv[1]) == L"count") return Count(argv[2]);
     if (argc == 3 && std::wstring(argv[1]) == L"shortcut") return Shortcut(argv[2]);
     if (argc == 3 && std::wstring(argv[1]) == L"version") return Version(argv[2]);
-    std::fprintf(stderr, "usage: windowlist controls TITLE [SECONDS] | count TITLE | shortcut FILE.lnk | version FILE.exe\n");
+    if (argc == 3 && std::wstring(argv[1]) == L"devicechange") return DeviceChange(argv[2]);
+    std::fprintf(stderr,
+                 "usage: windowlist controls TITLE [SECONDS] | count TITLE | shortcut FILE.lnk | version FILE.exe | "
+                 "devicechange TITLE\n");
     return 2;
 }

@@ -13,13 +13,22 @@
 #     windowlist.exe (EnumChildWindows, WM_GETTEXT), show the file's Chinese
 #     name and the port list Com1 to Com10 and then Com12;
 #   - for a first-generation scanner and a Quorin terminal (which starts by
-#     its announcement): Com12 chosen and Upgrade pressed with the mouse; the
+#     its announcement): Com12 chosen from the list (which is read again as
+#     it drops down) and Upgrade pressed with the mouse; the
 #     window answers the window manager's ping (_NET_WM_PING) within 1 s
 #     throughout the transfer (a window whose thread ran the transfer would
 #     answer after it); a click on the picture panel and Space and Return keys start
 #     nothing; a close request asks, and answered No the transfer goes on;
 #     "Upgrade PASS" on the result line, one transfer, the flash equal to the
-#     file;
+#     file; for the scanner, the end of the session (wineboot -e, which sends
+#     WM_QUERYENDSESSION as Windows does at sign-out and shutdown) during the
+#     transfer leaves the window running and the transfer whole, and after
+#     the transfer the same request ends it;
+#   - with the window open and idle: a second start hands over to it and
+#     opens no copy; setup.exe /S of a newer version ends with exit code
+#     3 and changes nothing, and so does the uninstaller's QuietUninstallString;
+#     a port that appears in the registry is offered when the list drops down,
+#     and another at once when Windows tells of a device (WM_DEVICECHANGE);
 #   - a Quorin file and a terminal of another kind: the Chinese warning in a
 #     box of the window's own, which holds the form (announcements meanwhile
 #     open no second box); with the port left open, closing asks, and yes
@@ -30,15 +39,15 @@
 #   - uninstall.exe /S removes the folder, the shortcut and the key, and
 #     leaves the log folder under %LOCALAPPDATA%.
 #
-#   tests/windows/window.sh SETUP.EXE WINDOWLIST.EXE DEVSIM [SHOT_DIR]
+#   tests/windows/window.sh SETUP.EXE NEWER_SETUP.EXE WINDOWLIST.EXE DEVSIM [SHOT_DIR]
 # SHOT_DIR receives mid-transfer.png and pass.png, the window during the
 # scanner's transfer and after its "Upgrade PASS", both in window-windows.png,
 # mismatch.png (the warning's box) and dpi144.png. TOLM_WINDOWS_CASES
-# ("scanner quorin mismatch dpi") narrows the sessions.
+# ("scanner quorin deploy mismatch dpi") narrows the sessions.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-setup="$(realpath "$1")" windowlist="$(realpath "$2")" devsim="$(realpath "$3")"
-shots="${4:+$(realpath -m "$4")}"
+setup="$(realpath "$1")" newer_setup="$(realpath "$2")" windowlist="$(realpath "$3")" devsim="$(realpath "$4")"
+shots="${5:+$(realpath -m "$5")}"
 export TOLM_WINDOW_HELPER="$here/../window/wmctl.py"
 exec xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" \
-  "$here/window-session.sh" "$setup" "$windowlist" "$devsim" "$shots"
+  "$here/window-session.sh" "$setup" "$newer_setup" "$windowlist" "$devsim" "$shots"
