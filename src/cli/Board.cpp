@@ -72,7 +72,7 @@ void TBoard::Follow(const TPortRow& row) {
         if (tenth != seen.Tenth) {
             seen.Tenth = tenth;
             Printf(out_, "%s: progress %3d%% (packet %d of %d)\n", row.Label.c_str(), Percent(row),
-                         row.Position, row.Max);
+                   row.Position, row.Max);
         }
     }
     if (row.State != seen.State) {

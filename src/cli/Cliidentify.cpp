@@ -134,11 +134,11 @@ int Identify(const std::string& file, bool json) {
         if (!font) {
             Printf(stdout, "model code:     %s\n", field(1, 4).c_str());
             Printf(stdout, "digits 6/10/14: %s %s %s\n", field(6, 1).c_str(), field(10, 1).c_str(),
-                        field(14, 1).c_str());
+                   field(14, 1).c_str());
             Printf(stdout, "version:        %s\n", field(18, 3).c_str());
         }
         Printf(stdout, "accepted:       %s%s%s\n", accepted ? "yes" : "no", reason.empty() ? "" : " - ",
-                    reason.c_str());
+               reason.c_str());
     }
     return accepted ? kExitPass : kExitFailed;
 }

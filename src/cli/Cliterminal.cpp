@@ -85,7 +85,7 @@ bool AwaitAnnouncement(TTolmSerialComm& comm, TQuorin_Packet& quorin, long secon
             const TByteBuffer& b = p->Bytes;
             if (!warned && b.Length() > frame::kCommandOffset && b[frame::kCommandOffset] == frame::kAnnounce) {
                 Printf(stderr, "tolm-upgrade-cli: ignoring the announcement of a device of type %d\n",
-                             b[frame::kDeviceTypeOffset]);
+                       b[frame::kDeviceTypeOffset]);
                 warned = true;
             }
             return;

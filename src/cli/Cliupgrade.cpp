@@ -185,7 +185,7 @@ int Upgrade(const UpgradeOptions& options) {
         // The terminal's announcement starts the transfer inside the receive
         // handler; it is over once the result line holds its outcome.
         Printf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
-                     port.Number());
+               port.Number());
         timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); },
                               static_cast<int>(waitSeconds * 1000));
         // A terminal that acknowledges the connect request ends the sequence

@@ -55,7 +55,7 @@ void ProgressView::Update() {
     std::string barText(static_cast<size_t>(filled), '#');
     barText.append(static_cast<size_t>(width - filled), '.');
     Printf(out_, "\r[%s] packet %-4s %3d%%  %5.1f pkt/s  %s left ", barText.c_str(), counter_.Caption().c_str(),
-                 percent, rate, left.c_str());
+           percent, rate, left.c_str());
     std::fflush(out_);
     drawn_ = true;
 }

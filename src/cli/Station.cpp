@@ -9,8 +9,8 @@
 
 #include "cli/Board.h"
 #include "cli/Cliargs.h"
-#include "cli/Consoletext.h"
 #include "cli/Commands.h"
+#include "cli/Consoletext.h"
 #include "cli/Filecheck.h"
 #include "cli/Portarg.h"
 #include "cli/Portlist.h"
@@ -89,7 +89,7 @@ public:
         board_.Finish();
         if (!unwritten_.empty()) {
             Printf(stderr, "tolm-upgrade-cli: %s could not be written (%s); these lines are not in it:\n",
-                         options_.results.c_str(), recordError_.c_str());
+                   options_.results.c_str(), recordError_.c_str());
             for (const auto& line : unwritten_) Printf(stderr, "%s\n", line.c_str());
             std::fflush(stderr);
         }
