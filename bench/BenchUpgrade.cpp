@@ -20,6 +20,10 @@
 //    the bytes counted by the emulator: the whole driver with every wait and
 //    time-out, and the program's own start. With --wine PREFIX, --cli names
 //    the Windows build, which runs under Wine with its COM port in PREFIX.
+//    Each run also reports its processor time, and under Wine that of the
+//    prefix's server meanwhile (each call on a port or an event is one to
+//    it). Run with LD_PRELOAD naming tests/windows' modem-line library, the
+//    COM port keeps WaitCommEvent pending as a real driver's does.
 //
 // Then it measures the wake-up delay of a single exchange: from the moment a
 // 14-byte reply has been written until the caller has it.
@@ -29,6 +33,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -39,7 +44,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -185,7 +192,10 @@ std::vector<char*> Argv(const std::string& program, const std::vector<std::strin
 
 // Runs a program to its end with stdout (and, when quiet, stderr) discarded;
 // its exit status, or -1.
-int RunToEnd(const std::string& program, const std::vector<std::string>& args, bool quiet = false) {
+// Runs a program to its end; its exit status, and in cpuSeconds the processor
+// time it and its children took.
+int RunToEnd(const std::string& program, const std::vector<std::string>& args, bool quiet = false,
+             double* cpuSeconds = nullptr) {
     std::vector<char*> argv = Argv(program, args);
     pid_t pid = fork();
     if (pid == 0) {
@@ -196,8 +206,37 @@ int RunToEnd(const std::string& program, const std::vector<std::string>& args, b
         _exit(127);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    if (cpuSeconds)
+        *cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                      (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The processor time so far of the Wine server of a prefix (its calls are
+// the Windows program's work too), or -1 when none runs.
+double WineServerCpuSeconds(const std::string& prefix) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string dir = entry.path().string();
+        std::ifstream comm(dir + "/comm");
+        std::string name;
+        if (!std::getline(comm, name) || name.rfind("wineserver", 0) != 0) continue;
+        std::ifstream environ(dir + "/environ", std::ios::binary);
+        const std::string env((std::istreambuf_iterator<char>(environ)), {});
+        if (env.find("WINEPREFIX=" + prefix + '\0') == std::string::npos) continue;
+        std::ifstream statFile(dir + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(statFile)), {});
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14) utime = std::atoll(field.c_str());
+            if (i == 15) stime = std::atoll(field.c_str());
+        }
+        return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return -1;
 }
 
 int Generate(const std::vector<std::string>& args) { return RunToEnd(g_devsim, args); }
@@ -259,6 +298,8 @@ struct RunResult {
     int64_t bytes = 0;
     double lineSeconds = 0;
     double measuredSeconds = 0;
+    double cpuSeconds = -1;     // the program's processor time (command-line runs)
+    double serverSeconds = -1;  // the Wine server's meanwhile (under Wine)
 };
 
 struct Bench {
@@ -472,9 +513,12 @@ RunResult RunCli(const Bench& b, const std::string& file, const std::vector<std:
     std::vector<std::string> cli{"upgrade", "--port", "1", "--log", b.Path("DUMMY.TXT"), "--wait", "10", file};
     if (wine) cli = {g_cli, "upgrade", "--port", std::to_string(kWinePort), "--log", WindowsName(b.Path("DUMMY.TXT")),
                      "--wait", "10", WindowsName(file)};
+    const double serverBefore = wine ? WineServerCpuSeconds(g_winePrefix) : -1;
+    double cpu = -1;
     auto start = Clock::now();
-    int status = RunToEnd(wine ? kWine : g_cli, cli, true);
+    int status = RunToEnd(wine ? kWine : g_cli, cli, true, &cpu);
     auto took = Clock::now() - start;
+    const double serverAfter = wine ? WineServerCpuSeconds(g_winePrefix) : -1;
     unsetenv("TOLM_SERIAL_POLLING");
     RunResult r;
     if (!sim.Stop()) return {false, "tolm-devsim gave no line figures"};
@@ -483,6 +527,8 @@ RunResult RunCli(const Bench& b, const std::string& file, const std::vector<std:
     r.bytes = sim.Bytes();
     r.lineSeconds = sim.LineSeconds();
     r.measuredSeconds = Seconds(took);
+    r.cpuSeconds = cpu;
+    if (serverBefore >= 0 && serverAfter >= 0) r.serverSeconds = serverAfter - serverBefore;
     return r;
 }
 
@@ -577,9 +623,14 @@ void PrintRow(const std::string& label, TPollingMode mode, const RunResult& r) {
     if (!r.ok) {
         std::printf("%-34s %-16s FAILED: %s\n", label.c_str(), ModeName(mode), r.failure.c_str());
     } else {
-        std::printf("%-34s %-16s %9lld %9.2f %11.2f %7.3f\n", label.c_str(), ModeName(mode),
+        std::printf("%-34s %-16s %9lld %9.2f %11.2f %7.3f", label.c_str(), ModeName(mode),
                     static_cast<long long>(r.bytes), r.lineSeconds, r.measuredSeconds,
                     r.measuredSeconds / r.lineSeconds);
+        // Processor time: the program's, then the Wine server's, each as a share of a core.
+        if (r.cpuSeconds >= 0) std::printf("  cpu %.2f s (%.1f %%)", r.cpuSeconds, 100 * r.cpuSeconds / r.measuredSeconds);
+        if (r.serverSeconds >= 0)
+            std::printf("  server %.2f s (%.1f %%)", r.serverSeconds, 100 * r.serverSeconds / r.measuredSeconds);
+        std::printf("\n");
     }
     std::fflush(stdout);
 }

@@ -35,12 +35,19 @@ build_dir="${TOLM_WINDOWS_BUILD_DIR:-build-windows}"
 
 # The emulated devices run on the Linux side, at the far end of each COM port,
 # and the window's pictures are drawn there (the cross-build has no Qt).
-TOLM_TARGETS="tolm-devsim tolm_draw_pictures tolm_win_pictures" scripts/setup.sh >/dev/null
+# The paths that real drivers take: the library that gives the emulator's
+# pseudo-terminals modem lines in Wine's processes, so that WaitCommEvent
+# stays pending on them, and the Linux command line, whose times the
+# Windows one is held to.
+TOLM_TARGETS="tolm-devsim tolm_draw_pictures tolm_win_pictures tolm_modemline tolm-upgrade-cli" \
+  scripts/setup.sh -DTOLM_BUILD_TESTS=ON >/dev/null
 linux_build="$PWD/${TOLM_BUILD_DIR:-build}"
 devsim="$linux_build/tools/devsim/tolm-devsim"
 
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/Mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DTOLM_BUILD_TESTS=ON -DTOLM_DEVSIM="$devsim" \
+  -DTOLM_MODEMLINE="$linux_build/tests/windows/libtolm_modemline.so" \
+  -DTOLM_LINUX_CLI="$linux_build/src/cli/tolm-upgrade-cli" \
   -DTOLM_DRAW_PICTURES="$linux_build/src/gui/tolm_draw_pictures" \
   -DTOLM_WIN_PICTURES="$linux_build/src/gui/tolm_win_pictures" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
@@ -55,6 +62,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
+# The prefix's server opens the COM ports' pseudo-terminals, and when the
+# emulator behind one ends, the kernel hangs the line up on the server, which
+# then writes its objects out: started here, it writes them nowhere instead
+# of into a test's output.
+wineserver -p >/dev/null 2>&1
 (cd "$build_dir" && ctest --no-tests=error --output-on-failure -j 2 --timeout 300)
 
 # The programs for Windows: each one .exe that needs only the system's DLLs.

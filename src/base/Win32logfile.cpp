@@ -57,7 +57,7 @@ int WriteLogLine(const std::string& text, int count) {
     if (path == DefaultLogPath()) CreateDirectoryW(LogFolder().c_str(), nullptr);  // may exist already
     // Appended by the system at the end of the file, whatever other writers do;
     // a link at the log's name is opened as itself and refused below.
-    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(Utf8ToWidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
     BY_HANDLE_FILE_INFORMATION info{};

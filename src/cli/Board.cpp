@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "cli/Consoletext.h"
+
 namespace tolm::cli {
 
 namespace {
@@ -50,14 +52,14 @@ std::string TBoard::RowLine(const TPortRow& row, size_t labelWidth) {
 
 void TBoard::Erase() {
     if (drawnLines_ == 0) return;
-    std::fprintf(out_, "\x1b[%zuA\r\x1b[J", drawnLines_);
+    Printf(out_, "\x1b[%zuA\r\x1b[J", drawnLines_);
     drawnLines_ = 0;
 }
 
 void TBoard::Draw() {
     size_t width = 0;
     for (auto* row : rows_) width = std::max(width, row->Label.size());
-    for (auto* row : rows_) std::fprintf(out_, "%s\x1b[K\n", RowLine(*row, width).c_str());
+    for (auto* row : rows_) Printf(out_, "%s\x1b[K\n", RowLine(*row, width).c_str());
     drawnLines_ = rows_.size();
     std::fflush(out_);
     lastDraw_ = std::chrono::steady_clock::now();
@@ -69,14 +71,14 @@ void TBoard::Follow(const TPortRow& row) {
         const int tenth = Percent(row) / 10;
         if (tenth != seen.Tenth) {
             seen.Tenth = tenth;
-            std::fprintf(out_, "%s: progress %3d%% (packet %d of %d)\n", row.Label.c_str(), Percent(row),
-                         row.Position, row.Max);
+            Printf(out_, "%s: progress %3d%% (packet %d of %d)\n", row.Label.c_str(), Percent(row),
+                   row.Position, row.Max);
         }
     }
     if (row.State != seen.State) {
         seen.State = row.State;
         if (row.State == "upgrading") seen.Tenth = -1;
-        if (row.State != "starting") std::fprintf(out_, "%s: %s\n", row.Label.c_str(), StateText(row).c_str());
+        if (row.State != "starting") Printf(out_, "%s: %s\n", row.Label.c_str(), StateText(row).c_str());
     }
 }
 
@@ -93,7 +95,7 @@ void TBoard::Changed(bool force) {
 
 void TBoard::Message(const TPortRow& row, const std::string& text) {
     if (interactive_) Erase();
-    std::fprintf(out_, "%s: %s\n", row.Label.c_str(), text.c_str());
+    Printf(out_, "%s: %s\n", row.Label.c_str(), text.c_str());
     if (interactive_) Draw();
     std::fflush(out_);
 }

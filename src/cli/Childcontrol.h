@@ -7,7 +7,7 @@
 //  - Windows (Win32childcontrol.cpp): a thread reads stdin, the parent's
 //    control pipe: the line kStopLine, or the pipe's end (the parent has
 //    gone), asks the run to stop; any other line tells of a node change.
-//    The console's Ctrl-C is the parent's.
+//    A run has no console, so the console's events are the parent's.
 // Only a parent's control pipe is read, never an operator's terminal.
 namespace tolm::cli {
 

@@ -3,12 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 
 #include "app/Unit1.h"
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
+#include "cli/Consoletext.h"
 #include "cli/Filecheck.h"
 #include "cli/Jsonout.h"
 #include "protocol/Quorin_packet.h"
@@ -19,29 +19,25 @@
 namespace tolm::cli {
 
 bool CanReadFile(const std::string& path, std::string& whyNot) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::file_status status = path.empty() ? fs::file_status() : fs::status(FilePath(path), ec);
-    if (!fs::exists(status)) {
-        whyNot = path + ": " + (ec && ec != std::errc::no_such_file_or_directory ? ec.message() : std::strerror(ENOENT));
-        return false;
+    // Opened as it is read: a file swapped for a FIFO meanwhile is still refused, never waited on.
+    const int fd = path.empty() ? (errno = ENOENT, -1) : OpenRegularFile(path);
+    if (fd >= 0) {
+        CloseFile(fd);
+        return true;
     }
-    if (fs::is_directory(status)) {
-        whyNot = path + ": is a directory, not a firmware file";
-        return false;
+    switch (errno) {
+        case EISDIR: whyNot = path + ": is a directory, not a firmware file"; break;
+        case EINVAL: whyNot = path + ": is not a regular file"; break;
+        case EBUSY:
+            whyNot = path + ": another program holds the file locked and lets no other program read it "
+                            "(a sharing violation); close that program and try again";
+            break;
+        case ENOLCK:
+            whyNot = path + ": another program holds a lock on the file's contents; close that program and try again";
+            break;
+        default: whyNot = path + ": " + std::strerror(errno); break;
     }
-    if (!fs::is_regular_file(status)) {
-        whyNot = path + ": is not a regular file";
-        return false;
-    }
-    // Opened as it is checked: a file swapped for a FIFO meanwhile is still refused, never waited on.
-    int fd = OpenRegularFile(path);
-    if (fd < 0) {
-        whyNot = path + ": " + (errno == EINVAL ? std::string("is not a regular file") : std::strerror(errno));
-        return false;
-    }
-    CloseFile(fd);
-    return true;
+    return false;
 }
 
 namespace {
@@ -75,7 +71,7 @@ std::string Printable(const std::string& s) {
 int Identify(const std::string& file, bool json) {
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
 
@@ -130,19 +126,19 @@ int Identify(const std::string& file, bool json) {
         PutText(out, "quorin_version", field(18, 3));
         out["accepted"] = accepted;
         PutText(out, "reason", reason);
-        std::printf("%s\n", CompactJson(out).c_str());
+        Printf(stdout, "%s\n", CompactJson(out).c_str());
     } else {
-        std::printf("file:           %s\n", file.c_str());
-        std::printf("size:           %lld bytes\n", size);
-        std::printf("family:         %s (%s)\n", family.c_str(), code.c_str());
+        Printf(stdout, "file:           %s\n", file.c_str());
+        Printf(stdout, "size:           %lld bytes\n", size);
+        Printf(stdout, "family:         %s (%s)\n", family.c_str(), code.c_str());
         if (!font) {
-            std::printf("model code:     %s\n", field(1, 4).c_str());
-            std::printf("digits 6/10/14: %s %s %s\n", field(6, 1).c_str(), field(10, 1).c_str(),
-                        field(14, 1).c_str());
-            std::printf("version:        %s\n", field(18, 3).c_str());
+            Printf(stdout, "model code:     %s\n", field(1, 4).c_str());
+            Printf(stdout, "digits 6/10/14: %s %s %s\n", field(6, 1).c_str(), field(10, 1).c_str(),
+                   field(14, 1).c_str());
+            Printf(stdout, "version:        %s\n", field(18, 3).c_str());
         }
-        std::printf("accepted:       %s%s%s\n", accepted ? "yes" : "no", reason.empty() ? "" : " - ",
-                    reason.c_str());
+        Printf(stdout, "accepted:       %s%s%s\n", accepted ? "yes" : "no", reason.empty() ? "" : " - ",
+               reason.c_str());
     }
     return accepted ? kExitPass : kExitFailed;
 }
@@ -150,16 +146,16 @@ int Identify(const std::string& file, bool json) {
 int Split(const std::string& file) {
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
     TScan_TID_Packet tid;
     const int r = tid.DecomposeRomFile(file);
     if (r != 0) {
-        std::fprintf(stderr, "tolm-upgrade-cli: cannot split %s (result %d)\n", file.c_str(), r);
+        Printf(stderr, "tolm-upgrade-cli: cannot split %s (result %d)\n", file.c_str(), r);
         return kExitFailed;
     }
-    std::printf("Scan.BIN\nDock.BIN\n");
+    Printf(stdout, "Scan.BIN\nDock.BIN\n");
     return kExitPass;
 }
 }  // namespace

@@ -3,15 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/Consoletext.h"
+
 namespace tolm::cli {
 
 void StderrLinesSink::Show(const std::string& text, const std::string& caption, TMsgIcon) {
     texts_.push_back(text);
     // The error boxes carry the caption "Tolm"; plain boxes the program's title.
     if (caption == "Tolm")
-        std::fprintf(stderr, "Tolm: %s\n", text.c_str());
+        Printf(stderr, "Tolm: %s\n", text.c_str());
     else
-        std::fprintf(stderr, "%s\n", text.c_str());
+        Printf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
 }
 

@@ -9,6 +9,7 @@
 #include "cli/Cliargs.h"
 #include "cli/Climessages.h"
 #include "cli/Commands.h"
+#include "cli/Consoletext.h"
 #include "cli/Filecheck.h"
 #include "cli/Portarg.h"
 #include "platform/Portaccess.h"
@@ -51,9 +52,9 @@ struct OpenPort {
 
 int OpenOrReport(TTolmSerialComm& comm, int port, const std::string& settings) {
     if (comm.OpenComPort(port, settings) != 0) {
-        std::fprintf(stderr, "E001: Warn ComPort to be unable to open\n");
+        Printf(stderr, "E001: Warn ComPort to be unable to open\n");
         const std::string hint = PortAccessHint(PortMap::DevicePath(port), comm.LastOpenError());
-        if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
+        if (!hint.empty()) Printf(stderr, "%s\n", hint.c_str());
         return kExitPort;
     }
     return kExitPass;
@@ -83,8 +84,8 @@ bool AwaitAnnouncement(TTolmSerialComm& comm, TQuorin_Packet& quorin, long secon
         if (!IsQuorinAnnouncement(p->Bytes)) {
             const TByteBuffer& b = p->Bytes;
             if (!warned && b.Length() > frame::kCommandOffset && b[frame::kCommandOffset] == frame::kAnnounce) {
-                std::fprintf(stderr, "tolm-upgrade-cli: ignoring the announcement of a device of type %d\n",
-                             b[frame::kDeviceTypeOffset]);
+                Printf(stderr, "tolm-upgrade-cli: ignoring the announcement of a device of type %d\n",
+                       b[frame::kDeviceTypeOffset]);
                 warned = true;
             }
             return;
@@ -92,7 +93,7 @@ bool AwaitAnnouncement(TTolmSerialComm& comm, TQuorin_Packet& quorin, long secon
         quorin.SetTerminalID(p->Bytes);
         quorin.SendACK(&comm);
         comm.ClearBuffer(quorin.PortNumber);
-        std::fprintf(stderr, "terminal %s announced\n", TPacketFrame::GetTerminalName(p->Bytes).c_str());
+        Printf(stderr, "terminal %s announced\n", TPacketFrame::GetTerminalName(p->Bytes).c_str());
         announced = true;
     };
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -122,7 +123,7 @@ int Quorin(const QuorinOptions& options) {
     if (verb == "put") {
         std::string whyNot;
         if (!CanReadFile(options.file, whyNot)) {
-            std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+            Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
             return kExitUsage;
         }
     }
@@ -135,7 +136,7 @@ int Quorin(const QuorinOptions& options) {
     if (int r = OpenOrReport(comm, port.Number(), "115200,n,8,1"); r != kExitPass) return r;
     OpenPort closer{comm, port.Number()};
     if (!AwaitAnnouncement(comm, quorin, waitSeconds)) {
-        std::fprintf(stderr, "tolm-upgrade-cli: no announcement from the terminal within %ld s\n", waitSeconds);
+        Printf(stderr, "tolm-upgrade-cli: no announcement from the terminal within %ld s\n", waitSeconds);
         return kExitFailed;
     }
 
@@ -147,26 +148,26 @@ int Quorin(const QuorinOptions& options) {
                                            "a data block not acknowledged", "end not acknowledged",
                                            "an error occurred", "file missing, unreadable or larger than 548 blocks"};
         if (r == 0) {
-            std::printf("sent\n");
+            Printf(stdout, "sent\n");
             exitCode = kExitPass;
         } else {
-            std::printf("failed (%d: %s)\n", r, (r <= -2 && r >= -7) ? kWhy[-r] : "unknown");
+            Printf(stdout, "failed (%d: %s)\n", r, (r <= -2 && r >= -7) ? kWhy[-r] : "unknown");
         }
     } else if (verb == "info") {
         int32_t size = 0;
         std::string text;
         if (quorin.Send_63_StartPacket(&comm, drive, options.file, size, text)) {
-            std::printf("size: %d\ntext: %s\n", size, text.c_str());
+            Printf(stdout, "size: %d\ntext: %s\n", size, text.c_str());
             exitCode = kExitPass;
         } else {
-            std::printf("no answer\n");
+            Printf(stdout, "no answer\n");
         }
     } else if (verb == "delete") {
         const int r = quorin.Send_66_Delete(&comm, drive, options.file, nullptr);
-        std::printf(r == 0 ? "deleted\n" : "failed (%d)\n", r);
+        Printf(stdout, r == 0 ? "deleted\n" : "failed (%d)\n", r);
         exitCode = r == 0 ? kExitPass : kExitFailed;
     } else if (verb == "df") {
-        std::printf("%u\n", quorin.Send_6A_CheckDiskFree(&comm, static_cast<int>(selector)));
+        Printf(stdout, "%u\n", quorin.Send_6A_CheckDiskFree(&comm, static_cast<int>(selector)));
         exitCode = kExitPass;
     } else {
         const std::string directory = quorin.Send_73_Dir(&comm, static_cast<int>(selector));
@@ -174,11 +175,11 @@ int Quorin(const QuorinOptions& options) {
         try {
             TQuorin_Packet::ShowTreeView(&list, directory);
         } catch (const Exception& e) {
-            std::fprintf(stderr, "tolm-upgrade-cli: the directory text is malformed: %s\n", e.Message.c_str());
+            Printf(stderr, "tolm-upgrade-cli: the directory text is malformed: %s\n", e.Message.c_str());
             return kExitFailed;
         }
         for (const auto& row : list.Items())
-            std::printf("%-16s %s\n", row.Caption.c_str(), row.SubItems.empty() ? "" : row.SubItems[0].c_str());
+            Printf(stdout, "%-16s %s\n", row.Caption.c_str(), row.SubItems.empty() ? "" : row.SubItems[0].c_str());
         exitCode = kExitPass;
     }
     InstallMessageSink(previous);
@@ -190,7 +191,7 @@ int KvSend(const KvOptions& options) {
     const bool chunked = options.chunk > 0;
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
     PortArg port(options.port);
@@ -205,13 +206,13 @@ int KvSend(const KvOptions& options) {
         OpenPort closer{comm, port.Number()};
         if (options.reply) {
             const TByteBuffer reply = kv.Send_Command_from_BinFile_ReceiveByte(&comm, file);
-            std::printf("%s\n", reply.IsEmpty() ? "(no answer)" : Hex(reply).c_str());
+            Printf(stdout, "%s\n", reply.IsEmpty() ? "(no answer)" : Hex(reply).c_str());
             exitCode = reply.IsEmpty() ? kExitFailed : kExitPass;
         } else {
             const int r = chunked ? kv.Send_Command_from_BinFile(&comm, file, static_cast<int>(options.chunk),
                                                                  static_cast<int>(options.pause))
                                   : kv.Send_Command_from_BinFile(&comm, file);
-            std::printf(r == 0 ? "sent\n" : "failed (%d)\n", r);
+            Printf(stdout, r == 0 ? "sent\n" : "failed (%d)\n", r);
             exitCode = r == 0 ? kExitPass : kExitFailed;
         }
     }

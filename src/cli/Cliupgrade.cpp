@@ -13,6 +13,7 @@
 #include "cli/Cliargs.h"
 #include "cli/Climessages.h"
 #include "cli/Commands.h"
+#include "cli/Consoletext.h"
 #include "cli/Filecheck.h"
 #include "cli/Portarg.h"
 #include "cli/Multiupgrade.h"
@@ -88,7 +89,7 @@ int Upgrade(const UpgradeOptions& options) {
 
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
 
@@ -121,14 +122,14 @@ int Upgrade(const UpgradeOptions& options) {
         }
     });
     if (checkRaised || form.FirmwareFile.empty()) {
-        if (!form.Error.Caption().empty()) std::fprintf(stderr, "%s\n", form.Error.Caption().c_str());
-        std::fprintf(stderr, "tolm-upgrade-cli: %s was refused by the file check\n", file.c_str());
+        if (!form.Error.Caption().empty()) Printf(stderr, "%s\n", form.Error.Caption().c_str());
+        Printf(stderr, "tolm-upgrade-cli: %s was refused by the file check\n", file.c_str());
         if (report) report->Finish(form.Error.Caption(), kFileRefusedNote);
         return kExitUsage;
     }
     if (form.FirmwareFamily == 0) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s names no known device family in its trailer\n", file.c_str());
-        std::printf("G001.1 Upgrade file invalid\n");
+        Printf(stderr, "tolm-upgrade-cli: %s names no known device family in its trailer\n", file.c_str());
+        Printf(stdout, "G001.1 Upgrade file invalid\n");
         if (report) report->Finish("G001.1 Upgrade file invalid", kFileRefusedNote);
         return kExitUsage;
     }
@@ -183,8 +184,8 @@ int Upgrade(const UpgradeOptions& options) {
     if (announced && !station) {
         // The terminal's announcement starts the transfer inside the receive
         // handler; it is over once the result line holds its outcome.
-        std::fprintf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
-                     port.Number());
+        Printf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
+               port.Number());
         timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); },
                               static_cast<int>(waitSeconds * 1000));
         // A terminal that acknowledges the connect request ends the sequence
@@ -193,7 +194,7 @@ int Upgrade(const UpgradeOptions& options) {
             note = "no result within " + std::to_string(waitSeconds) +
                    " s: no announcement came, or the terminal acknowledged the connect request and no transfer "
                    "followed";
-            std::fprintf(stderr, "tolm-upgrade-cli: %s\n", note.c_str());
+            Printf(stderr, "tolm-upgrade-cli: %s\n", note.c_str());
         }
     } else if (form.Docking_Times.Enabled()) {
         // A two-image file: the docking station's image follows on the timer.
@@ -209,12 +210,12 @@ int Upgrade(const UpgradeOptions& options) {
         form.TolmSerialComm1.CloseComPort(port.Number());
         // A failure that the stop itself caused (a send it refused) is the stop.
         if (result.empty() || IsPass(result) || (report && report->StoppedMidway())) result = "Upgrade stopped";
-        std::printf("%s\n", result.c_str());
+        Printf(stdout, "%s\n", result.c_str());
         std::fflush(stdout);
         if (report) report->Finish(result, "");
         return stop ? stop->ExitStatus() : kExitStopped;
     }
-    std::printf("%s\n", result.c_str());
+    Printf(stdout, "%s\n", result.c_str());
     std::fflush(stdout);
     const int exitCode = IsPass(result) && !timedOut ? kExitPass : kExitFailed;
     // A Quorin run that ended early leaves its port open.

@@ -3,11 +3,12 @@
 // operations.
 #include <cstdio>
 #include <cstring>
-#include <iostream>
+#include <sstream>
 #include <string>
 
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
+#include "cli/Consoletext.h"
 #include "cli/Stopsignals.h"
 #include "toolkit/Exception.h"
 #include "toolkit/MainThread.h"
@@ -101,26 +102,30 @@ int main(int argc, char** argv) {
     AddReferenceCommand(cli, run);
 
     if (argc < 2) {
-        std::fputs(cli.help().c_str(), stderr);
+        Print(stderr, cli.help());
         return kExitUsage;
     }
     if (argc == 2 && !std::strcmp(argv[1], "help")) {
-        std::fputs(cli.help().c_str(), stdout);
+        Print(stdout, cli.help());
         return kExitPass;
     }
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         // --help and --version end here too, with their text on stdout.
-        return cli.exit(e, std::cout, std::cerr) == 0 ? kExitPass : kExitUsage;
+        std::ostringstream out, err;
+        const int status = cli.exit(e, out, err);
+        Print(stdout, out.str());
+        Print(stderr, err.str());
+        return status == 0 ? kExitPass : kExitUsage;
     }
     try {
         return run();
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s\nTry '%s --help'.\n", e.what(), CommandPath(ReachedCommand(&cli)).c_str());
+        Printf(stderr, "tolm-upgrade-cli: %s\nTry '%s --help'.\n", e.what(), CommandPath(ReachedCommand(&cli)).c_str());
         return kExitUsage;
     } catch (const tolm::Exception& e) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", e.Message.c_str());
+        Printf(stderr, "tolm-upgrade-cli: %s\n", e.Message.c_str());
         return kExitFailed;
     }
 }

@@ -7,6 +7,7 @@
 
 #include "cli/Board.h"
 #include "cli/Cliargs.h"
+#include "cli/Consoletext.h"
 #include "cli/Filecheck.h"
 #include "cli/Jsonout.h"
 #include "cli/Portrun.h"
@@ -47,7 +48,7 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
     const std::string& file = options.file;
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
     ArgList childArgs{"--wait", std::to_string(options.waitSeconds)};
@@ -90,9 +91,9 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
     if (options.json) {
         TJson results = TJson::array();
         for (auto& run : runs) results.push_back(ResultObject(run->Row));
-        std::fputs(IndentedJson(results).c_str(), stdout);
+        Print(stdout, IndentedJson(results));
     } else {
-        for (auto& run : runs) std::printf("%s: %s\n", run->Row.Label.c_str(), run->Row.Outcome().c_str());
+        for (auto& run : runs) Printf(stdout, "%s: %s\n", run->Row.Label.c_str(), run->Row.Outcome().c_str());
     }
     std::fflush(stdout);
     if (interrupts.ExitStatus() != 0) return interrupts.ExitStatus();

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "cli/Consoletext.h"
+
 namespace tolm::cli {
 
 ProgressView::ProgressView(TProgressBar& bar, TPanel& packetCounter, std::FILE* out, bool interactive)
@@ -31,7 +33,7 @@ void ProgressView::Update() {
         const int tenth = percent / 10;
         if (pos > min && tenth != lastTenth_) {
             lastTenth_ = tenth;
-            std::fprintf(out_, "progress %3d%% (packet %s of %d)\n", percent, counter_.Caption().c_str(), max);
+            Printf(out_, "progress %3d%% (packet %s of %d)\n", percent, counter_.Caption().c_str(), max);
             std::fflush(out_);
         }
         return;
@@ -52,14 +54,14 @@ void ProgressView::Update() {
     const int filled = width * percent / 100;
     std::string barText(static_cast<size_t>(filled), '#');
     barText.append(static_cast<size_t>(width - filled), '.');
-    std::fprintf(out_, "\r[%s] packet %-4s %3d%%  %5.1f pkt/s  %s left ", barText.c_str(), counter_.Caption().c_str(),
-                 percent, rate, left.c_str());
+    Printf(out_, "\r[%s] packet %-4s %3d%%  %5.1f pkt/s  %s left ", barText.c_str(), counter_.Caption().c_str(),
+           percent, rate, left.c_str());
     std::fflush(out_);
     drawn_ = true;
 }
 
 void ProgressView::Finish() {
-    if (drawn_) std::fputc('\n', out_);
+    if (drawn_) Print(out_, "\n");
     drawn_ = false;
 }
 

@@ -23,7 +23,8 @@ void OnSignal(int sig) {
 }
 }  // namespace
 
-TInterrupts::TInterrupts() {
+// Each signal is the command's to judge here: none ends the program at once.
+TInterrupts::TInterrupts(int) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
         wakeRead = fds[0];

@@ -14,9 +14,14 @@ namespace tolm::cli {
 // ignores SIGPIPE, so that a reader of stdout or stderr that goes away (a
 // closed "| tee") costs the output, never the runs or their record. Before
 // and after: the default handling.
+// On Windows (Win32runloop.cpp) the console's Ctrl-C and Ctrl-Break count as
+// SIGINT; pressed pressesToEnd times they end the program at once with
+// status 130. The console's closing (SIGHUP), logging off and shutting down
+// (SIGTERM) count twice, so that every run stops after its current exchange,
+// and the program is given the time the system grants to record and end.
 class TInterrupts {
 public:
-    TInterrupts();
+    explicit TInterrupts(int pressesToEnd = 2);
     ~TInterrupts();
     TInterrupts(const TInterrupts&) = delete;
     TInterrupts& operator=(const TInterrupts&) = delete;

@@ -10,6 +10,7 @@
 #include "cli/Board.h"
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
+#include "cli/Consoletext.h"
 #include "cli/Filecheck.h"
 #include "cli/Portarg.h"
 #include "cli/Portlist.h"
@@ -87,9 +88,9 @@ public:
         }
         board_.Finish();
         if (!unwritten_.empty()) {
-            std::fprintf(stderr, "tolm-upgrade-cli: %s could not be written (%s); these lines are not in it:\n",
-                         options_.results.c_str(), recordError_.c_str());
-            for (const auto& line : unwritten_) std::fprintf(stderr, "%s\n", line.c_str());
+            Printf(stderr, "tolm-upgrade-cli: %s could not be written (%s); these lines are not in it:\n",
+                   options_.results.c_str(), recordError_.c_str());
+            for (const auto& line : unwritten_) Printf(stderr, "%s\n", line.c_str());
             std::fflush(stderr);
         }
         if (refused_) return kExitUsage;
@@ -172,7 +173,7 @@ private:
 
     const TStationOptions& options_;
     TResultsFile& results_;
-    TInterrupts interrupts_;
+    TInterrupts interrupts_{3};  // the first Ctrl-C stops the waiting ports, the second the transfers
     TBoard board_;
     TPortNodeWatch watch_;
     std::vector<std::unique_ptr<TStationPort>> ports_;
@@ -189,17 +190,17 @@ int Station(const TStationOptions& options) {
     const std::string& file = options.file;
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
     const std::string sha256 = FileSha256(file, whyNot);
     if (sha256.empty()) {
-        std::fprintf(stderr, "tolm-upgrade-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
+        Printf(stderr, "tolm-upgrade-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
         return kExitUsage;
     }
     TResultsFile results(options.results, sha256, kVersion);
     if (!results.IsOpen()) {
-        std::fprintf(stderr, "tolm-upgrade-cli: %s\n", results.Error().c_str());
+        Printf(stderr, "tolm-upgrade-cli: %s\n", results.Error().c_str());
         return kExitUsage;
     }
     // A results file beyond a size limit fails its write instead of ending the station.

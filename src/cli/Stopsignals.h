@@ -5,7 +5,8 @@
 // finishes, no further one starts), so that the command can close its ports,
 // print the outcome and exit with 128 + the signal's number. A second signal
 // ends the process at once, as usual. On Windows, Ctrl-C and Ctrl-Break
-// (SetConsoleCtrlHandler) count as SIGINT (Win32stopsignals.cpp).
+// (SetConsoleCtrlHandler) count as SIGINT, logging off and shutting down as
+// SIGTERM, and the console's closing as SIGHUP (Win32stopsignals.cpp).
 #include <functional>
 #include <thread>
 
@@ -24,10 +25,11 @@ public:
     TStopSignals(const TStopSignals&) = delete;
     TStopSignals& operator=(const TStopSignals&) = delete;
 
-    // The first signal received: 0, SIGINT or SIGTERM.
+    // The first signal received: 0, SIGINT or SIGTERM (on Windows also 1,
+    // SIGHUP's number, for the console's closing).
     int Signal() const;
     bool Stopped() const { return Signal() != 0; }
-    // 130 after SIGINT, 143 after SIGTERM.
+    // 130 after SIGINT, 143 after SIGTERM (129 after the console's closing).
     int ExitStatus() const { return 128 + Signal(); }
 
 private:

@@ -15,7 +15,8 @@ std::atomic<int> g_nodeChanges{0};
 }  // namespace
 
 TChildControl::TChildControl() {
-    // The console's Ctrl-C and Ctrl-Break are the parent's to judge.
+    // The console's events are the parent's to judge: a run is started
+    // without a console, and ignores Ctrl-C should it be given one.
     SetConsoleCtrlHandler(nullptr, TRUE);
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     if (input == nullptr || input == INVALID_HANDLE_VALUE || GetFileType(input) != FILE_TYPE_PIPE) return;

@@ -46,6 +46,12 @@ std::wstring Quoted(const std::wstring& arg) {
     return out + L"\"";
 }
 
+// A run has no console: Ctrl-C, Ctrl-Break and the console's closing, which
+// the console sends to every process attached to it, are the parent's alone
+// to judge (it stops each run over its control pipe), so none of them ends a
+// run in the middle of a transfer.
+DWORD RunCreationFlags() { return DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP; }
+
 std::wstring OwnFile() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -171,9 +177,8 @@ bool TChildProcess::Start(const std::vector<std::string>& args, std::string& err
     std::wstring commandLine;
     for (const auto& arg : args) commandLine += (commandLine.empty() ? L"" : L" ") + Quoted(Utf8ToWide(arg));
     PROCESS_INFORMATION pi{};
-    // A process group of its own: the console's Ctrl-C is the parent's to judge.
     const BOOL started = CreateProcessW(OwnFile().c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &si, &pi);
+                                        RunCreationFlags(), nullptr, nullptr, &si, &pi);
     const DWORD startError = GetLastError();
     CloseHandle(reportWrite);
     CloseHandle(errWrite);

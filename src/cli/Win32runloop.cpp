@@ -1,7 +1,12 @@
 // The multi-port commands' Ctrl-C and their wait over every run's pipes, on
 // Windows (Runloop.h): the console's Ctrl-C and Ctrl-Break count as SIGINT
-// (exit status 130), closing the console as SIGHUP; a run's pipes are events
-// (Win32childprocess.cpp), waited on with WaitForMultipleObjects.
+// (exit status 130), and pressed pressesToEnd times end the program at once
+// with that status; closing the console counts as SIGHUP, logging off and
+// shutting down as SIGTERM, each twice, so that every run stops after its
+// current exchange; the system ends the program when the handler returns, so
+// the handler gives it the time the system grants. The runs have no console
+// (Win32childprocess.cpp): its events are this process's alone. A run's pipes
+// are events, waited on with WaitForMultipleObjects.
 #include "cli/Runloop.h"
 
 #include <signal.h>
@@ -14,32 +19,51 @@
 namespace tolm::cli {
 
 namespace {
+constexpr int kSignalHangUp = 1;
+// The system gives a console program 5 s after closing, logging off or shutting down.
+constexpr DWORD kWindDownMs = 4500;
+
 HANDLE g_wake = nullptr;
 std::atomic<int> g_count{0};
 std::atomic<int> g_lastSignal{0};
+std::atomic<int> g_presses{0};
+std::atomic<int> g_pressesToEnd{2};
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
+    int signal = 0;
     switch (type) {
         case CTRL_C_EVENT:
-        case CTRL_BREAK_EVENT: g_lastSignal = SIGINT; break;
-        case CTRL_CLOSE_EVENT: g_lastSignal = 1; break;  // SIGHUP: the console went away
+        case CTRL_BREAK_EVENT: signal = SIGINT; break;
+        case CTRL_CLOSE_EVENT: signal = kSignalHangUp; break;
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT: signal = SIGTERM; break;
         default: return FALSE;
     }
-    ++g_count;
+    g_lastSignal = signal;
+    if (signal == SIGINT && ++g_presses >= g_pressesToEnd) ExitProcess(128 + SIGINT);
+    g_count += signal == SIGINT ? 1 : 2;
     if (g_wake) SetEvent(g_wake);
+    if (signal != SIGINT) {
+        Sleep(kWindDownMs);
+        ExitProcess(static_cast<UINT>(128 + signal));
+    }
     return TRUE;
 }
 
 HANDLE FromValue(int value) { return LongToHandle(value); }
 }  // namespace
 
-TInterrupts::TInterrupts() {
+TInterrupts::TInterrupts(int pressesToEnd) {
     g_wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     g_count = 0;
     g_lastSignal = 0;
+    g_presses = 0;
+    g_pressesToEnd = pressesToEnd;
+    // Ctrl-C reaches this process even when the one that started it asked
+    // its children to ignore it.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
-
 TInterrupts::~TInterrupts() {
     SetConsoleCtrlHandler(OnConsoleControl, FALSE);
     if (g_wake) CloseHandle(g_wake);

@@ -16,6 +16,11 @@ inline constexpr const char* kMatchingDeviceId = "MatchingDeviceId";
 // each device instance a subkey with a FriendlyName.
 inline constexpr const char* kEnumAcpi = "\\SYSTEM\\CurrentControlSet\\Enum\\ACPI\\";
 inline constexpr const char* kEnumUsb = "\\SYSTEM\\CurrentControlSet\\Enum\\USB\\";
+// FTDI's driver enumerates its adapters itself, under FTDIBUS\<vid+pid+serial>.
+inline constexpr const char* kEnumFtdiBus = "\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\";
+// A device instance of the ports class names its port in this subkey's value.
+inline constexpr const char* kDeviceParameters = "Device Parameters";
+inline constexpr const char* kPortName = "PortName";
 // Bluetooth serial links, each a subkey with a FriendlyName.
 inline constexpr const char* kEnumBluetoothPorts = "\\SYSTEM\\CurrentControlSet\\Enum\\Root\\PORTS";
 inline constexpr const char* kFriendlyName = "FriendlyName";

@@ -16,9 +16,9 @@ class TOpenKey {
 public:
     explicit TOpenKey(const std::string& path) {
         // The registry takes "A\B\C": no leading, trailing or doubled separators.
-        std::string subkey;
-        for (const auto& name : SplitDeviceTreePath(path)) subkey += (subkey.empty() ? "" : "\\") + Utf8ToAnsi(name);
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
+        std::wstring subkey;
+        for (const auto& name : SplitDeviceTreePath(path)) subkey += (subkey.empty() ? L"" : L"\\") + Utf8ToWide(name);
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
     }
     ~TOpenKey() {
         if (key_) RegCloseKey(key_);
@@ -43,12 +43,12 @@ std::vector<std::string> TRegistryDeviceTree::KeyNames(const std::string& path) 
     std::vector<std::string> names;
     TOpenKey key(path);
     if (!key.Get()) return names;
-    std::string name(kNameChars, '\0');
+    std::wstring name(kNameChars, L'\0');
     for (DWORD index = 0;; ++index) {
         DWORD length = kNameChars;
-        const LONG r = RegEnumKeyExA(key.Get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG r = RegEnumKeyExW(key.Get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (r != ERROR_SUCCESS) break;  // ERROR_NO_MORE_ITEMS, or the key cannot be listed further
-        names.push_back(AnsiToUtf8(name.substr(0, length)));
+        names.push_back(WideToUtf8(name.substr(0, length)));
     }
     return names;
 }
@@ -57,12 +57,12 @@ std::vector<std::string> TRegistryDeviceTree::ValueNames(const std::string& path
     std::vector<std::string> names;
     TOpenKey key(path);
     if (!key.Get()) return names;
-    std::string name(kValueNameChars, '\0');
+    std::wstring name(kValueNameChars, L'\0');
     for (DWORD index = 0;; ++index) {
         DWORD length = kValueNameChars;
-        const LONG r = RegEnumValueA(key.Get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG r = RegEnumValueW(key.Get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (r != ERROR_SUCCESS) break;
-        names.push_back(AnsiToUtf8(name.substr(0, length)));
+        names.push_back(WideToUtf8(name.substr(0, length)));
     }
     return names;
 }
@@ -70,22 +70,25 @@ std::vector<std::string> TRegistryDeviceTree::ValueNames(const std::string& path
 std::optional<std::string> TRegistryDeviceTree::ReadString(const std::string& path, const std::string& name) const {
     TOpenKey key(path);
     if (!key.Get()) return std::nullopt;
-    const std::string valueName = Utf8ToAnsi(name);
+    const std::wstring valueName = Utf8ToWide(name);
     DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.Get(), valueName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
         return std::nullopt;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
-    std::string text(size, '\0');
-    LONG r;
-    // The value may grow between the two calls: ask again with the new size.
-    while ((r = RegQueryValueExA(key.Get(), valueName.c_str(), nullptr, &type,
-                                 reinterpret_cast<BYTE*>(text.data()), &size)) == ERROR_MORE_DATA)
-        text.resize(size);
+    // Sizes are in bytes. The value may grow between two calls: it is asked
+    // for again with the size it has then.
+    std::wstring text;
+    LONG r = ERROR_MORE_DATA;
+    while (r == ERROR_MORE_DATA) {
+        text.assign(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        r = RegQueryValueExW(key.Get(), valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
+    }
     if (r != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-    text.resize(size);
+    text.resize(size / sizeof(wchar_t));
     // A stored text may or may not end in its terminating NUL.
-    while (!text.empty() && text.back() == '\0') text.pop_back();
-    return AnsiToUtf8(text);
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    return WideToUtf8(text);
 }
 
 std::shared_ptr<const TDeviceTree> MakeWorkstationDeviceTree() { return std::make_shared<TRegistryDeviceTree>(); }

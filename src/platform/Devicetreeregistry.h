@@ -1,11 +1,12 @@
 #pragma once
 // The Windows registry as the device tree that port discovery walks: every
-// path is a key under HKEY_LOCAL_MACHINE, opened read-only (RegOpenKeyExA with
+// path is a key under HKEY_LOCAL_MACHINE, opened read-only (RegOpenKeyExW with
 // KEY_READ) for each question and closed again, so the tree always answers
-// as the registry stands. Subkeys come from RegEnumKeyExA, value names from
-// RegEnumValueA, texts from RegQueryValueExA (REG_SZ and REG_EXPAND_SZ; any
-// other type cannot be read as text). Names and texts are turned from the
-// ANSI code page into UTF-8, and paths back.
+// as the registry stands. Subkeys come from RegEnumKeyExW, value names from
+// RegEnumValueW, texts from RegQueryValueExW (REG_SZ and REG_EXPAND_SZ; any
+// other type cannot be read as text). Everything goes through the W calls,
+// in UTF-16, and is turned into UTF-8, so a readable name in any script
+// ("USB 串列埠 (COM4)") comes out whole, whatever the system's code page.
 #include "platform/Devicetree.h"
 
 namespace tolm {

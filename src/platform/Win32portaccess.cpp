@@ -31,7 +31,10 @@ std::string PortAccessText(const TPortAccess& access) {
 TPortAccess ProbePortAccess(const std::string& path, const std::string& /*procRoot*/) {
     TPortAccess access;
     if (path.empty()) return access;
-    // Opened as the port driver opens it: read and write, exclusive.
+    // Opened as the port driver opens it: read and write, exclusive; and
+    // closed again at once, with nothing set in between, so DTR and RTS stay
+    // as the driver has them. Windows tells no other way; `ports` asks only
+    // when told to (--probe).
     HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cerrno>
+#include <cstdio>
 #include <cwctype>
 
 #include "toolkit/Win32text.h"
@@ -12,6 +13,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <mmsystem.h>  // timeBeginPeriod
 
 namespace tolm {
 
@@ -27,6 +29,18 @@ constexpr DWORD kWriteGraceMs = 200;
 // Until time-outs are set, a write is bounded as the port's would be.
 constexpr DWORD kDefaultWriteConstantMs = 500;
 constexpr DWORD kDefaultWritePerByteMs = 5;
+// How long a driver is given to end an operation once it is cancelled (and
+// then once more after a purge), and to end the watcher's wait at Close.
+constexpr DWORD kCancelBoundMs = 1000;
+constexpr DWORD kStopBoundMs = 2000;
+// A driver that holds an operation past its cancel and a purge is given this
+// long more before the operation is given up for lost.
+constexpr DWORD kHeldBoundMs = 5000;
+// The watcher's waits are cut into slices of this length, so none is endless.
+constexpr DWORD kWaitSliceMs = 1000;
+// While bytes wait unread, the watcher looks again this often when the event
+// that says they were taken does not come.
+constexpr DWORD kTakenLookMs = 50;
 // A driver that ends this many waits in a row without an event or bytes does
 // not tell arrivals; the watcher then looks at the status: every kReplyLookMs
 // within kReplyLookSpan of a write (a reply's time-out is 1000 ms), else every
@@ -37,11 +51,6 @@ constexpr DWORD kReplyLookMs = 1;
 constexpr DWORD kIdleLookMs = 10;
 
 HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
-
-// The errors with which a pulled adapter ends a pending operation.
-bool HangUpError(DWORD error) {
-    return error == ERROR_ACCESS_DENIED || error == ERROR_OPERATION_ABORTED || error == ERROR_BAD_COMMAND;
-}
 
 int OpenErrorOf(DWORD error) {
     switch (error) {
@@ -75,26 +84,80 @@ const char* StopBitsText(TStopBits stop) {
     return "1";
 }
 
+// How an overlapped read or write ended.
+struct TIoEnd {
+    int moved = -1;     // the bytes moved, or -1 when it failed before moving any
+    DWORD error = 0;    // why it failed or was cut short
+    bool held = false;  // the driver kept it past its cancel and a purge
+};
+
 // Runs an overlapped operation to its end: at once, or within limitMs, after
-// which it is cancelled. The bytes moved, or -1 with the error when it failed
-// before moving any.
-int FinishOverlapped(HANDLE port, OVERLAPPED& ov, BOOL started, DWORD moved, DWORD limitMs, DWORD& error) {
-    error = 0;
-    if (started) return static_cast<int>(moved);
-    error = GetLastError();
-    if (error != ERROR_IO_PENDING) return -1;
-    if (WaitForSingleObject(ov.hEvent, limitMs) != WAIT_OBJECT_0) CancelIoEx(port, &ov);
-    DWORD done = 0;
-    if (GetOverlappedResult(port, &ov, &done, TRUE)) {
-        error = 0;
-        return static_cast<int>(done);
+// which it is cancelled; a driver that keeps it after the cancel has it
+// purged. What moved until it ended counts.
+TIoEnd FinishOverlapped(HANDLE port, OVERLAPPED& ov, BOOL started, DWORD moved, DWORD limitMs) {
+    TIoEnd end;
+    if (started) {
+        end.moved = static_cast<int>(moved);
+        return end;
     }
-    error = GetLastError();
-    // Cancelled after its limit, or failed part way: what moved until then counts.
-    return done > 0 ? static_cast<int>(done) : -1;
+    end.error = GetLastError();
+    if (end.error != ERROR_IO_PENDING) return end;
+    if (WaitForSingleObject(ov.hEvent, limitMs) != WAIT_OBJECT_0) {
+        CancelIoEx(port, &ov);
+        if (WaitForSingleObject(ov.hEvent, kCancelBoundMs) != WAIT_OBJECT_0) {
+            PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT);
+            if (WaitForSingleObject(ov.hEvent, kCancelBoundMs) != WAIT_OBJECT_0) {
+                end.held = true;
+                // The operation still uses its buffer: it is given a last
+                // while to end before it is given up for lost.
+                if (WaitForSingleObject(ov.hEvent, kHeldBoundMs) != WAIT_OBJECT_0) {
+                    end.error = WAIT_TIMEOUT;
+                    return end;
+                }
+            }
+        }
+    }
+    DWORD done = 0;
+    if (GetOverlappedResult(port, &ov, &done, FALSE)) {
+        end.error = 0;
+        end.moved = static_cast<int>(done);
+        return end;
+    }
+    end.error = GetLastError();
+    end.moved = done > 0 ? static_cast<int>(done) : -1;
+    return end;
+}
+
+// The watcher's WaitCommEvent: its block lives apart from the watcher's
+// stack, so that a driver that never ends the wait may keep it.
+struct TCommWait {
+    OVERLAPPED ov{};
+    DWORD mask = 0;
+};
+
+// Ends a pending WaitCommEvent: SetCommMask(port, 0) ends it at once on
+// Windows's drivers and under Wine, CancelIoEx on drivers that hold it as an
+// ordinary request. True when it ended within the bound.
+bool EndWait(HANDLE port, TCommWait& wait) {
+    SetCommMask(port, 0);
+    CancelIoEx(port, &wait.ov);
+    return WaitForSingleObject(wait.ov.hEvent, kCancelBoundMs) == WAIT_OBJECT_0;
 }
 
 }  // namespace
+
+bool IsRemovalError(unsigned long error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_DEVICE_NOT_CONNECTED: return true;
+        default: return false;
+    }
+}
 
 std::unique_ptr<ISerialDevice> MakeSerialDevice() { return std::make_unique<Win32SerialDevice>(); }
 
@@ -117,6 +180,7 @@ bool Win32SerialDevice::Open(const std::string& path) {
     openError_ = ENOENT;
     if (path.empty()) return false;
     hungUp_ = false;
+    watchStuck_ = false;
 
     HANDLE lock = CreateMutexW(nullptr, FALSE, PortLockName(path).c_str());
     if (lock && GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -141,9 +205,13 @@ bool Win32SerialDevice::Open(const std::string& path) {
         return false;
     }
     openError_ = 0;
+    path_ = path;
     portLock_ = lock;
+    fineTimer_ = timeBeginPeriod(1) == TIMERR_NOERROR;
     inputEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    takenEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    watcherDone_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     readEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     writeEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     {
@@ -157,18 +225,51 @@ bool Win32SerialDevice::Open(const std::string& path) {
     return true;
 }
 
+bool Win32SerialDevice::StopWatcher(Handle port) {
+    SetEvent(AsHandle(stopEvent_));
+    // Ends a pending WaitCommEvent at once; CancelIoEx also ends a read or
+    // write in progress on another thread.
+    SetCommMask(AsHandle(port), 0);
+    CancelIoEx(AsHandle(port), nullptr);
+    if (WaitForSingleObject(AsHandle(watcherDone_), kStopBoundMs) != WAIT_OBJECT_0) return false;
+    watcher_.join();  // it has ended its work and returns at once
+    return true;
+}
+
+void Win32SerialDevice::NoteHeld(const char* what) const {
+    const std::string note = "tolm-upgrade: " + path_ + ": the driver held " + what +
+                             " past every bound; the port is closed to end it\n";
+    std::fputs(note.c_str(), stderr);
+    OutputDebugStringW(Utf8ToWide(note).c_str());
+}
+
 void Win32SerialDevice::Close() {
     HANDLE port = AsHandle(port_.exchange(nullptr));
     if (!port) return;
-    SetEvent(AsHandle(stopEvent_));
-    if (watcher_.joinable()) watcher_.join();
-    CloseHandle(port);
+    const bool watcherEnded = StopWatcher(port);
+    // A read or write in progress was cancelled above and ends within its bounds.
+    { std::scoped_lock io(readMutex_, writeMutex_); }
+    if (!watcherEnded || watchStuck_) NoteHeld("a wait for input");
+    CloseHandle(port);  // the last resort for a wait the driver kept: its handle goes
+    bool detached = false;
+    if (!watcherEnded) {
+        if (WaitForSingleObject(AsHandle(watcherDone_), kStopBoundMs) == WAIT_OBJECT_0) {
+            watcher_.join();
+        } else {
+            // Never waited for without end: the thread keeps its events.
+            watcher_.detach();
+            detached = true;
+        }
+    }
     // A thread still asleep on the input event wakes now and finds the port gone.
     SetEvent(AsHandle(inputEvent_));
-    for (Handle* h : {&inputEvent_, &stopEvent_, &readEvent_, &writeEvent_, &portLock_}) {
-        if (*h) CloseHandle(AsHandle(*h));
+    for (Handle* h : {&inputEvent_, &takenEvent_, &stopEvent_, &watcherDone_, &readEvent_, &writeEvent_, &portLock_}) {
+        const bool watcherOwns = detached && (h == &takenEvent_ || h == &stopEvent_ || h == &watcherDone_);
+        if (*h && !watcherOwns) CloseHandle(AsHandle(*h));
         *h = nullptr;
     }
+    if (fineTimer_) timeEndPeriod(1);
+    fineTimer_ = false;
 }
 
 bool Win32SerialDevice::SetQueueSizes(uint32_t inputBytes, uint32_t outputBytes) {
@@ -245,14 +346,16 @@ void Win32SerialDevice::SignalInput(bool waiting) {
     // Only changes are passed on: each call on an event is a call to Wine's server.
     if (waiting == inputSignalled_) return;
     inputSignalled_ = waiting;
-    if (waiting)
+    if (waiting) {
         SetEvent(AsHandle(inputEvent_));
-    else
+    } else {
         ResetEvent(AsHandle(inputEvent_));
+        SetEvent(AsHandle(takenEvent_));  // the watcher may wait for arrivals again
+    }
 }
 
 void Win32SerialDevice::NoteFailure(unsigned long error) {
-    if (!HangUpError(error)) return;
+    if (!IsRemovalError(error)) return;
     std::lock_guard guard(mutex_);
     TakeStatus();  // marks the hang-up when the status is gone too
 }
@@ -284,11 +387,13 @@ int Win32SerialDevice::Read(uint8_t* buffer, int count) {
     ov.hEvent = AsHandle(readEvent_);  // ReadFile resets it as the read begins
     DWORD got = 0;
     BOOL done = ReadFile(port, buffer, static_cast<DWORD>(count), &got, &ov);
-    DWORD error = 0;
-    const DWORD limit = (interval == MAXDWORD ? 0 : interval) + kReadGraceMs;
-    const int n = FinishOverlapped(port, ov, done, got, limit, error);
-    if (n < 0) NoteFailure(error);
-    return n;
+    const TIoEnd end = FinishOverlapped(port, ov, done, got, (interval == MAXDWORD ? 0 : interval) + kReadGraceMs);
+    if (end.held) {
+        NoteHeld("a read");
+        hungUp_ = true;
+    }
+    if (end.moved < 0) NoteFailure(end.error);
+    return end.moved;
 }
 
 int Win32SerialDevice::WriteSome(const uint8_t* data, int count) {
@@ -309,14 +414,17 @@ int Win32SerialDevice::WriteSome(const uint8_t* data, int count) {
     ov.hEvent = AsHandle(writeEvent_);  // WriteFile resets it as the write begins
     DWORD put = 0;
     BOOL done = WriteFile(port, data, static_cast<DWORD>(count), &put, &ov);
-    DWORD error = 0;
-    const int n =
-        FinishOverlapped(port, ov, done, put, constant + perByte * static_cast<DWORD>(count) + kWriteGraceMs, error);
-    if (n >= 0) return n;
-    NoteFailure(error);
+    const TIoEnd end =
+        FinishOverlapped(port, ov, done, put, constant + perByte * static_cast<DWORD>(count) + kWriteGraceMs);
+    if (end.held) {
+        NoteHeld("a write");
+        hungUp_ = true;
+    }
+    if (end.moved >= 0) return end.moved;
+    NoteFailure(end.error);
     if (hungUp_) return -1;
     // Cancelled after its time-out with nothing moved: nothing was accepted.
-    return error == ERROR_OPERATION_ABORTED ? 0 : -1;
+    return end.error == ERROR_OPERATION_ABORTED ? 0 : -1;
 }
 
 bool Win32SerialDevice::WaitWritable(int /*ms*/) {
@@ -362,17 +470,23 @@ bool Win32SerialDevice::LookAtInput(bool& waiting) {
     return now.ok;
 }
 
+bool Win32SerialDevice::InputSignalled() const {
+    std::lock_guard guard(mutex_);
+    return inputSignalled_;
+}
+
 void Win32SerialDevice::WatchInput() {
     using namespace std::chrono;
     HANDLE port = AsHandle(port_.load());
     HANDLE stop = AsHandle(stopEvent_);
-    OVERLAPPED ov{};
-    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!ov.hEvent) return;
-    const HANDLE waits[2] = {ov.hEvent, stop};
-    int emptyWaits = 0;   // waits in a row that ended with neither an event nor bytes
+    HANDLE taken = AsHandle(takenEvent_);
+    HANDLE done = AsHandle(watcherDone_);
+    auto* wait = new TCommWait;
+    wait->ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const auto stopped = [stop] { return WaitForSingleObject(stop, 0) != WAIT_TIMEOUT; };
+    int emptyWaits = 0;    // waits in a row that ended with neither an event nor bytes
     bool looking = false;  // the driver ends every wait so: look at the status instead
-    while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
+    while (wait->ov.hEvent && !stopped()) {
         bool waiting = false;
         if (looking) {
             if (!LookAtInput(waiting)) break;  // hung up
@@ -381,28 +495,50 @@ void Win32SerialDevice::WatchInput() {
             WaitForSingleObject(stop, replyDue ? kReplyLookMs : kIdleLookMs);
             continue;
         }
-        DWORD mask = 0, unused = 0, error = 0;
-        if (!WaitCommEvent(port, &mask, &ov)) {
+        if (InputSignalled()) {
+            // Bytes wait unread. Wine would end a new wait at once meanwhile,
+            // so the wait is armed again once they have been taken.
+            const HANDLE events[2] = {stop, taken};
+            if (WaitForMultipleObjects(2, events, FALSE, kTakenLookMs) == WAIT_OBJECT_0) break;
+            if (!LookAtInput(waiting)) break;
+            if (waiting) continue;
+        }
+        DWORD error = 0;
+        wait->mask = 0;
+        if (!WaitCommEvent(port, &wait->mask, &wait->ov)) {
             error = GetLastError();
             if (error == ERROR_IO_PENDING) {
-                if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                    CancelIoEx(port, &ov);
-                    GetOverlappedResult(port, &ov, &unused, TRUE);
+                const HANDLE events[2] = {wait->ov.hEvent, stop};
+                DWORD r;
+                while ((r = WaitForMultipleObjects(2, events, FALSE, kWaitSliceMs)) == WAIT_TIMEOUT) {
+                }
+                if (r != WAIT_OBJECT_0) {
+                    // Stopped: the wait must end before its block may go.
+                    if (!EndWait(port, *wait)) {
+                        watchStuck_ = true;
+                        wait = nullptr;  // kept by the driver
+                    }
                     break;
                 }
-                error = GetOverlappedResult(port, &ov, &unused, FALSE) ? 0 : GetLastError();
+                DWORD unused = 0;
+                error = GetOverlappedResult(port, &wait->ov, &unused, FALSE) ? 0 : GetLastError();
             }
         }
+        if (stopped()) break;
         // The wait may end for the bytes, or be ended by the driver: the status tells.
         if (!LookAtInput(waiting)) break;  // hung up
         // Wine ends every wait on a line without modem-status lines (a
         // pseudo-terminal) at once; arming it again and again would take a
         // third of a processor.
-        emptyWaits = mask == 0 && !waiting ? emptyWaits + 1 : 0;
-        if (emptyWaits >= kEmptyWaitsToLook || (error != 0 && error != ERROR_IO_PENDING && !HangUpError(error)))
+        emptyWaits = wait->mask == 0 && !waiting ? emptyWaits + 1 : 0;
+        if (emptyWaits >= kEmptyWaitsToLook || (error != 0 && error != ERROR_IO_PENDING && !IsRemovalError(error)))
             looking = true;
     }
-    CloseHandle(ov.hEvent);
+    if (wait) {
+        if (wait->ov.hEvent) CloseHandle(wait->ov.hEvent);
+        delete wait;
+    }
+    SetEvent(done);
 }
 
 }  // namespace tolm

@@ -9,16 +9,30 @@
 // (EV_RXCHAR) pending and signals the event of PollDescriptor() while bytes
 // wait, so a polling thread sleeps on that event instead of asking at
 // intervals, and nothing ever waits in a timed read (under Wine a ReadFile
-// with time-outs waits out the whole time-out). Wine ends every such wait at
-// once on a line without modem-status lines (a pseudo-terminal); on a driver
-// that does so, the watcher looks at the status instead, every millisecond
-// while a reply may be due and every 10 ms otherwise.
+// with time-outs waits out the whole time-out). A wait that ended for bytes
+// is armed again once they have been taken (Wine ends a wait at once while
+// bytes wait unread). Wine ends every wait at once on a line without
+// modem-status lines (a pseudo-terminal); on a driver that does so, the
+// watcher looks at the status instead, every millisecond while a reply may be
+// due and every 10 ms otherwise.
+//
+// Every wait ends within a bound. Close ends a pending WaitCommEvent with
+// SetCommMask(port, 0), which real drivers and Wine honour at once, and then
+// CancelIoEx; the watcher is waited for with a time-out. A driver that still
+// holds the wait has it ended by closing the handle, which is said on stderr.
+// Reads and writes that outlast their time-outs are cancelled, and after that
+// purged; one that a driver holds even then marks the line as gone.
 //
 // A pulled adapter ends pending operations with ERROR_ACCESS_DENIED,
-// ERROR_OPERATION_ABORTED or ERROR_BAD_COMMAND; when the status query then
-// fails as well the line has hung up: reads and status queries fail from then
-// on, as on POSIX. Status queries, reads and writes may come from two threads
-// at once.
+// ERROR_OPERATION_ABORTED, ERROR_BAD_COMMAND, ERROR_GEN_FAILURE,
+// ERROR_DEVICE_REMOVED or the like; when the status query then fails as
+// well the line has hung up: reads and status queries fail from then on, as
+// on POSIX. Status queries, reads and writes may come from two threads at
+// once; Close waits for a read or write in progress to end.
+//
+// While a port is open the system's timer runs at 1 ms (timeBeginPeriod),
+// which the settle rules of the serial component need; it is given back at
+// Close.
 //
 // The header keeps <windows.h> out: its macros would clash with the flag
 // names of Serialdevice.h.
@@ -40,6 +54,10 @@ std::wstring PortLockName(const std::string& devicePath);
 
 // The settings text BuildCommDCBA takes for a line: "115200,n,8,1".
 std::string CommSettingsText(const TLineSettings& line);
+
+// True for the errors with which Windows's serial drivers end an operation on
+// an adapter that was pulled (the status query then tells for sure).
+bool IsRemovalError(unsigned long error);
 
 class Win32SerialDevice : public ISerialDevice {
 public:
@@ -90,19 +108,30 @@ private:
     // Status query for the watcher: signals the input event while bytes
     // wait; false once the line has hung up.
     bool LookAtInput(bool& waiting);
+    bool InputSignalled() const;
     void WatchInput();
+    // Ends the watcher's wait and waits for the watcher within a bound;
+    // false when it did not end.
+    bool StopWatcher(Handle port);
+    // Says on stderr that the driver held an operation past every bound.
+    void NoteHeld(const char* what) const;
     std::chrono::steady_clock::time_point LastWrite() const;
 
     std::atomic<Handle> port_{nullptr};
-    Handle portLock_ = nullptr;    // the named mutex of PortLockName
-    Handle inputEvent_ = nullptr;  // signalled while input bytes wait
-    Handle stopEvent_ = nullptr;   // ends the watcher
+    std::string path_;
+    Handle portLock_ = nullptr;     // the named mutex of PortLockName
+    Handle inputEvent_ = nullptr;   // signalled while input bytes wait
+    Handle takenEvent_ = nullptr;   // set when waiting bytes have been taken: the watcher arms its wait again
+    Handle stopEvent_ = nullptr;    // ends the watcher
+    Handle watcherDone_ = nullptr;  // set by the watcher as it ends
     Handle readEvent_ = nullptr;
     Handle writeEvent_ = nullptr;
     std::thread watcher_;
+    std::atomic<bool> watchStuck_{false};  // the driver did not end the watcher's wait
     std::atomic<bool> hungUp_{false};
     std::atomic<std::chrono::steady_clock::rep> lastWrite_{0};  // when the last write began
-    int openError_ = 0;  // set by Open only, on the opening thread
+    bool fineTimer_ = false;  // timeBeginPeriod(1) taken at Open
+    int openError_ = 0;       // set by Open only, on the opening thread
 
     mutable std::mutex mutex_;  // guards the status query and the fields below
     uint32_t pendingErrors_ = 0;  // CE_ flags taken by the watcher, not yet reported

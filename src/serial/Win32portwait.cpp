@@ -8,7 +8,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-#include <mmsystem.h>  // timeBeginPeriod
 
 namespace tolm {
 
@@ -22,17 +21,9 @@ DWORD CeilMs(std::chrono::nanoseconds timeout) {
     if (timeout <= nanoseconds(0)) return 0;
     return static_cast<DWORD>(duration_cast<milliseconds>(timeout + nanoseconds(999'999)).count());
 }
-
-// The system's timer ticks every 15.6 ms unless a program asks for finer
-// ones; the settle rules look at a line within milliseconds.
-struct TFineTimer {
-    TFineTimer() { timeBeginPeriod(1); }
-    ~TFineTimer() { timeEndPeriod(1); }
-};
 }  // namespace
 
 TWakeup::TWakeup() {
-    static TFineTimer fineTimer;
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     fd_ = event ? HandleToLong(event) : -1;
 }

@@ -1,5 +1,7 @@
 // The file services on Windows: names are UTF-8 inside the program and are
-// opened by their UTF-16 form, so a file in a folder with a Chinese name opens.
+// opened by their UTF-16 form, so a file in a folder with a Chinese name
+// opens, in the extended-length form (Utf8ToWidePath), so a name of any
+// length opens.
 #include "toolkit/Files.h"
 
 #include <fcntl.h>
@@ -22,21 +24,69 @@ std::string HomeDirectory() {
     return {};
 }
 
+namespace {
+// errno for the last Win32 error of a file operation. A file that another
+// program holds without letting others read it (a sharing violation) is
+// EBUSY; one whose bytes another program has locked, ENOLCK.
+int ErrnoOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME: return ENOENT;
+        case ERROR_ACCESS_DENIED: return EACCES;
+        case ERROR_SHARING_VIOLATION: return EBUSY;
+        case ERROR_LOCK_VIOLATION: return ENOLCK;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+        default: return EIO;
+    }
+}
+
+// True when another program holds a lock on some of the file's bytes, which
+// Windows enforces on reads (Wine does not): a shared lock on the whole file
+// is refused then.
+bool LockedByAnother(HANDLE file) {
+    OVERLAPPED whole{};
+    if (LockFileEx(file, LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
+        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+        return false;
+    }
+    return GetLastError() == ERROR_LOCK_VIOLATION;
+}
+}  // namespace
+
 int OpenRegularFile(const std::string& path) {
-    const std::wstring name = Utf8ToWide(path);
-    struct _stat64 st {};
-    if (name.empty() || _wstat64(name.c_str(), &st) != 0) return -1;
-    if (!(st.st_mode & _S_IFREG)) {
-        errno = (st.st_mode & _S_IFDIR) ? EISDIR : EINVAL;
+    if (path.empty()) {
+        errno = ENOENT;
         return -1;
     }
-    const int fd = _wopen(name.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-    if (fd < 0) return -1;
-    // Checked again on what was opened, in case the name changed meanwhile.
-    if (_fstat64(fd, &st) != 0 || !(st.st_mode & _S_IFREG)) {
-        _close(fd);
-        errno = EINVAL;
+    // Read, letting others read, write and rename it meanwhile: only a
+    // program that lets no one read the file keeps it from us.
+    const HANDLE file = CreateFileW(Utf8ToWidePath(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOf(GetLastError());
         return -1;
+    }
+    // Checked on what was opened: a folder, a pipe or a device is refused
+    // without ever being read from.
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool disk = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info);
+    if (!disk || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        errno = disk ? EISDIR : EINVAL;
+        CloseHandle(file);
+        return -1;
+    }
+    if (LockedByAnother(file)) {
+        errno = ENOLCK;
+        CloseHandle(file);
+        return -1;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        errno = EMFILE;
     }
     return fd;
 }
@@ -73,7 +123,7 @@ long long ReadFileAt(int fd, long long offset, void* buffer, long long count) {
 
 std::optional<TFileFacts> RegularFileFacts(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (path.empty() || !GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data) ||
+    if (path.empty() || !GetFileAttributesExW(Utf8ToWidePath(path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return std::nullopt;
     TFileFacts facts;
@@ -96,23 +146,10 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
     }
     return true;
 }
-
-// errno for the last Win32 error of a file operation.
-int ErrnoOf(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: return ENOENT;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION: return EACCES;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-        default: return EIO;
-    }
-}
 }  // namespace
 
 TWholeFileWrite WriteWholeFile(const std::string& path, const std::string& bytes) {
-    const std::wstring target = Utf8ToWide(path);
+    const std::wstring target = Utf8ToWidePath(path);
     static std::atomic<unsigned> counter{0};
     const std::wstring temp =
         target + L".~" + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(counter++);
@@ -148,7 +185,7 @@ TWholeFileWrite WriteWholeFile(const std::string& path, const std::string& bytes
 
 int OpenSharedAppendFile(const std::string& path) {
     // A link at the name is opened as itself, and refused.
-    HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE file = CreateFileW(Utf8ToWidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         errno = ErrnoOf(GetLastError());
@@ -181,6 +218,8 @@ void UnlockWholeFile(int fd) {
 
 bool SyncFile(int fd) { return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != 0; }
 
+// Not in the extended-length form: the C runtime's stat, under the file
+// system library, refuses a name with "?" in it.
 std::filesystem::path FilePath(const std::string& utf8) { return std::filesystem::path(Utf8ToWide(utf8)); }
 
 }  // namespace tolm

@@ -34,6 +34,26 @@ std::string FromWide(const std::wstring& text, UINT codePage) {
 
 std::wstring Utf8ToWide(const std::string& text) { return ToWide(text, CP_UTF8); }
 std::string WideToUtf8(const std::wstring& text) { return FromWide(text, CP_UTF8); }
+std::wstring Utf8ToWidePath(const std::string& path) {
+    const std::wstring wide = Utf8ToWide(path);
+    auto startsWith = [](const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; };
+    if (wide.empty() || startsWith(wide, L"\\\\?\\") || startsWith(wide, L"\\\\.\\")) return wide;
+    // The full path, with "." and ".." resolved and "/" turned into "\": the
+    // extended form takes the name as it is.
+    std::wstring full(wide.size() + MAX_PATH, L'\0');
+    DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n >= full.size()) {
+        full.resize(n);
+        n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (n == 0 || n >= full.size()) return wide;
+    full.resize(n);
+    if (startsWith(full, L"\\\\?\\") || startsWith(full, L"\\\\.\\")) return full;  // a device, such as NUL
+    if (startsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
+    return wide;
+}
+
 std::string AnsiToUtf8(const std::string& text) { return WideToUtf8(ToWide(text, CP_ACP)); }
 std::string Utf8ToAnsi(const std::string& text) { return FromWide(Utf8ToWide(text), CP_ACP); }
 
@@ -51,7 +71,6 @@ void UseUtf8CommandLine(int& argc, char**& argv) {
     pointers.push_back(nullptr);
     argc = count;
     argv = pointers.data();
-    SetConsoleOutputCP(CP_UTF8);
 }
 
 }  // namespace tolm

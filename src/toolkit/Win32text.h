@@ -10,13 +10,20 @@ namespace tolm {
 std::wstring Utf8ToWide(const std::string& text);
 // Unpaired surrogates become U+FFFD.
 std::string WideToUtf8(const std::wstring& text);
+// The UTF-16 name of a file or folder for the W calls, of any length: an
+// absolute path (a relative one is made absolute from the current folder)
+// in its extended-length form, "\\?\C:\..." or "\\?\UNC\server\share\...",
+// which Windows opens beyond MAX_PATH without a manifest or a policy. Device
+// names ("\\.\COM3", NUL) and names already in that form are kept.
+std::wstring Utf8ToWidePath(const std::string& path);
 // Text of the A calls (the ANSI code page) to UTF-8, and back.
 std::string AnsiToUtf8(const std::string& text);
 std::string Utf8ToAnsi(const std::string& text);
 
 // Replaces main's arguments, which hold the command line in the ANSI code
-// page, by the same arguments in UTF-8 (from GetCommandLineW), and has the
-// console show UTF-8 output. The new arguments live as long as the program.
+// page, by the same arguments in UTF-8 (from GetCommandLineW). The console's
+// code page is left alone: text reaches a console through WriteConsoleW
+// (cli/Consoletext.h). The new arguments live as long as the program.
 void UseUtf8CommandLine(int& argc, char**& argv);
 
 }  // namespace tolm

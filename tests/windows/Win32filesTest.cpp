@@ -74,3 +74,33 @@ TEST(Win32Files, TheLogGoesToLocalAppDataWithItsLinesUnchanged) {
     EXPECT_EQ(WriteLogLine("lost", 4), -1);
     SetLogPath("");
 }
+
+TEST(Win32Files, NamesReachTheSystemInTheFormThatOpensAnyLength) {
+    // Windows opens a name beyond MAX_PATH only in the extended-length form,
+    // which takes the name as it is: so the name is made absolute and
+    // resolved first. (Wine opens long names either way.)
+    wchar_t current[4096];
+    const DWORD n = GetCurrentDirectoryW(4096, current);
+    std::wstring here(current, n);
+    if (here.back() != L'\\') here += L'\\';
+    EXPECT_EQ(Utf8ToWidePath("韌體/../fw.bin"), L"\\\\?\\" + here + L"fw.bin");
+    EXPECT_EQ(Utf8ToWidePath("C:\\a\\.\\b.bin"), L"\\\\?\\C:\\a\\b.bin");
+    EXPECT_EQ(Utf8ToWidePath("\\\\bench\\share\\fw.bin"), L"\\\\?\\UNC\\bench\\share\\fw.bin");
+    // Devices and names already in that form stay as they are.
+    EXPECT_EQ(Utf8ToWidePath("\\\\.\\COM3"), L"\\\\.\\COM3");
+    EXPECT_EQ(Utf8ToWidePath("\\\\?\\C:\\fw.bin"), L"\\\\?\\C:\\fw.bin");
+
+    TempFolder temp;
+    std::string folder = temp.Utf8();
+    while (folder.size() < 300) {
+        folder += "\\a-folder-with-a-long-name";
+        ASSERT_TRUE(CreateDirectoryW(Utf8ToWidePath(folder).c_str(), nullptr));
+    }
+    const std::string file = folder + "\\fw.bin";
+    ASSERT_EQ(WriteWholeFile(file, "firmware"), TWholeFileWrite::Written);
+    const int fd = OpenRegularFile(file);
+    ASSERT_GE(fd, 0) << "cannot open a file at a path of " << file.size() << " characters";
+    EXPECT_EQ(OpenFileSize(fd), 8);
+    CloseFile(fd);
+    EXPECT_TRUE(RegularFileFacts(file).has_value());
+}

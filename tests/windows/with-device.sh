@@ -2,7 +2,10 @@
 # Runs a Windows program under Wine with a COM port that leads to an emulated
 # device: tolm-devsim on a pseudo-terminal linked as $WINEPREFIX/dosdevices/comN.
 #   with-device.sh DEVSIM COMN DEVICE [DEVSIM-OPTION...] -- PROGRAM.exe [ARG...]
-# TOLM_TEST_PORT names the port ("\\.\COM21") for the program.
+# TOLM_TEST_PORT names the port ("\\.\COM21") for the program. When
+# TOLM_MODEMLINE names the modem-line library (Modemline.cpp), it is preloaded
+# into Wine's processes, the line keeps WaitCommEvent pending as a real
+# driver's does, and TOLM_TEST_LINE=pending tells the program so.
 set -euo pipefail
 devsim=$1 port=$2 device=$3
 shift 3
@@ -17,4 +20,9 @@ devsim_pid=$!
 trap 'kill $devsim_pid 2>/dev/null; wait $devsim_pid 2>/dev/null; rm -f "$out"' EXIT
 for _ in $(seq 100); do grep -q '^PTY ' "$out" && break; sleep 0.05; done
 grep -q '^PTY ' "$out" || { cat "$out" >&2; echo "tolm-devsim did not start" >&2; exit 1; }
+if [ -n "${TOLM_MODEMLINE:-}" ]; then
+  export LD_PRELOAD="$TOLM_MODEMLINE${LD_PRELOAD:+:$LD_PRELOAD}" TOLM_TEST_LINE=pending
+else
+  export TOLM_TEST_LINE=plain
+fi
 TOLM_TEST_PORT="\\\\.\\$port" WINEDEBUG=-all wine "$@"
