@@ -61,6 +61,10 @@ void TBoard::Draw() {
     for (auto* row : rows_) width = std::max(width, row->Label.size());
     for (auto* row : rows_) Printf(out_, "%s\x1b[K\n", RowLine(*row, width).c_str());
     drawnLines_ = rows_.size();
+    if (!status_.empty()) {
+        Printf(out_, "%s\x1b[K\n", status_.c_str());
+        ++drawnLines_;
+    }
     std::fflush(out_);
     lastDraw_ = std::chrono::steady_clock::now();
 }
@@ -96,6 +100,24 @@ void TBoard::Changed(bool force) {
 void TBoard::Message(const TPortRow& row, const std::string& text) {
     if (interactive_) Erase();
     Printf(out_, "%s: %s\n", row.Label.c_str(), text.c_str());
+    if (interactive_) Draw();
+    std::fflush(out_);
+}
+
+void TBoard::SetStatus(const std::string& text) {
+    if (text == status_) return;
+    status_ = text;
+    if (interactive_) {
+        Changed(true);
+    } else if (!text.empty()) {
+        Printf(out_, "%s\n", text.c_str());
+        std::fflush(out_);
+    }
+}
+
+void TBoard::Message(const std::string& text) {
+    if (interactive_) Erase();
+    Printf(out_, "%s\n", text.c_str());
     if (interactive_) Draw();
     std::fflush(out_);
 }

@@ -22,6 +22,11 @@ public:
     void Changed(bool force = false);
     // A message of one port's run.
     void Message(const TPortRow& row, const std::string& text);
+    // A line below the ports about the station as a whole (empty: none).
+    // Off a terminal it is printed when it changes.
+    void SetStatus(const std::string& text);
+    // A message about the station as a whole.
+    void Message(const std::string& text);
     // Draws the last state and leaves the board.
     void Finish();
 
@@ -35,6 +40,7 @@ private:
     std::FILE* out_;
     bool interactive_;
     std::vector<const TPortRow*> rows_;
+    std::string status_;
     size_t drawnLines_ = 0;
     std::chrono::steady_clock::time_point lastDraw_;
     struct Seen {

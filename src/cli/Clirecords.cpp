@@ -7,6 +7,7 @@
 #include "cli/Commands.h"
 #include "cli/Filecheck.h"
 #include "cli/Jsonout.h"
+#include "cli/Sitedatabase.h"
 #include "records/Forwarder.h"
 #include "records/Report.h"
 #include "records/Resultsreader.h"
@@ -18,24 +19,6 @@ namespace tolm::cli {
 using namespace tolm::records;
 
 namespace {
-
-struct TDatabaseOptions {
-    std::string connection;
-    std::string passwordVariable;
-};
-
-// The database the options name, with its password from the environment.
-TDatabase DatabaseOf(const TDatabaseOptions& options) {
-    TDatabase database;
-    database.Connection = options.connection;
-    if (options.passwordVariable.empty()) return database;
-    if (ConnectionHasPassword(options.connection))
-        throw UsageError("--db names a password itself; leave it out when --db-password-env gives it");
-    const auto password = EnvironmentText(options.passwordVariable);
-    if (!password) throw UsageError("the environment variable " + options.passwordVariable + " is not set");
-    database.Password = *password;
-    return database;
-}
 
 // Opens the results file's header; exits with a usage error when it is no results file.
 bool ReadResultsHeader(TResultsReader& reader, const std::string& path) {
@@ -213,17 +196,6 @@ int Report(const TReportOptions& options) {
     return kExitPass;
 }
 
-void AddDatabaseOptions(CLI::App* cmd, TDatabaseOptions& db, CLI::Option*& dbOption) {
-    dbOption = cmd->add_option("--db", db.connection,
-                               "the site database: an ODBC connection string, such as\n"
-                               "\"Driver={PostgreSQL Unicode};Server=HOST;Database=NAME;Uid=USER\", or DSN=NAME")
-                   ->type_name("CONNECTION");
-    cmd->add_option("--db-password-env", db.passwordVariable,
-                    "take the database's password from the environment variable NAME (so that it shows in no\n"
-                    "process list)")
-        ->type_name("NAME");
-}
-
 }  // namespace
 
 void AddRecordsCommand(CLI::App& app, CommandRun& run) {
@@ -233,9 +205,7 @@ void AddRecordsCommand(CLI::App& app, CommandRun& run) {
     auto push = std::make_shared<TPushOptions>();
     CLI::App* pushCmd = records->add_subcommand("push", "send the lines of a results file that the database lacks");
     pushCmd->add_option("--results", push->results, "the station's results file")->type_name("FILE.csv")->required();
-    CLI::Option* pushDb = nullptr;
-    AddDatabaseOptions(pushCmd, push->db, pushDb);
-    pushDb->required();
+    AddDatabaseOptions(pushCmd, push->db, false)->required();
     pushCmd->add_option("--station", push->station,
                         "the station named for lines of files without a station column (default the host name)")
         ->type_name("NAME");
@@ -250,8 +220,7 @@ void AddRecordsCommand(CLI::App& app, CommandRun& run) {
 
     auto report = std::make_shared<TReportOptions>();
     CLI::App* reportCmd = records->add_subcommand("report", "count attempts, passes and failures, and failing devices");
-    CLI::Option* reportDb = nullptr;
-    AddDatabaseOptions(reportCmd, report->db, reportDb);
+    CLI::Option* reportDb = AddDatabaseOptions(reportCmd, report->db, false);
     CLI::Option* reportResults =
         reportCmd->add_option("--results", report->results, "report on one bench's results file instead")
             ->type_name("FILE.csv");

@@ -17,6 +17,7 @@
 #include "cli/Filecheck.h"
 #include "cli/Portarg.h"
 #include "cli/Multiupgrade.h"
+#include "cli/Sitedatabase.h"
 #include "cli/Portlist.h"
 #include "cli/Progressview.h"
 #include "cli/Removal.h"
@@ -38,6 +39,11 @@ struct UpgradeOptions {
     bool station = false;
     std::vector<std::string> after;  // the device upgraded before on the port (AfterArgument)
     long removalSilence = 0;
+    // The record of a one-off run: a results file, and the site database it is sent to.
+    std::string results;
+    std::string stationName;
+    std::string operatorId;
+    TDatabaseOptions db;
 };
 
 bool IsPass(const std::string& result) { return result == "Upgrade PASS" || result == "Font Upgrade PASS"; }
@@ -79,9 +85,11 @@ int Upgrade(const UpgradeOptions& options) {
     const std::string& file = options.file;
     const long waitSeconds = options.waitSeconds;
     const auto ports = ExpandPortList(options.ports);
-    if (ports.size() > 1 || options.json)
+    if (!options.db.connection.empty() && options.results.empty())
+        throw UsageError("--db sends the lines of a results file: give --results too");
+    if (ports.size() > 1 || options.json || !options.results.empty())
         return MultiUpgrade({ports.empty() ? std::vector<std::string>{"1"} : ports, file, options.log, waitSeconds,
-                             options.json});
+                             options.json, options.results, options.stationName, options.operatorId, options.db});
     PortArg port(ports.empty() ? "1" : ports[0]);
     if (!options.log.empty()) SetLogPath(options.log);
     const bool station = options.station;
@@ -237,10 +245,18 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
     cmd->add_flag("--json", options->json, "print one JSON document of the results instead of result lines");
     // Not for operators: how multi-port and station runs start their children.
     cmd->add_option("--progress-fd", options->progressFd)->check(WholeNumber(3, 1 << 20))->group("");
-    cmd->add_flag("--station", options->station)->group("");
+    cmd->add_flag("--station-run", options->station)->group("");
     cmd->add_option("--after", options->after)->group("")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     cmd->add_option("--removal-silence", options->removalSilence)->check(WholeNumber(0, 3600))->group("");
     cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
+    cmd->add_option("--results", options->results, "append one line per port's attempt to this CSV file")
+        ->type_name("FILE.csv");
+    cmd->add_option("--station", options->stationName,
+                    "the station's name in the results file's lines (default the host name)")
+        ->type_name("NAME");
+    cmd->add_option("--operator", options->operatorId, "who works at the bench, named in the results file's lines")
+        ->type_name("ID");
+    AddDatabaseOptions(cmd, options->db, true);
     cmd->add_option("--wait", options->waitSeconds,
                     "how long a Quorin file waits for the terminal's announcement (default 60)")
         ->type_name("SECONDS")
@@ -251,7 +267,11 @@ void AddUpgradeCommand(CLI::App& app, CommandRun& run) {
         "1 any other outcome; 2 usage error or a file that is missing, unreadable or refused; 3 port not opened;\n" +
         std::string(kStopStatusText) + " stopped the upgrade after its current exchange.\n"
         "With several ports (or --json), every port runs at once: one result line per port (\"COM3: Upgrade\n"
-        "PASS\"), exit status 0 only when all passed.");
+        "PASS\"), exit status 0 only when all passed.\n"
+        "--results appends each port's attempt to FILE.csv as a station does (exit status 4 when a line\n"
+        "could not be written); --db then sends the new lines to the site database (what it could not take\n"
+        "waits in the file for \"records push\"; with --db-required nothing is upgraded while the database\n"
+        "cannot be reached).");
     cmd->callback([options, &run] { run = [options] { return Upgrade(*options); }; });
 }
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -11,12 +12,18 @@
 #include "cli/Filecheck.h"
 #include "cli/Jsonout.h"
 #include "cli/Portrun.h"
+#include "cli/Resultsfile.h"
 #include "cli/Runloop.h"
+#include "cli/Sha256.h"
+#include "records/Systemservices.h"
+#include "tolm/Version.h"
 
 namespace tolm::cli {
 
 namespace {
 constexpr int kPumpMs = 200;
+// How long a finished run waits for the database to take its lines.
+constexpr auto kLastSendTime = std::chrono::seconds(30);
 
 TJson ResultObject(const TPortRow& row) {
     TJson o = TJson::object();
@@ -42,6 +49,27 @@ TJson ResultObject(const TPortRow& row) {
     }
     return o;
 }
+// Appends a line for every port that sent something and lets the database
+// have them; false (the lines on stderr) when the file could not take them.
+bool Record(const std::vector<std::unique_ptr<TPortRun>>& runs, TResultsFile& results,
+            TResultsForwarding& forwarding) {
+    std::vector<std::string> unwritten;
+    for (const auto& run : runs) {
+        if (!run->Row.Attempted) continue;
+        const std::string line = results.Line(run->Row);
+        if (unwritten.empty() && results.Append(line))
+            forwarding.Appended();
+        else
+            unwritten.push_back(line);
+    }
+    forwarding.Finish(kLastSendTime);
+    if (unwritten.empty()) return true;
+    Printf(stderr, "tolm-upgrade-cli: %s could not be written (%s); these lines are not in it:\n",
+           results.Path().c_str(), results.Error().c_str());
+    for (const auto& line : unwritten) Printf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+    return false;
+}
 }  // namespace
 
 int MultiUpgrade(const TMultiUpgradeOptions& options) {
@@ -50,6 +78,25 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
     if (!CanReadFile(file, whyNot)) {
         Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
+    }
+    // The record is opened, and the database reached, before anything is sent.
+    std::unique_ptr<TResultsFile> results;
+    std::unique_ptr<TResultsForwarding> forwarding;
+    if (!options.results.empty()) {
+        const std::string sha256 = FileSha256(file, whyNot);
+        if (sha256.empty()) {
+            Printf(stderr, "tolm-upgrade-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
+            return kExitUsage;
+        }
+        const TRecordingBench bench{options.station.empty() ? records::HostName() : options.station,
+                                    options.operatorId};
+        results = std::make_unique<TResultsFile>(options.results, sha256, kVersion, bench);
+        if (!results->IsOpen()) {
+            Printf(stderr, "tolm-upgrade-cli: %s\n", results->Error().c_str());
+            return kExitUsage;
+        }
+        forwarding = std::make_unique<TResultsForwarding>(options.results, options.db, bench.Station);
+        if (!forwarding->Begin()) return kExitFailed;
     }
     ArgList childArgs{"--wait", std::to_string(options.waitSeconds)};
     if (!options.log.empty()) childArgs.insert(childArgs.end(), {"--log", options.log});
@@ -96,6 +143,7 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
         for (auto& run : runs) Printf(stdout, "%s: %s\n", run->Row.Label.c_str(), run->Row.Outcome().c_str());
     }
     std::fflush(stdout);
+    if (results && !Record(runs, *results, *forwarding)) return kExitRecordLost;
     if (interrupts.ExitStatus() != 0) return interrupts.ExitStatus();
     if (refused) return kExitUsage;
     return allPassed ? kExitPass : kExitFailed;

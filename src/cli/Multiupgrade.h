@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/Sitedatabase.h"
+
 namespace tolm::cli {
 
 struct TMultiUpgradeOptions {
@@ -10,6 +12,10 @@ struct TMultiUpgradeOptions {
     std::string log;
     long waitSeconds = 60;
     bool json = false;
+    std::string results;     // the CSV file each attempt is appended to; empty: none
+    std::string station;     // the station named in its lines (default the host name)
+    std::string operatorId;  // the operator named in its lines
+    TDatabaseOptions db;     // the site database the new lines go to
 };
 
 // tolm-upgrade-cli upgrade with several ports (or --json): every port runs the

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <ctime>
 #include <vector>
 
+#include "records/Uuid.h"
 #include "toolkit/Files.h"
 
 namespace tolm::cli {
@@ -17,8 +19,7 @@ namespace tolm::cli {
 namespace {
 // The local time with its offset from UTC, "2026-12-08T21:30:00+0100"
 // (written out here: the offset of strftime's %z is a zone name on Windows).
-std::string LocalTime() {
-    const std::time_t now = std::time(nullptr);
+std::string LocalTime(std::time_t now) {
     std::tm local{}, utc{};
 #ifdef _WIN32
     localtime_s(&local, &now);
@@ -64,8 +65,8 @@ private:
 }  // namespace
 
 TResultsFile::TResultsFile(const std::string& path, const std::string& firmwareSha256,
-                           const std::string& programVersion)
-    : path_(path), sha256_(firmwareSha256), version_(programVersion) {
+                           const std::string& programVersion, const TRecordingBench& bench)
+    : bench_(bench), path_(path), sha256_(firmwareSha256), version_(programVersion) {
     // As the diagnostic log: never through a link at its name, and a FIFO
     // fails at once instead of hanging the station.
     fd_ = OpenSharedAppendFile(path);
@@ -80,18 +81,19 @@ TResultsFile::TResultsFile(const std::string& path, const std::string& firmwareS
     }
     TFileLock lock(fd_);
     if (OpenFileSize(fd_) == 0) {
-        if (!WriteLine(kHeader)) {
+        if (!WriteLine(records::kResultsHeader)) {
             error_ = "cannot write " + path + ": " + error_;
             CloseFile(fd_);
             fd_ = -1;
         }
         return;
     }
-    const std::string first = FirstLine(fd_, std::strlen(kHeader) + 2);
-    if (first == kShortHeader) {
-        longColumns_ = false;
-    } else if (first != kHeader) {
-        error_ = path + " is not a results file: its first line is not the header \"" + std::string(kHeader) + "\"";
+    const auto layout = records::LayoutOfHeader(FirstLine(fd_, std::strlen(records::kResultsHeader) + 2));
+    if (layout) {
+        layout_ = *layout;
+    } else {
+        error_ = path + " is not a results file: its first line is not the header \"" +
+                 std::string(records::kResultsHeader) + "\"";
         CloseFile(fd_);
         fd_ = -1;
     }
@@ -118,11 +120,15 @@ std::string TResultsFile::KernelField(const std::string& digits) {
 }
 
 std::string TResultsFile::Line(const TPortRow& row) const {
+    using records::TResultsLayout;
+    const auto ended = std::chrono::system_clock::now();
+    const auto started = ended - std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                     std::chrono::duration<double>(std::max(row.Seconds, 0.0)));
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", row.Seconds);
     const auto& id = row.Identity;
     const auto& dock = row.Dock;
-    std::vector<std::string> fields{LocalTime(),
+    std::vector<std::string> fields{LocalTime(std::chrono::system_clock::to_time_t(ended)),
                                     row.Label,
                                     row.Family,
                                     Both(id.ModelCode, dock.ModelCode),
@@ -131,7 +137,12 @@ std::string TResultsFile::Line(const TPortRow& row) const {
                                     Both(id.TerminalName, dock.TerminalName),
                                     row.Outcome(),
                                     seconds};
-    if (longColumns_) fields.insert(fields.end(), {sha256_, version_});
+    if (layout_ != TResultsLayout::Short) fields.insert(fields.end(), {sha256_, version_});
+    // The device's own ID is its terminal ID where its family has one (of a
+    // scanner and its dock: the scanner's).
+    if (layout_ == TResultsLayout::Full)
+        fields.insert(fields.end(), {records::NewAttemptId(), bench_.Station, bench_.Operator,
+                                     records::UtcText(started), records::UtcText(ended), id.TerminalID});
     std::string line;
     for (const auto& field : fields) {
         if (!line.empty()) line += ',';

@@ -3,31 +3,35 @@
 // each written whole or not at all and synced to disk before the next, so a
 // crash, a power cut or a full disk never leaves half a line. A new (or
 // empty) file gets the header line first; a file of an older version keeps
-// its columns. The file is never followed through a link at its name, never
+// its columns. The newest columns make each line traceable on its own: the
+// attempt's ID (a UUID, which the site database keys on), the station and
+// operator, the start and end in UTC, and the device's own ID. The file is never followed through a link at its name, never
 // a FIFO or a device, and never a file whose first line is not a header.
 #include <string>
 
 #include "cli/Portrun.h"
+#include "records/Attempt.h"
 
 namespace tolm::cli {
 
+// Who records: the station's name and the operator (may be empty).
+struct TRecordingBench {
+    std::string Station;
+    std::string Operator;
+};
+
 class TResultsFile {
 public:
-    static constexpr const char* kHeader =
-        "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds,firmware_sha256,"
-        "program_version";
-    // The header of files written before the last two columns came.
-    static constexpr const char* kShortHeader =
-        "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds";
-
     // Opens (creates) path for appending; Error() says why when it cannot.
     // Every line names the firmware file by its SHA-256 (hex) and the program by its version.
-    TResultsFile(const std::string& path, const std::string& firmwareSha256, const std::string& programVersion);
+    TResultsFile(const std::string& path, const std::string& firmwareSha256, const std::string& programVersion,
+                 const TRecordingBench& bench = {});
     ~TResultsFile();
     TResultsFile(const TResultsFile&) = delete;
     TResultsFile& operator=(const TResultsFile&) = delete;
     bool IsOpen() const { return fd_ >= 0; }
     const std::string& Error() const { return error_; }
+    const std::string& Path() const { return path_; }
 
     // The line of a finished attempt (without its line break), in the file's columns.
     std::string Line(const TPortRow& row) const;
@@ -45,7 +49,8 @@ public:
 private:
     bool WriteLine(const std::string& line);
     int fd_ = -1;
-    bool longColumns_ = true;  // false: a file with the short header
+    records::TResultsLayout layout_ = records::TResultsLayout::Full;  // the columns of the file's header
+    TRecordingBench bench_;
     std::string path_, sha256_, version_, error_;
 };
 

@@ -21,7 +21,9 @@
 #include "cli/Resultsfile.h"
 #include "cli/Runloop.h"
 #include "cli/Sha256.h"
+#include "cli/Sitedatabase.h"
 #include "platform/Portmap.h"
+#include "records/Systemservices.h"
 #include "tolm/Version.h"
 
 namespace tolm::cli {
@@ -31,6 +33,8 @@ constexpr int kPumpMs = 200;
 // A port's run starts at most once in this time, so that a run that ends at
 // once (a crash, a port that cannot be opened) does not spin.
 constexpr auto kRestartPause = std::chrono::seconds(1);
+// How long a station that ends waits for the database to take its last lines.
+constexpr auto kLastSendTime = std::chrono::seconds(10);
 
 // Where the way to a port's device starts: its entry in the port directory
 // and the node the number reaches now; a device path itself.
@@ -56,8 +60,12 @@ struct TStationPort {
 
 class TStationLoop {
 public:
-    TStationLoop(const TStationOptions& options, const std::vector<std::string>& ports, TResultsFile& results)
-        : options_(options), results_(results), board_(stderr, isatty(STDERR_FILENO) != 0) {
+    TStationLoop(const TStationOptions& options, const std::vector<std::string>& ports, TResultsFile& results,
+                 TResultsForwarding& forwarding)
+        : options_(options),
+          results_(results),
+          forwarding_(forwarding),
+          board_(stderr, isatty(STDERR_FILENO) != 0) {
         std::vector<const TPortRow*> rows;
         for (size_t i = 0; i < ports.size(); ++i) {
             ports_.push_back(std::make_unique<TStationPort>());
@@ -83,10 +91,15 @@ public:
                 anyRunning = anyRunning || port->Run->Running();
             }
             if (!anyRunning && !accepting) break;
+            ShowForwarding();
             board_.Changed();
             interruptsSeen += PumpRuns(runs_, interrupts_, board_, kPumpMs);
         }
+        ShowForwarding();
         board_.Finish();
+        // The database gets a little time for the last lines; what it has not
+        // taken stays in the file, and the count is told.
+        forwarding_.Finish(kLastSendTime);
         if (!unwritten_.empty()) {
             Printf(stderr, "tolm-upgrade-cli: %s could not be written (%s); these lines are not in it:\n",
                    options_.results.c_str(), recordError_.c_str());
@@ -99,6 +112,16 @@ public:
     }
 
 private:
+    // The forwarder's notes, and while the database cannot be reached, how many lines wait.
+    void ShowForwarding() {
+        if (!forwarding_.Active()) return;
+        for (const auto& note : forwarding_.TakeNotes()) board_.Message(note);
+        const long waiting = forwarding_.Failing() ? forwarding_.Waiting() : 0;
+        board_.SetStatus(waiting == 0 ? std::string()
+                                      : std::to_string(waiting) + (waiting == 1 ? " line waits" : " lines wait") +
+                                            " to be sent to the database");
+    }
+
     void Step(TStationPort& port, bool accepting, int interruptsSeen) {
         TPortRun& run = *port.Run;
         const unsigned long changes = watch_.Changes(port.Watch);
@@ -116,7 +139,7 @@ private:
     }
 
     void Start(TStationPort& port, unsigned long changes) {
-        ArgList args{"--station"};
+        ArgList args{"--station-run"};
         if (!options_.log.empty()) args.insert(args.end(), {"--log", options_.log});
         // The device attempted last is waited for to go, unless its node
         // changed since it arrived: then it has gone already.
@@ -164,7 +187,10 @@ private:
             board_.Message(row, "the results file could not be written (" + recordError_ +
                                     "): no new device is taken; running upgrades finish");
         }
-        if (!recordError_.empty()) unwritten_.push_back(line);
+        if (!recordError_.empty())
+            unwritten_.push_back(line);
+        else
+            forwarding_.Appended();
         row.LastOutcome = row.Outcome();
         port.Previous = {row.Identity};
         if (!row.Dock.Empty()) port.Previous.push_back(row.Dock);
@@ -173,6 +199,7 @@ private:
 
     const TStationOptions& options_;
     TResultsFile& results_;
+    TResultsForwarding& forwarding_;
     TInterrupts interrupts_{3};  // the first Ctrl-C stops the waiting ports, the second the transfers
     TBoard board_;
     TPortNodeWatch watch_;
@@ -198,16 +225,20 @@ int Station(const TStationOptions& options) {
         Printf(stderr, "tolm-upgrade-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
         return kExitUsage;
     }
-    TResultsFile results(options.results, sha256, kVersion);
+    const TRecordingBench bench{options.station.empty() ? records::HostName() : options.station,
+                                options.operatorId};
+    TResultsFile results(options.results, sha256, kVersion, bench);
     if (!results.IsOpen()) {
         Printf(stderr, "tolm-upgrade-cli: %s\n", results.Error().c_str());
         return kExitUsage;
     }
+    TResultsForwarding forwarding(options.results, options.db, bench.Station);
+    if (!forwarding.Begin()) return kExitFailed;
     // A results file beyond a size limit fails its write instead of ending the station.
 #ifdef SIGXFSZ
     signal(SIGXFSZ, SIG_IGN);
 #endif
-    TStationLoop loop(options, ports, results);
+    TStationLoop loop(options, ports, results, forwarding);
     return loop.Run();
 }
 
@@ -228,6 +259,10 @@ void AddStationCommand(CLI::App& app, CommandRun& run) {
         ->type_name("SECONDS")
         ->check(WholeNumber(0, 3600));
     cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
+    cmd->add_option("--station", options->station, "the station's name in each line (default the host name)")
+        ->type_name("NAME");
+    cmd->add_option("--operator", options->operatorId, "who works at the bench, named in each line")->type_name("ID");
+    AddDatabaseOptions(cmd, options->db, true);
     cmd->footer(
         "On each port, again and again: waits for a device (its port appears and it answers, or a Quorin\n"
         "terminal announces itself), upgrades it, appends a line to the results file, and waits until it\n"
@@ -236,7 +271,11 @@ void AddStationCommand(CLI::App& app, CommandRun& run) {
         "not upgraded twice.\n"
         "Ctrl-C stops the waiting ports at once and lets running upgrades finish; a second Ctrl-C stops\n"
         "those after their current exchange. Exit status: 130 after Ctrl-C; 2 usage error or a refused file;\n"
-        "4 when a line could not be written to the results file (those lines then go to stderr).");
+        "4 when a line could not be written to the results file (those lines then go to stderr); 1 with\n"
+        "--db-required when the database could not be reached at start.\n"
+        "With --db, each line also goes to the site database, in order, from a thread of its own; while the\n"
+        "database cannot be reached the lines wait in the results file (the board says how many) and go\n"
+        "when it is back. At the end the station says how many lines were not sent; \"records push\" sends them.");
     cmd->callback([options, &run] { run = [options] { return Station(*options); }; });
 }
 

@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/Sitedatabase.h"
+
 namespace tolm::cli {
 
 // tolm-upgrade-cli station --port P... [--results FILE.csv] FILE (defined by
@@ -20,6 +22,9 @@ struct TStationOptions {
     std::string results = "station-results.csv";
     std::string log;
     long removalSilence = 10;  // seconds; where silence counts at all
+    std::string station;       // the name in each line; default the host name
+    std::string operatorId;    // who works at the bench; may be empty
+    TDatabaseOptions db;       // the site database the lines are sent to, if any
 };
 int Station(const TStationOptions& options);
 

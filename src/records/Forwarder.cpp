@@ -21,6 +21,8 @@ bool StartsRecord(const std::string& path, long long offset) {
 }
 
 std::string Lines(long n) { return std::to_string(n) + (n == 1 ? " line" : " lines"); }
+// "1 line waits", "2 lines wait".
+std::string LinesWait(long n) { return Lines(n) + (n == 1 ? " waits" : " wait"); }
 }  // namespace
 
 TRecordForwarder::TRecordForwarder(TForwarderSettings settings)
@@ -223,23 +225,26 @@ void TRecordForwarder::Run() {
     while (!stopping_) {
         notified_ = false;
         passing_ = true;
+        // While the database is away, each try connects, even when nothing
+        // waits: its return is told only once it has been reached.
+        const bool wasFailing = failing_;
         lock.unlock();
         std::string why;
-        const bool ok = Pass(false, why);
+        const bool ok = Pass(wasFailing, why);
         lock.lock();
         passing_ = false;
         wake_.notify_all();
         if (ok) {
-            if (failing_)
-                notes_.push_back("the records are sent again; " + Lines(counts_.Waiting) + " wait");
+            if (wasFailing)
+                notes_.push_back("the records are sent again; " + LinesWait(counts_.Waiting));
             failing_ = false;
             retry = settings_.FirstRetry;
             wake_.wait_for(lock, settings_.LookInterval, [this] { return stopping_ || notified_; });
             continue;
         }
-        if (!failing_)
-            notes_.push_back("the records cannot be sent (" + why + "); " + Lines(counts_.Waiting) +
-                             " wait in " + settings_.ResultsPath + ", tried again from time to time");
+        if (!wasFailing)
+            notes_.push_back("the records cannot be sent (" + why + "); " + LinesWait(counts_.Waiting) + " in " +
+                             settings_.ResultsPath + ", tried again from time to time");
         failing_ = true;
         // A line appended meanwhile waits for the pause to end: it does not
         // hasten the next try at a database that is away.

@@ -16,6 +16,7 @@
 #include "cli/Portnodewatch.h"
 #include "cli/Removal.h"
 #include "cli/Resultsfile.h"
+#include "records/Uuid.h"
 #include "cli/Sha256.h"
 
 using namespace tolm::cli;
@@ -63,30 +64,44 @@ TEST(ResultsFile, LinesCarryTheFileDigestAndProgramAndAreSafeInSpreadsheets) {
     row.Identity.TerminalName = "=A,\"B\"";
     row.Dock.TerminalID = "00000002";
     row.Identity.TerminalID = "00000001";
+    const TRecordingBench bench{"bench-7", "op-1"};
     {
-        TResultsFile file(dir.File("r.csv"), "abc123", "3.4.8");
+        TResultsFile file(dir.File("r.csv"), "abc123", "3.4.8", bench);
         ASSERT_TRUE(file.IsOpen()) << file.Error();
         EXPECT_TRUE(file.Append(file.Line(row)));
     }
     {
-        TResultsFile again(dir.File("r.csv"), "abc123", "3.4.8");  // a station started again keeps appending
+        TResultsFile again(dir.File("r.csv"), "abc123", "3.4.8", bench);  // a station started again keeps appending
         ASSERT_TRUE(again.IsOpen()) << again.Error();
         EXPECT_TRUE(again.Append(again.Line(row)));
     }
     const std::string text = dir.Read("r.csv");
-    const std::string line = ",COM3,2LB,LB1Y,7_1_0,00000001 + 00000002,\"'=A,\"\"B\"\"\",Upgrade PASS,12.3,abc123,3.4.8\n";
-    EXPECT_EQ(text.rfind(std::string(TResultsFile::kHeader) + "\n", 0), 0u) << text;
-    EXPECT_EQ(text.find(TResultsFile::kHeader, 1), std::string::npos) << "header written twice:\n" << text;
+    const std::string line = ",COM3,2LB,LB1Y,7_1_0,00000001 + 00000002,\"'=A,\"\"B\"\"\",Upgrade PASS,12.3,abc123,3.4.8,";
+    const std::string header = tolm::records::kResultsHeader;
+    EXPECT_EQ(text.rfind(header + "\n", 0), 0u) << text;
+    EXPECT_EQ(text.find(header, 1), std::string::npos) << "header written twice:\n" << text;
     size_t first = text.find(line), second = text.rfind(line);
-    EXPECT_NE(first, std::string::npos) << text;
+    ASSERT_NE(first, std::string::npos) << text;
     EXPECT_NE(first, second) << text;
+    // Each attempt its own ID; the bench, the times in UTC and the device's own ID follow.
+    auto fieldsAt = [&](size_t at) {
+        return *tolm::records::CsvFields(text.substr(at + 1, text.find('\n', at) - at - 1));
+    };
+    const auto a = fieldsAt(first), b = fieldsAt(second);
+    ASSERT_EQ(a.size(), 16u) << text;
+    EXPECT_TRUE(tolm::records::IsUuid(a[10]) && tolm::records::IsUuid(b[10]) && a[10] != b[10]) << text;
+    EXPECT_EQ(a[11] + "|" + a[12] + "|" + a[15], "bench-7|op-1|00000001");
+    EXPECT_TRUE(a[13].ends_with("Z") && a[14].ends_with("Z") && a[13] < a[14]) << text;
     for (const std::string lead : {"+", "-", "@"}) EXPECT_EQ(TResultsFile::Field(lead + "1"), "'" + lead + "1");
 
-    // A file of the older version keeps its columns.
-    dir.Write("old.csv", std::string(TResultsFile::kShortHeader) + "\n");
-    TResultsFile old(dir.File("old.csv"), "abc123", "3.4.8");
+    // Files of older versions keep their columns.
+    dir.Write("old.csv", std::string(tolm::records::kResultsHeaderShort) + "\n");
+    TResultsFile old(dir.File("old.csv"), "abc123", "3.4.8", bench);
     ASSERT_TRUE(old.IsOpen()) << old.Error();
     EXPECT_TRUE(old.Line(row).ends_with(",Upgrade PASS,12.3")) << old.Line(row);
+    dir.Write("noids.csv", std::string(tolm::records::kResultsHeaderWithoutIds) + "\n");
+    TResultsFile noIds(dir.File("noids.csv"), "abc123", "3.4.8", bench);
+    EXPECT_TRUE(noIds.Line(row).ends_with(",Upgrade PASS,12.3,abc123,3.4.8")) << noIds.Line(row);
 }
 
 TEST(ResultsFile, RefusesWhatIsNoResultsFileOfItsOwn) {

@@ -176,7 +176,7 @@ TEST_F(FaultE2eTest, StationUpgradesEachArrivingDeviceOnce) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0],
               "time,port,family,model_code,kernel_digits,terminal_id,terminal_name,result,seconds,firmware_sha256,"
-              "program_version");
+              "program_version,attempt_id,station,operator,started_utc,ended_utc,device_id");
     for (size_t i = 1; i < 3; ++i) {
         EXPECT_NE(lines[i].find(",COM3,2LB,LB1Y,7_1_0,,,Upgrade PASS,"), std::string::npos) << lines[i];
     }

@@ -2,9 +2,15 @@
 // postgres.sh starts for these tests (its facts in the state file), and SQLite
 // through its ODBC driver. What arrived is read back with each database's own
 // client (psql, sqlite3), not with the code under test.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -13,6 +19,7 @@
 #include "TestSupport.h"
 #include "records/Attempt.h"
 #include "records/Forwarder.h"
+#include "records/Sendcursor.h"
 #include "records/Uuid.h"
 
 using namespace tolm::records;
@@ -244,4 +251,156 @@ TEST_F(RecordsDb, AnOldFileGetsTheSameDerivedIdsEveryTime) {
     EXPECT_EQ(run.out, "0 sent, 3 already in the database, 1 skipped, 0 waiting\n") << run.err;
     EXPECT_EQ(StoredIds(), ids);
     EXPECT_EQ(Sql("SELECT COUNT(*) FROM tolm_attempts WHERE station IS NOT NULL AND ended_utc LIKE '2026-12-08T20:3%'"), "3");
+}
+
+// A station with emulated scanners, as a bench runs it: every attempt goes to
+// the results file and from there to the database.
+namespace {
+class StationToDatabase : public RecordsDb {
+protected:
+    void SetUp() override {
+        RecordsDb::SetUp();
+        if (IsSkipped()) return;
+        setenv("TOLM_PORT_DIR", dir_.Path().c_str(), 1);
+        setenv("XDG_STATE_HOME", dir_.Path().c_str(), 1);
+        setenv("TOLM_TEST_PG_PASSWORD", database_.Password.c_str(), 1);
+        auto gen = tolm::test::Run(TOLM_DEVSIM, {"gen", "scanner-fw", "--out", dir_.File("lb1y.bin"), "--set",
+                                                 "blank=1-150"}, 30000);
+        ASSERT_EQ(gen.exitCode, 0) << gen.err;
+    }
+    void TearDown() override {
+        EndStation(SIGKILL);
+        RecordsDb::TearDown();
+    }
+
+    std::vector<std::string> StationArgs() const {
+        return {TOLM_UPGRADE_CLI, "station", "--port", "3", "--results", results_, "--station", "bench-7",
+                "--operator", "op-1", "--db", database_.Connection, "--db-password-env", "TOLM_TEST_PG_PASSWORD",
+                dir_.File("lb1y.bin")};
+    }
+    void StartStation(std::vector<std::string> args) {
+        station_ = fork();
+        if (station_ == 0) {
+            const int err = open(dir_.File("station.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            dup2(err, STDERR_FILENO);
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+    int EndStation(int sig) {
+        if (station_ <= 0) return -1;
+        kill(station_, sig);
+        int status = 0;
+        waitpid(station_, &status, 0);
+        station_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    // A scanner plugged in on COM3 (the one before it unplugged).
+    void Plug() {
+        device_.reset();
+        device_ = std::make_unique<tolm::test::BackgroundDevice>(
+            TOLM_DEVSIM, std::vector<std::string>{"run", "scanner", "--link", dir_.File("COM3")});
+        ASSERT_FALSE(device_->Pty().empty());
+    }
+    std::vector<std::string> FileIds() {
+        std::vector<std::string> ids;
+        std::ifstream file(results_);
+        std::string line;
+        std::getline(file, line);
+        while (std::getline(file, line)) ids.push_back(CsvFields(line)->at(11));
+        return ids;
+    }
+    static bool WaitFor(const std::function<bool()>& done, int seconds) {
+        for (int i = 0; i < seconds * 10 && !done(); ++i) std::this_thread::sleep_for(100ms);
+        return done();
+    }
+    std::string Rows() { return Sql("SELECT COUNT(*) FROM tolm_attempts"); }
+    std::string FileIdsJoined() {
+        std::string joined;
+        for (const auto& id : FileIds()) joined += (joined.empty() ? "" : ",") + id;
+        return joined;
+    }
+
+    pid_t station_ = -1;
+    std::unique_ptr<tolm::test::BackgroundDevice> device_;
+};
+}  // namespace
+
+// The server stops between two devices and comes back: the station works on,
+// says how many lines wait, and sends them in order, each once.
+TEST_F(StationToDatabase, LinesWaitWhileTheServerIsAwayAndArriveOnceInOrder) {
+    StartStation(StationArgs());
+    Plug();
+    ASSERT_TRUE(WaitFor([&] { return Rows() == "1"; }, 60)) << dir_.Read("station.err");
+    Pause();
+    for (int device = 2; device <= 3; ++device) {
+        Plug();
+        ASSERT_TRUE(WaitFor([&] { return FileIds().size() == static_cast<size_t>(device); }, 60))
+            << dir_.Read("station.err");
+    }
+    EXPECT_TRUE(WaitFor([&] { return dir_.Read("station.err").find("2 lines wait to be sent") != std::string::npos; },
+                        30))
+        << dir_.Read("station.err");
+    Resume();
+    EXPECT_TRUE(WaitFor([&] { return Rows() == "3"; }, 90)) << dir_.Read("station.err");
+    EXPECT_EQ(StoredIds(), FileIdsJoined());
+    EXPECT_EQ(Sql("SELECT DISTINCT station || ' ' || operator || ' ' || result FROM tolm_attempts"),
+              "bench-7 op-1 Upgrade PASS");
+    EXPECT_EQ(EndStation(SIGINT), 130);
+    EXPECT_EQ(dir_.Read("station.err").find("not sent to the database"), std::string::npos) << dir_.Read("station.err");
+}
+
+// A crash after the database stored lines but before the cursor said so
+// (the cursor lost): the restarted station sends nothing twice.
+TEST_F(StationToDatabase, ARestartAfterACrashBetweenInsertAndCursorSendsNothingTwice) {
+    StartStation(StationArgs());
+    Plug();
+    ASSERT_TRUE(WaitFor([&] { return Rows() == "1"; }, 60)) << dir_.Read("station.err");
+    EndStation(SIGKILL);
+    std::remove(CursorPath(results_).c_str());
+    StartStation(StationArgs());
+    Plug();
+    ASSERT_TRUE(WaitFor([&] { return FileIds().size() == 2 && Rows() == "2"; }, 60)) << dir_.Read("station.err");
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(Rows(), "2");
+    EXPECT_EQ(StoredIds(), FileIdsJoined());
+}
+
+// A refused login is told once, at start, without the password; the station
+// then works from its file alone, or with --db-required ends before any device.
+TEST_F(StationToDatabase, ARefusedLoginIsOneLineAndDbRequiredEndsBeforeAnyDevice) {
+    const std::string secret = "Secret-Station-42";
+    setenv("TOLM_TEST_PG_PASSWORD", secret.c_str(), 1);
+    Plug();
+    auto required = StationArgs();
+    required.insert(required.end() - 1, "--db-required");
+    auto run = tolm::test::Run(required[0], {required.begin() + 1, required.end()}, 60000);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.err.find(secret), std::string::npos);
+    EXPECT_TRUE(FileIds().empty());
+
+    StartStation(StationArgs());
+    ASSERT_TRUE(WaitFor([&] { return FileIds().size() == 1; }, 60)) << dir_.Read("station.err");
+    EXPECT_EQ(EndStation(SIGINT), 130);
+    const std::string err = dir_.Read("station.err");
+    EXPECT_EQ(err.find(secret), std::string::npos) << err;
+    EXPECT_NE(err.find("1 line of " + results_ + " is not sent to the database"), std::string::npos) << err;
+    EXPECT_EQ(Sql("SELECT COUNT(*) FROM pg_tables WHERE tablename = 'tolm_attempts'"), "0");
+}
+
+// A one-off upgrade with --results and --db: its line in the file and the table.
+TEST_F(StationToDatabase, AnUpgradeWithResultsAndDbRecordsItsAttemptInBoth) {
+    Plug();
+    auto run = tolm::test::Run(TOLM_UPGRADE_CLI,
+                               {"upgrade", "--port", "3", "--results", results_, "--db", database_.Connection,
+                                "--db-password-env", "TOLM_TEST_PG_PASSWORD", dir_.File("lb1y.bin")},
+                               120000);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(FileIds().size(), 1u);
+    EXPECT_TRUE(IsUuid(FileIds()[0]));
+    EXPECT_EQ(StoredIds(), FileIds()[0]);
 }

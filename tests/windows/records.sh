@@ -3,10 +3,11 @@
 # ODBC call to this machine's unixODBC and its drivers, so the program
 # reaches the private PostgreSQL cluster of the tests (postgres.sh) and an
 # SQLite file, named by its Unix path (a Windows path would reach the Linux
-# driver unchanged). What arrived is read back with psql and sqlite3.
-#   records.sh CLI.EXE STATE
+# driver unchanged). What arrived is read back with psql and sqlite3. With
+# DEVSIM, a station of the Windows build forwards to the cluster as it goes.
+#   records.sh CLI.EXE STATE [DEVSIM]
 set -uo pipefail
-cli=$1 state=$2
+cli=$1 state=$2 devsim=${3:-}
 : "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
 export WINEDEBUG=-all
 fact() { sed -n "s/^$1=//p" "$state"; }
@@ -16,7 +17,13 @@ if [ "$(fact TOLM_TEST_DB_SKIP)" = 1 ]; then
 fi
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+device=""
+cleanup() {
+  [ -n "$device" ] && kill "$device" 2>/dev/null && wait "$device" 2>/dev/null
+  rm -f "$WINEPREFIX/dosdevices/com61"
+  rm -rf "$work"
+}
+trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
@@ -62,6 +69,30 @@ push "Driver=SQLite3;Database=$work/records.db"
 [ "$rc" = 0 ] || fail "push to SQLite: exit status $rc, \"$out\", stderr: $err"
 names=$(sqlite3 "$work/records.db" "SELECT group_concat(terminal_name, '|') FROM (SELECT terminal_name FROM tolm_attempts ORDER BY terminal_id)")
 [ "$names" = "終端機一號|'); DROP TABLE x; --" ] || fail "SQLite holds the names \"$names\""
+
+# A station with one emulated scanner on COM61: its line goes to the file and,
+# from its forwarding thread, to PostgreSQL.
+if [ -n "$devsim" ]; then
+  export RECORDS_PASSWORD=$(fact TOLM_TEST_PG_PASSWORD)
+  sql postgres "DROP DATABASE IF EXISTS windows_station" && sql postgres "CREATE DATABASE windows_station"
+  "$devsim" gen scanner-fw --out "$work/lb1y.bin" --set blank=1-150 >/dev/null
+  wine "$cli" station --port 61 --results "$(winpath "$work/station.csv")" --station bench-w --operator op-w \
+    --db "$(fact TOLM_TEST_PG_CONNECTION);Database=windows_station" --db-password-env RECORDS_PASSWORD \
+    "$(winpath "$work/lb1y.bin")" >"$work/station.out" 2>"$work/station.err" &
+  station=$!
+  "$devsim" run scanner --link "$WINEPREFIX/dosdevices/com61" >"$work/devsim.out" 2>&1 &
+  device=$!
+  rows() { sql windows_station "SELECT COUNT(*) FROM tolm_attempts" 2>/dev/null; }
+  for _ in $(seq 600); do [ "$(rows)" = 1 ] && break; sleep 0.1; done
+  stored=$(sql windows_station "SELECT attempt_id || ' ' || station || ' ' || operator || ' ' || result FROM tolm_attempts" 2>&1)
+  id=$(tail -n 1 "$work/station.csv" 2>/dev/null | tr -d '\r' | cut -d, -f12)
+  [ -n "$id" ] && [ "$stored" = "$id bench-w op-w Upgrade PASS" ] ||
+    fail "the station's line did not reach PostgreSQL: \"$stored\"; file: $(cat "$work/station.csv" 2>&1); stderr: $(tail -n 5 "$work/station.err")"
+  kill -INT "$station"
+  wait "$station"
+  rc=$?
+  [ "$rc" = 130 ] || fail "the station ended with $rc after Ctrl-C, not 130"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "records.sh: $failures failure(s)"
