@@ -56,6 +56,9 @@ int main(int argc, char** argv) {
     tolm::MarkProgramRunning();
     // Names inside the program are UTF-8, also those on the command line.
     tolm::UseUtf8CommandLine(argc, argv);
+    // The C runtime buffers stderr that goes to a file or a pipe: a log, a
+    // script or a parent process would see the messages only at exit.
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
 #endif
     tolm::MarkMainThread();
 
