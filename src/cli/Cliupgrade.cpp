@@ -18,6 +18,7 @@
 #include "cli/Portarg.h"
 #include "cli/Multiupgrade.h"
 #include "cli/Portlist.h"
+#include "cli/Portowner.h"
 #include "cli/Progressview.h"
 #include "cli/Removal.h"
 #include "cli/Reportedrun.h"
@@ -79,6 +80,17 @@ int Upgrade(const UpgradeOptions& options) {
     const std::string& file = options.file;
     const long waitSeconds = options.waitSeconds;
     const auto ports = ExpandPortList(options.ports);
+    // A port a station serves is the station's (its own runs aside).
+    if (!options.station) {
+        bool owned = false;
+        for (const auto& port : ports.empty() ? std::vector<std::string>{"1"} : ports) {
+            if (const std::string why = TPortOwner::OwnedBy(port); !why.empty()) {
+                Printf(stderr, "tolm-upgrade-cli: %s\n", why.c_str());
+                owned = true;
+            }
+        }
+        if (owned) return kExitUsage;
+    }
     if (ports.size() > 1 || options.json)
         return MultiUpgrade({ports.empty() ? std::vector<std::string>{"1"} : ports, file, options.log, waitSeconds,
                              options.json});
