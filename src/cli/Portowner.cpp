@@ -50,6 +50,8 @@ std::unique_ptr<TPortOwner> TPortOwner::Take(const std::string& port, std::strin
     owner->fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (owner->fd_ < 0) return owner;  // a lock that cannot be made does not stop the bench
     if (flock(owner->fd_, LOCK_EX | LOCK_NB) != 0) {
+        close(owner->fd_);
+        owner->fd_ = -1;  // the owner's PID stays in the file
         why = OwnerText(port, path);
         return nullptr;
     }

@@ -138,3 +138,24 @@ TEST_F(StationBenchE2eTest, ASecondSignalEndsAStoppedRunAndRecordsIt) {
     EXPECT_NE(dir.Read("r.csv").find("Upgrade Error (the upgrade process ended by signal 9)"), std::string::npos)
         << dir.Read("r.csv");
 }
+
+// A port a station serves is refused at the start to a second station and to
+// an upgrade, with one clear line each; the first station's device is
+// upgraded once.
+TEST_F(StationBenchE2eTest, APortAStationServesIsRefusedToOthers) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    Station station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::string refused = "tolm-upgrade-cli: COM3 is served by a running station (PID " +
+                                std::to_string(station.Pid()) + "): end that station first\n";
+    auto second = Cli({"station", "--port", "3", "--results", dir.File("r2.csv"), fw}, 5000);
+    EXPECT_EQ(second.exitCode, 2);
+    EXPECT_EQ(second.err, refused);
+    auto upgrade = Cli({"upgrade", "--port", "3", fw}, 5000);
+    EXPECT_EQ(upgrade.exitCode, 2);
+    EXPECT_EQ(upgrade.err, refused);
+    auto device = Attach(3, {});
+    ASSERT_TRUE(WaitFor([&] { return ResultLines() == 1; }, 30)) << dir.Read("station.err");
+    EXPECT_EQ(station.End(SIGINT, 30), 130);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("r2.csv")));
+}
