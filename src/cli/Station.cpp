@@ -271,20 +271,23 @@ void AddStationCommand(CLI::App& app, CommandRun& run) {
                     "CSV file that gets one line per attempt (default station-results.csv)")
         ->type_name("FILE.csv");
     cmd->add_option("--removal-silence", options->removalSilence,
-                    "on a port whose node never changes (a built-in UART), how long a device must be silent to\n"
-                    "count as gone (default 10; 0: never by silence)")
+                    "on a built-in UART (no USB or Bluetooth adapter, no pseudo-terminal), how long a device must\n"
+                    "be silent to count as gone (default 10; 0: never by silence)")
         ->type_name("SECONDS")
         ->check(WholeNumber(0, 3600));
     cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
     cmd->footer(
         "On each port, again and again: waits for a device (its port appears and it answers, or a Quorin\n"
         "terminal announces itself), upgrades it, appends a line to the results file, and waits until it\n"
-        "has gone: its port's node went or changed, a device with another identity answers, or (only where\n"
-        "the node never changes) it stayed silent for --removal-silence seconds. A device left attached is\n"
-        "not upgraded twice.\n"
-        "Ctrl-C stops the waiting ports at once and lets running upgrades finish; a second Ctrl-C stops\n"
-        "those after their current exchange. Exit status: 130 after Ctrl-C; 2 usage error or a refused file;\n"
-        "4 when a line could not be written to the results file (those lines then go to stderr).");
+        "has gone: its port's node went or changed, a device with another identity answers, or (only on a\n"
+        "built-in UART) it stayed silent for --removal-silence seconds. A device left attached is not\n"
+        "upgraded twice. The ports are the station's for its whole run: another station or an upgrade on\n"
+        "one of them is refused.\n"
+        "Ctrl-C stops the waiting ports at once and lets running upgrades finish; a second Ctrl-C (or\n"
+        "signal) ends the station at once, killing the runs still going, each with its line. A transfer\n"
+        "without progress for 30 s is killed and recorded. Exit status: 130 after Ctrl-C, 143 after SIGTERM;\n"
+        "2 usage error, a refused file or a port another station serves; 4 when a line could not be written\n"
+        "to the results file (those lines then go to stderr).");
     cmd->callback([options, &run] { run = [options] { return Station(*options); }; });
 }
 
