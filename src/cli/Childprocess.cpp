@@ -139,6 +139,10 @@ void TChildProcess::Stop() {
     if (pid_ > 0) kill(pid_, SIGTERM);
 }
 
+void TChildProcess::Kill() {
+    if (pid_ > 0) kill(pid_, SIGKILL);
+}
+
 TChildExit TChildProcess::Wait() {
     TChildExit exit;
     if (pid_ <= 0) {

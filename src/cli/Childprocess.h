@@ -51,6 +51,9 @@ public:
     void Tell(const std::string& line);
     // SIGTERM: a run that waits ends at once, a transfer after its current exchange.
     void Stop();
+    // Ends the child at once (SIGKILL; on Windows TerminateProcess with 128 + 9),
+    // stopped or hung as it may be.
+    void Kill();
     // Waits for the child to end and reaps it.
     TChildExit Wait();
 

@@ -19,6 +19,7 @@
 #include "cli/Multiupgrade.h"
 #include "cli/Sitedatabase.h"
 #include "cli/Portlist.h"
+#include "cli/Portowner.h"
 #include "cli/Progressview.h"
 #include "cli/Removal.h"
 #include "cli/Reportedrun.h"
@@ -87,13 +88,24 @@ int Upgrade(const UpgradeOptions& options) {
     const auto ports = ExpandPortList(options.ports);
     if (!options.db.connection.empty() && options.results.empty())
         throw UsageError("--db sends the lines of a results file: give --results too");
+    // A port a station serves is the station's (its own runs aside).
+    if (!options.station) {
+        bool owned = false;
+        for (const auto& port : ports.empty() ? std::vector<std::string>{"1"} : ports) {
+            if (const std::string why = TPortOwner::OwnedBy(port); !why.empty()) {
+                Printf(stderr, "tolm-upgrade-cli: %s\n", why.c_str());
+                owned = true;
+            }
+        }
+        if (owned) return kExitUsage;
+    }
     if (ports.size() > 1 || options.json || !options.results.empty())
         return MultiUpgrade({ports.empty() ? std::vector<std::string>{"1"} : ports, file, options.log, waitSeconds,
                              options.json, options.results, options.stationName, options.operatorId, options.db});
     PortArg port(ports.empty() ? "1" : ports[0]);
     if (!options.log.empty()) SetLogPath(options.log);
     const bool station = options.station;
-    if (station && options.progressFd < 0) throw UsageError("--station runs under tolm-upgrade-cli station");
+    if (station && options.progressFd < 0) throw UsageError("--station-run runs under tolm-upgrade-cli station");
 
     std::string whyNot;
     if (!CanReadFile(file, whyNot)) {

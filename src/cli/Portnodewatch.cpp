@@ -125,11 +125,17 @@ void TPortNodeWatch::Take() {
             const auto* event = reinterpret_cast<const inotify_event*>(buf + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             const std::string name = event->len > 0 ? event->name : "";
-            // A lost queue or a folder gone: every port may have changed.
-            const bool everyPort = (event->mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0;
-            if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) impl_->Forget(event->wd);
-            for (size_t i = 0; i < impl_->ports.size(); ++i)
-                if (everyPort || impl_->ports[i].Watched.count({event->wd, name})) changed[i] = true;
+            // A lost queue: every port may have changed. A folder gone: the
+            // ports whose way runs through it.
+            const bool everyPort = (event->mask & IN_Q_OVERFLOW) != 0;
+            const bool folderGone = (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0;
+            if (folderGone) impl_->Forget(event->wd);
+            for (size_t i = 0; i < impl_->ports.size(); ++i) {
+                const auto& watched = impl_->ports[i].Watched;
+                const auto inFolder = watched.lower_bound({event->wd, std::string()});
+                const bool throughFolder = inFolder != watched.end() && inFolder->first == event->wd;
+                if (everyPort || (folderGone && throughFolder) || watched.count({event->wd, name})) changed[i] = true;
+            }
         }
     }
     for (size_t i = 0; i < impl_->ports.size(); ++i) {

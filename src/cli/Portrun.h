@@ -66,6 +66,8 @@ public:
     // SIGTERM to the child: a waiting run ends at once, a transfer after its
     // current exchange.
     void Stop();
+    // Ends the child at once, whatever it does (TChildProcess::Kill).
+    void Kill() { child_.Kill(); }
     // A line on the child's control pipe (Reportedrun.h).
     void Tell(const std::string& line) { child_.Tell(line); }
 

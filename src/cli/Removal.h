@@ -49,6 +49,15 @@ private:
 // A device's identity as one argument of a station's child ("--after"):
 // model code, kernel digits and terminal ID, separated by tabs.
 std::string AfterArgument(const TDeviceIdentity& device);
+
+// True when the device behind path (a port's entry or device) is a built-in
+// UART: the one kind of port whose node stays when its device is unplugged,
+// so that only silence can tell that the device went. On Linux: the tty has
+// a device in sysfs with no USB ancestor ($TOLM_SYSFS_ROOT instead of /sys
+// lets tests name a pseudo-terminal one); a pseudo-terminal, an adapter or a
+// Bluetooth link is none. On Windows: the COM port's device is the system's
+// serial driver (\\Device\\Serial...), not an adapter's or Bluetooth's.
+bool IsBuiltinUart(const std::string& path);
 TDeviceIdentity IdentityFromArgument(const std::string& text);
 
 }  // namespace tolm::cli

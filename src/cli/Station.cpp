@@ -15,6 +15,7 @@
 #include "cli/Portarg.h"
 #include "cli/Portlist.h"
 #include "cli/Portnodewatch.h"
+#include "cli/Portowner.h"
 #include "cli/Portrun.h"
 #include "cli/Removal.h"
 #include "cli/Reportedrun.h"
@@ -35,6 +36,9 @@ constexpr int kPumpMs = 200;
 constexpr auto kRestartPause = std::chrono::seconds(1);
 // How long a station that ends waits for the database to take its last lines.
 constexpr auto kLastSendTime = std::chrono::seconds(10);
+// A transfer that reports nothing for this long (no byte moved, no reply) is
+// stopped or hung: it is ended and recorded.
+constexpr auto kStallLimit = std::chrono::seconds(30);
 
 // Where the way to a port's device starts: its entry in the port directory
 // and the node the number reaches now; a device path itself.
@@ -42,6 +46,12 @@ TPortNodeWatch::TStartPaths StartPaths(const std::string& port) {
     if (port.find('/') != std::string::npos) return [port] { return std::vector<std::string>{port}; };
     const int n = PortArg(port).Number();
     return [n] { return std::vector<std::string>{PortMap::EntryPath(n), PortMap::DevicePath(n)}; };
+}
+
+// The port's entry or device as it stands, to tell what kind of port it is.
+std::string PortPath(const std::string& port) {
+    if (port.find('/') != std::string::npos) return port;
+    return PortMap::DevicePath(PortArg(port).Number());
 }
 
 // One port of the station: its run, the device last attempted there while
@@ -56,6 +66,8 @@ struct TStationPort {
     std::vector<TDeviceIdentity> Previous;
     std::string ShownCondition;
     std::chrono::steady_clock::time_point StartedAt{};
+    std::chrono::steady_clock::time_point LastProgress{};  // the run's last record
+    bool Killed = false;                                   // ended at once, not asked to stop
 };
 
 class TStationLoop {
@@ -134,8 +146,25 @@ private:
             port.ChangesTold = changes;
             run.Tell(kNodeChangedLine);
         }
-        // After Ctrl-C (or a line not written) only transfers go on; a second Ctrl-C stops them too.
-        if (interruptsSeen > 1 || (!accepting && run.Row.State != "upgrading")) run.Stop();
+        // After Ctrl-C (or a line not written) only transfers go on; a second
+        // signal ends them at once, stopped or hung as they may be.
+        if (interruptsSeen > 1) {
+            Kill(port, "");
+        } else if (!accepting && run.Row.State != "upgrading") {
+            run.Stop();
+        } else if (run.Row.State == "upgrading" && std::chrono::steady_clock::now() - port.LastProgress > kStallLimit) {
+            Kill(port, "Upgrade Error (no progress for 30 s: the upgrade process was ended)");
+        }
+    }
+
+    void Kill(TStationPort& port, const std::string& note) {
+        if (port.Killed) return;
+        port.Killed = true;
+        if (!note.empty()) {
+            port.Run->Row.Note = note;
+            board_.Message(port.Run->Row, note);
+        }
+        port.Run->Kill();
     }
 
     void Start(TStationPort& port, unsigned long changes) {
@@ -145,9 +174,10 @@ private:
         // changed since it arrived: then it has gone already.
         if (port.HasPrevious && changes == port.ChangesAtArrival) {
             for (const auto& device : port.Previous) args.insert(args.end(), {"--after", AfterArgument(device)});
-            // Silence counts only on a port whose node has never changed (a
-            // built-in UART, an adapter that stays plugged in).
-            if (changes == 0)
+            // Silence counts only on a built-in UART, whose node stays when
+            // its device is unplugged; an adapter, a pseudo-terminal or a
+            // Bluetooth link tells its device's going by its node.
+            if (IsBuiltinUart(PortPath(port.Run->Row.Port)))
                 args.insert(args.end(), {"--removal-silence", std::to_string(options_.removalSilence)});
         } else {
             port.HasPrevious = false;
@@ -155,11 +185,14 @@ private:
         args.push_back(options_.file);
         port.ChangesTold = changes;
         port.Arrived = false;
+        port.Killed = false;
+        port.LastProgress = std::chrono::steady_clock::now();
         if (!port.Run->Start(args)) board_.Message(port.Run->Row, port.Run->Row.Note);
     }
 
     void Record(TStationPort& port, const std::string& key) {
         TPortRow& row = port.Run->Row;
+        port.LastProgress = std::chrono::steady_clock::now();
         if (key == "state" && (row.State == "waiting" || row.State == "upgrading")) port.HasPrevious = false;
         if ((key == "attempt" || (key == "state" && row.State == "upgrading")) && !port.Arrived) {
             // The device is here. Changes of the node queued until now came
@@ -200,7 +233,10 @@ private:
     const TStationOptions& options_;
     TResultsFile& results_;
     TResultsForwarding& forwarding_;
-    TInterrupts interrupts_{3};  // the first Ctrl-C stops the waiting ports, the second the transfers
+    // The first Ctrl-C stops the waiting ports, the second ends the transfers
+    // at once, each with its line. On Windows a third ends the program
+    // itself, should the loop ever fail to.
+    TInterrupts interrupts_{3};
     TBoard board_;
     TPortNodeWatch watch_;
     std::vector<std::unique_ptr<TStationPort>> ports_;
@@ -220,6 +256,18 @@ int Station(const TStationOptions& options) {
         Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
+    // The ports are this station's for its whole run: another station or an
+    // upgrade on one of them is refused at its start.
+    std::vector<std::unique_ptr<TPortOwner>> owners;
+    bool owned = false;
+    for (const auto& port : ports) {
+        owners.push_back(TPortOwner::Take(port, whyNot));
+        if (!owners.back()) {
+            Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+            owned = true;
+        }
+    }
+    if (owned) return kExitUsage;
     const std::string sha256 = FileSha256(file, whyNot);
     if (sha256.empty()) {
         Printf(stderr, "tolm-upgrade-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
@@ -254,8 +302,8 @@ void AddStationCommand(CLI::App& app, CommandRun& run) {
                     "CSV file that gets one line per attempt (default station-results.csv)")
         ->type_name("FILE.csv");
     cmd->add_option("--removal-silence", options->removalSilence,
-                    "on a port whose node never changes (a built-in UART), how long a device must be silent to\n"
-                    "count as gone (default 10; 0: never by silence)")
+                    "on a built-in UART (no USB or Bluetooth adapter, no pseudo-terminal), how long a device must\n"
+                    "be silent to count as gone (default 10; 0: never by silence)")
         ->type_name("SECONDS")
         ->check(WholeNumber(0, 3600));
     cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
@@ -266,13 +314,16 @@ void AddStationCommand(CLI::App& app, CommandRun& run) {
     cmd->footer(
         "On each port, again and again: waits for a device (its port appears and it answers, or a Quorin\n"
         "terminal announces itself), upgrades it, appends a line to the results file, and waits until it\n"
-        "has gone: its port's node went or changed, a device with another identity answers, or (only where\n"
-        "the node never changes) it stayed silent for --removal-silence seconds. A device left attached is\n"
-        "not upgraded twice.\n"
-        "Ctrl-C stops the waiting ports at once and lets running upgrades finish; a second Ctrl-C stops\n"
-        "those after their current exchange. Exit status: 130 after Ctrl-C; 2 usage error or a refused file;\n"
-        "4 when a line could not be written to the results file (those lines then go to stderr); 1 with\n"
-        "--db-required when the database could not be reached at start.\n"
+        "has gone: its port's node went or changed, a device with another identity answers, or (only on a\n"
+        "built-in UART) it stayed silent for --removal-silence seconds. A device left attached is not\n"
+        "upgraded twice. The ports are the station's for its whole run: another station or an upgrade on\n"
+        "one of them is refused.\n"
+        "Ctrl-C stops the waiting ports at once and lets running upgrades finish; a second Ctrl-C (or\n"
+        "signal) ends the station at once, killing the runs still going, each with its line. A transfer\n"
+        "without progress for 30 s is killed and recorded. Exit status: 130 after Ctrl-C, 143 after SIGTERM;\n"
+        "2 usage error, a refused file or a port another station serves; 4 when a line could not be written\n"
+        "to the results file (those lines then go to stderr); 1 with --db-required when the database could\n"
+        "not be reached at start.\n"
         "With --db, each line also goes to the site database, in order, from a thread of its own; while the\n"
         "database cannot be reached the lines wait in the results file (the board says how many) and go\n"
         "when it is back. At the end the station says how many lines were not sent; \"records push\" sends them.");

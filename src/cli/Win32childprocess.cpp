@@ -230,6 +230,10 @@ void TChildProcess::Tell(const std::string& line) {
 
 void TChildProcess::Stop() { Tell(kStopLine); }
 
+void TChildProcess::Kill() {
+    if (process_) TerminateProcess(static_cast<HANDLE>(process_), 128 + 9);
+}
+
 TChildExit TChildProcess::Wait() {
     TChildExit exit;
     if (!process_) {

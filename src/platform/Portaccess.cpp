@@ -83,10 +83,22 @@ std::vector<pid_t> LockHolders(const struct stat& device, const std::string& loc
     return pids;
 }
 
+// The process's name; for a program started through /proc/self/exe (the
+// runs of a station or of a multi-port upgrade), which the kernel names
+// "exe", the name of its program file.
 std::string CommandOf(const std::string& procDir) {
     std::ifstream comm(procDir + "/comm");
     std::string name;
     std::getline(comm, name);
+    if (name == "exe") {
+        char target[4096];
+        const ssize_t n = readlink((procDir + "/exe").c_str(), target, sizeof target - 1);
+        if (n > 0) {
+            std::string program(target, static_cast<size_t>(n));
+            if (const size_t slash = program.rfind('/'); slash != std::string::npos) program.erase(0, slash + 1);
+            if (!program.empty()) name = program;
+        }
+    }
     return name;
 }
 

@@ -226,12 +226,22 @@ TEST_F(StationE2eTest, QuorinPortThatCannotOpenOrHangsUpIsOpenedAgain) {
 }
 
 // A device that is silent for a while after its upgrade (rebooting) is not
-// upgraded again where its port's node came with it; silence counts only
-// where the node never changed. The station keeps going after the reader of
-// its stderr went away.
+// upgraded again where its port's node came with it; silence counts only on
+// a built-in UART (here a pseudo-terminal that sysfs, as the station reads
+// it, shows as one). The station keeps going after the reader of its stderr
+// went away.
 TEST_F(StationE2eTest, SilenceAfterAnUpgradeCountsOnlyWhereTheNodeNeverChanged) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
-    auto fixed = Attach(3, {"--quiet-after-image", "6000"});  // there before the station: its node never changes
+    auto fixed = Attach(3, {"--quiet-after-image", "6000"});  // a built-in UART: its node never changes
+    const std::string uart = dir.File("sys/devices/platform/serial8250");
+    const std::string tty = dir.File("sys/class/tty/" + std::filesystem::path(fixed->Pty()).filename().string());
+    std::filesystem::create_directories(uart);
+    std::filesystem::create_directories(tty);
+    std::filesystem::create_directory_symlink(uart, tty + "/device");
+    setenv("TOLM_SYSFS_ROOT", dir.File("sys").c_str(), 1);
+    struct Unset {
+        ~Unset() { unsetenv("TOLM_SYSFS_ROOT"); }
+    } unset;
     StationProcess station({"--port", "3,4", "--removal-silence", "2", "--results", dir.File("r.csv"), fw}, "",
                            true);
     std::this_thread::sleep_for(std::chrono::seconds(1));

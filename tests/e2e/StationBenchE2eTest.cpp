@@ -1,0 +1,161 @@
+// A station on a bench where devices stay attached and go quiet, folders of
+// links come and go, and runs stop or hang: no device is flashed twice
+// without being asked, and every run ends.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "E2eFixture.h"
+
+using namespace tolm::e2e;
+
+namespace {
+const std::string kSparse = "blank=1-150";
+
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+    for (int i = 0; i < seconds * 10 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return done();
+}
+
+// tolm-upgrade-cli station in the background, its stderr and stdout in a file.
+class Station {
+public:
+    Station(std::vector<std::string> args, const std::string& errPath) {
+        const std::string cli = TOLM_UPGRADE_CLI;
+        args.insert(args.begin(), {cli, "station"});
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(err, 2);
+            dup2(err, 1);
+            execv(cli.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~Station() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t Pid() const { return pid_; }
+    // Exit status after sig within seconds; -1 when it did not end.
+    int End(int sig, int seconds) {
+        kill(pid_, sig);
+        int status = 0;
+        for (int i = 0; i < seconds * 10; ++i) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class StationBenchE2eTest : public E2eTest {
+protected:
+    std::unique_ptr<Device> Attach(int port, const std::vector<std::string>& extra) {
+        std::vector<std::string> args{"run", "scanner", "--link", dir.File("COM" + std::to_string(port)), "--start-log",
+                                      dir.File("starts-" + std::to_string(port))};
+        args.insert(args.end(), extra.begin(), extra.end());
+        auto d = std::make_unique<Device>(TOLM_DEVSIM, args);
+        EXPECT_FALSE(d->Pty().empty());
+        return d;
+    }
+    size_t CountLines(const std::string& name) {
+        std::istringstream in(dir.Read(name));
+        size_t n = 0;
+        for (std::string line; std::getline(in, line);) ++n;
+        return n;
+    }
+    size_t Starts(int port) { return CountLines("starts-" + std::to_string(port)); }
+    size_t ResultLines() { return CountLines("r.csv") > 0 ? CountLines("r.csv") - 1 : 0; }
+};
+}  // namespace
+
+// A device on a pseudo-terminal (no built-in UART: its node goes with it) that
+// was there before the station and stays silent after its upgrade for longer
+// than --removal-silence is not taken for a new one.
+TEST_F(StationBenchE2eTest, SilenceDoesNotCountOnAPortThatIsNoBuiltInUart) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    auto device = Attach(3, {"--quiet-after-image", "5000"});
+    Station station({"--port", "3", "--removal-silence", "1", "--results", dir.File("r.csv"), fw},
+                    dir.File("station.err"));
+    ASSERT_TRUE(WaitFor([&] { return ResultLines() == 1; }, 30)) << dir.Read("station.err");
+    std::this_thread::sleep_for(std::chrono::seconds(7));
+    EXPECT_EQ(Starts(3), 1u) << "the silent device was upgraded again\n" << dir.Read("r.csv");
+    EXPECT_EQ(station.End(SIGINT, 30), 130);
+}
+
+// A folder of links that disappears (the by-id folder when the last adapter
+// goes) is a change only for the ports whose path runs through it.
+TEST_F(StationBenchE2eTest, AFolderThatGoesChangesOnlyThePortsThroughIt) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    std::filesystem::create_directory(dir.File("by-id"));
+    auto device = Attach(3, {});
+    Station station({"--port", "3", "--port", dir.File("by-id/adapter"), "--results", dir.File("r.csv"), fw},
+                    dir.File("station.err"));
+    ASSERT_TRUE(WaitFor([&] { return ResultLines() == 1; }, 30)) << dir.Read("station.err");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::filesystem::remove(dir.File("by-id"));
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_EQ(Starts(3), 1u) << "the untouched device on COM3 was upgraded again\n" << dir.Read("r.csv");
+    EXPECT_EQ(station.End(SIGINT, 30), 130);
+}
+
+// A second signal ends the station at once, even with a run that is stopped
+// (SIGSTOP) in the middle of its transfer: the run is killed and gets its line.
+TEST_F(StationBenchE2eTest, ASecondSignalEndsAStoppedRunAndRecordsIt) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    Station station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    auto device = Attach(3, {"--baud-emulation"});  // about 10 s of transfer
+    ASSERT_TRUE(WaitFor([&] { return Starts(3) == 1; }, 30)) << dir.Read("station.err");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::ifstream childrenFile("/proc/" + std::to_string(station.Pid()) + "/task/" + std::to_string(station.Pid()) +
+                               "/children");
+    std::string children;
+    ASSERT_TRUE(std::getline(childrenFile, children) && !children.empty());
+    kill(std::stoi(children), SIGSTOP);
+    kill(station.Pid(), SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(station.End(SIGTERM, 5), 143) << dir.Read("station.err");
+    EXPECT_EQ(ResultLines(), 1u) << dir.Read("r.csv");
+    EXPECT_NE(dir.Read("r.csv").find("Upgrade Error (the upgrade process ended by signal 9)"), std::string::npos)
+        << dir.Read("r.csv");
+}
+
+// A port a station serves is refused at the start to a second station and to
+// an upgrade, with one clear line each; the first station's device is
+// upgraded once.
+TEST_F(StationBenchE2eTest, APortAStationServesIsRefusedToOthers) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    Station station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::string refused = "tolm-upgrade-cli: COM3 is served by a running station (PID " +
+                                std::to_string(station.Pid()) + "): end that station first\n";
+    auto second = Cli({"station", "--port", "3", "--results", dir.File("r2.csv"), fw}, 5000);
+    EXPECT_EQ(second.exitCode, 2);
+    EXPECT_EQ(second.err, refused);
+    auto upgrade = Cli({"upgrade", "--port", "3", fw}, 5000);
+    EXPECT_EQ(upgrade.exitCode, 2);
+    EXPECT_EQ(upgrade.err, refused);
+    auto device = Attach(3, {});
+    ASSERT_TRUE(WaitFor([&] { return ResultLines() == 1; }, 30)) << dir.Read("station.err");
+    EXPECT_EQ(station.End(SIGINT, 30), 130);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("r2.csv")));
+}
