@@ -50,6 +50,7 @@ std::string TPortRow::Outcome() const {
     // its process then ended cleanly.
     if (reported && (!Ended || !IsPassResult(Result) || Exit.Clean())) return Result;
     if (!Ended) return Note;
+    if (!KilledBecause.empty()) return KilledBecause;
     if (!Exit.Waited) return "Upgrade Error (the upgrade process could not be waited for: " + Exit.Error + ")";
     if (Exit.Signalled) return "Upgrade Error (the upgrade process ended by signal " + std::to_string(Exit.Signal) + ")";
     if (reported)

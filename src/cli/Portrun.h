@@ -37,6 +37,7 @@ struct TPortRow {
     bool Ended = false;       // the child has ended and was reaped
     TChildExit Exit;
     int ExitCode = -1;  // of the child once it has ended: its status, or 128 + the signal
+    std::string KilledBecause;  // why the parent ended the child (a stall); empty when it did not
     // "Upgrade PASS" (or "Font Upgrade PASS") reported by a child that then
     // exited cleanly; nothing else counts as a pass.
     bool Passed() const;

@@ -161,7 +161,7 @@ private:
         if (port.Killed) return;
         port.Killed = true;
         if (!note.empty()) {
-            port.Run->Row.Note = note;
+            port.Run->Row.KilledBecause = note;
             board_.Message(port.Run->Row, note);
         }
         port.Run->Kill();

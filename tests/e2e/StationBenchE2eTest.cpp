@@ -139,6 +139,26 @@ TEST_F(StationBenchE2eTest, ASecondSignalEndsAStoppedRunAndRecordsIt) {
         << dir.Read("r.csv");
 }
 
+// A run that hangs mid-transfer (stopped here) is ended after 30 s without
+// progress, and its line says why; the station goes on.
+TEST_F(StationBenchE2eTest, ARunWithoutProgressFor30SecondsIsEndedAndRecorded) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    Station station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    auto device = Attach(3, {"--baud-emulation"});
+    ASSERT_TRUE(WaitFor([&] { return Starts(3) == 1; }, 30)) << dir.Read("station.err");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::ifstream childrenFile("/proc/" + std::to_string(station.Pid()) + "/task/" + std::to_string(station.Pid()) +
+                               "/children");
+    std::string children;
+    ASSERT_TRUE(std::getline(childrenFile, children) && !children.empty());
+    kill(std::stoi(children), SIGSTOP);
+    ASSERT_TRUE(WaitFor([&] { return ResultLines() == 1; }, 45)) << dir.Read("station.err");
+    EXPECT_NE(dir.Read("r.csv").find("Upgrade Error (no progress for 30 s: the upgrade process was ended)"),
+              std::string::npos)
+        << dir.Read("r.csv");
+    EXPECT_EQ(station.End(SIGINT, 10), 130) << dir.Read("station.err");
+}
+
 // A port a station serves is refused at the start to a second station and to
 // an upgrade, with one clear line each; the first station's device is
 // upgraded once.
