@@ -10,11 +10,11 @@
 #include "cli/Cliargs.h"
 #include "cli/Consoletext.h"
 #include "cli/Filecheck.h"
+#include "cli/Firmwarecopy.h"
 #include "cli/Jsonout.h"
 #include "cli/Portrun.h"
 #include "cli/Resultsfile.h"
 #include "cli/Runloop.h"
-#include "cli/Sha256.h"
 #include "records/Systemservices.h"
 #include "tolm/Version.h"
 
@@ -79,15 +79,17 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
         Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
+    // Read once: every port gets these bytes, and every line names their hash.
+    TFirmwareCopy firmware;
+    if (!firmware.Make(file, whyNot)) {
+        Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        return kExitUsage;
+    }
     // The record is opened, and the database reached, before anything is sent.
     std::unique_ptr<TResultsFile> results;
     std::unique_ptr<TResultsForwarding> forwarding;
     if (!options.results.empty()) {
-        const std::string sha256 = FileSha256(file, whyNot);
-        if (sha256.empty()) {
-            Printf(stderr, "tolm-upgrade-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
-            return kExitUsage;
-        }
+        const std::string& sha256 = firmware.Sha256();
         const TRecordingBench bench{options.station.empty() ? records::HostName() : options.station,
                                     options.operatorId};
         results = std::make_unique<TResultsFile>(options.results, sha256, kVersion, bench);
@@ -100,7 +102,7 @@ int MultiUpgrade(const TMultiUpgradeOptions& options) {
     }
     ArgList childArgs{"--wait", std::to_string(options.waitSeconds)};
     if (!options.log.empty()) childArgs.insert(childArgs.end(), {"--log", options.log});
-    childArgs.push_back(file);
+    childArgs.push_back(firmware.CopyPath());
     const auto& ports = options.ports;
 
     TInterrupts interrupts;

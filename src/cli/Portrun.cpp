@@ -94,6 +94,8 @@ bool TPortRun::Start(const ArgList& args) {
     errPending_.clear();
     rateBytes_ = 0;
     rateTime_ = Now();
+    attemptStart_ = 0;
+    secondsReported_ = false;
     return true;
 }
 
@@ -163,6 +165,7 @@ void TPortRun::Record(const std::string& line) {
     } else if (key == "dock-name") {
         Row.Dock.TerminalName = value;
     } else if (key == "attempt") {
+        if (!Row.Attempted) attemptStart_ = Now();
         Row.Attempted = true;
     } else if (key == "port") {
         Row.Condition = value;
@@ -172,6 +175,7 @@ void TPortRun::Record(const std::string& line) {
         Row.Bytes = std::atoll(value.c_str());
     } else if (key == "seconds") {
         Row.Seconds = std::atof(value.c_str());
+        secondsReported_ = true;
     } else if (key == "note") {
         Row.Note = value;
     } else if (key == "result") {
@@ -191,6 +195,9 @@ void TPortRun::Reap() {
     Row.Ended = true;
     Row.ExitCode = !Row.Exit.Waited ? -1 : Row.Exit.Signalled ? 128 + Row.Exit.Signal : Row.Exit.Code;
     if (Row.State != "done" && Row.State != "removal") Row.State = "ended";
+    // A run that ended without telling its time (killed, crashed) is timed
+    // from its first byte by this side's clock.
+    if (Row.Attempted && !secondsReported_) Row.Seconds = Now() - attemptStart_;
 }
 
 void TPortRun::Stop() { child_.Stop(); }

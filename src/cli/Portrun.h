@@ -85,6 +85,8 @@ private:
     std::string reportPending_, errPending_;
     double rateBytes_ = 0;
     double rateTime_ = 0;
+    double attemptStart_ = 0;        // when the child said it sent its first byte
+    bool secondsReported_ = false;   // the child told the run's time
 };
 
 }  // namespace tolm::cli

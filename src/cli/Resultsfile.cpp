@@ -154,7 +154,20 @@ std::string TResultsFile::Line(const TPortRow& row) const {
 bool TResultsFile::Append(const std::string& line) {
     if (fd_ < 0) return false;
     TFileLock lock(fd_);
-    return WriteLine(line);
+    // A file deleted, moved away or replaced takes what is written to it out
+    // of sight: that counts as a failed write, before the line and after it.
+    if (!StillFileAtPath(fd_, path_)) {
+        error_ = LostFileText();
+        return false;
+    }
+    if (!WriteLine(line)) return false;
+    if (StillFileAtPath(fd_, path_)) return true;
+    error_ = LostFileText();
+    return false;
+}
+
+std::string TResultsFile::LostFileText() const {
+    return "the file at " + path_ + " is no longer the one this program writes (deleted, moved or replaced)";
 }
 
 bool TResultsFile::WriteLine(const std::string& line) {

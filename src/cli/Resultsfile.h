@@ -36,7 +36,8 @@ public:
     // The line of a finished attempt (without its line break), in the file's columns.
     std::string Line(const TPortRow& row) const;
     // Appends line whole, with one write, and syncs it; on any failure the
-    // file is cut back to where the line began and Error() says why.
+    // file is cut back to where the line began and Error() says why. A file
+    // no longer at its path (deleted, moved, replaced) fails too.
     bool Append(const std::string& line);
 
     // One CSV field: a text that a spreadsheet would take for a formula
@@ -48,6 +49,7 @@ public:
 
 private:
     bool WriteLine(const std::string& line);
+    std::string LostFileText() const;
     int fd_ = -1;
     records::TResultsLayout layout_ = records::TResultsLayout::Full;  // the columns of the file's header
     TRecordingBench bench_;

@@ -12,6 +12,7 @@
 #include "cli/Commands.h"
 #include "cli/Consoletext.h"
 #include "cli/Filecheck.h"
+#include "cli/Firmwarecopy.h"
 #include "cli/Portarg.h"
 #include "cli/Portlist.h"
 #include "cli/Portnodewatch.h"
@@ -21,7 +22,6 @@
 #include "cli/Reportedrun.h"
 #include "cli/Resultsfile.h"
 #include "cli/Runloop.h"
-#include "cli/Sha256.h"
 #include "cli/Sitedatabase.h"
 #include "platform/Portmap.h"
 #include "records/Systemservices.h"
@@ -73,10 +73,11 @@ struct TStationPort {
 class TStationLoop {
 public:
     TStationLoop(const TStationOptions& options, const std::vector<std::string>& ports, TResultsFile& results,
-                 TResultsForwarding& forwarding)
+                 TResultsForwarding& forwarding, TFirmwareCopy& firmware)
         : options_(options),
           results_(results),
           forwarding_(forwarding),
+          firmware_(firmware),
           board_(stderr, isatty(STDERR_FILENO) != 0) {
         std::vector<const TPortRow*> rows;
         for (size_t i = 0; i < ports.size(); ++i) {
@@ -182,7 +183,10 @@ private:
         } else {
             port.HasPrevious = false;
         }
-        args.push_back(options_.file);
+        if (firmware_.ChangedOnDisk())
+            board_.Message(options_.file + " changed on disk after the station read it: every device still gets "
+                           "the firmware read at start (SHA-256 " + firmware_.Sha256() + ")");
+        args.push_back(firmware_.CopyPath());
         port.ChangesTold = changes;
         port.Arrived = false;
         port.Killed = false;
@@ -233,6 +237,7 @@ private:
     const TStationOptions& options_;
     TResultsFile& results_;
     TResultsForwarding& forwarding_;
+    TFirmwareCopy& firmware_;
     // The first Ctrl-C stops the waiting ports, the second ends the transfers
     // at once, each with its line. On Windows a third ends the program
     // itself, should the loop ever fail to.
@@ -268,11 +273,13 @@ int Station(const TStationOptions& options) {
         }
     }
     if (owned) return kExitUsage;
-    const std::string sha256 = FileSha256(file, whyNot);
-    if (sha256.empty()) {
-        Printf(stderr, "tolm-upgrade-cli: cannot read %s: %s\n", file.c_str(), whyNot.c_str());
+    // Read once: every device gets these bytes, and every line names their hash.
+    TFirmwareCopy firmware;
+    if (!firmware.Make(file, whyNot)) {
+        Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
         return kExitUsage;
     }
+    const std::string& sha256 = firmware.Sha256();
     const TRecordingBench bench{options.station.empty() ? records::HostName() : options.station,
                                 options.operatorId};
     TResultsFile results(options.results, sha256, kVersion, bench);
@@ -286,7 +293,7 @@ int Station(const TStationOptions& options) {
 #ifdef SIGXFSZ
     signal(SIGXFSZ, SIG_IGN);
 #endif
-    TStationLoop loop(options, ports, results, forwarding);
+    TStationLoop loop(options, ports, results, forwarding, firmware);
     return loop.Run();
 }
 

@@ -154,6 +154,12 @@ void UnlockWholeFile(int fd) { flock(fd, LOCK_UN); }
 
 bool SyncFile(int fd) { return fsync(fd) == 0; }
 
+bool StillFileAtPath(int fd, const std::string& path) {
+    struct stat open {}, named {};
+    if (fstat(fd, &open) != 0 || open.st_nlink == 0) return false;
+    return lstat(path.c_str(), &named) == 0 && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
 std::filesystem::path FilePath(const std::string& utf8) { return std::filesystem::path(utf8); }
 
 }  // namespace tolm

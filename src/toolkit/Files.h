@@ -68,6 +68,10 @@ void LockWholeFile(int fd);
 void UnlockWholeFile(int fd);
 // Has the system put what was written to fd on its disk; false when it could not.
 bool SyncFile(int fd);
+// True while the file open as fd is still the file at path: not deleted, not
+// moved away, not replaced by another file (same device and file number, at
+// least one name). What is written to a file that has lost its name is lost.
+bool StillFileAtPath(int fd, const std::string& path);
 
 // The path of a UTF-8 name for std::filesystem and the file streams, which
 // otherwise read a narrow name in the ANSI code page on Windows.

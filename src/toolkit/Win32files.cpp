@@ -218,6 +218,24 @@ void UnlockWholeFile(int fd) {
 
 bool SyncFile(int fd) { return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != 0; }
 
+bool StillFileAtPath(int fd, const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION open{}, named{};
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &open) ||
+        open.nNumberOfLinks == 0)
+        return false;
+    // Only the file's attributes are asked for, and every kind of sharing
+    // allowed, so the look disturbs no one who has it open.
+    HANDLE file = CreateFileW(Utf8ToWidePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool same = GetFileInformationByHandle(file, &named) &&
+                      named.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+                      named.nFileIndexHigh == open.nFileIndexHigh && named.nFileIndexLow == open.nFileIndexLow;
+    CloseHandle(file);
+    return same;
+}
+
 // Not in the extended-length form: the C runtime's stat, under the file
 // system library, refuses a name with "?" in it.
 std::filesystem::path FilePath(const std::string& utf8) { return std::filesystem::path(Utf8ToWide(utf8)); }

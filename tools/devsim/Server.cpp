@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -117,6 +118,20 @@ private:
     int fd_;
     LineSpeed& speed_;
     Clock::time_point lineFree_{};  // when the last reply byte has gone out
+};
+
+// Runs a step before each reply is written (the completion of an image).
+class CompletionFirstLine : public Line {
+public:
+    CompletionFirstLine(Line& inner, std::function<void()> before) : inner_(inner), before_(std::move(before)) {}
+    void Write(const TByteBuffer& bytes) override {
+        before_();
+        inner_.Write(bytes);
+    }
+
+private:
+    Line& inner_;
+    std::function<void()> before_;
 };
 
 // Reads what the host wrote. Emulated, no faster than the line carries it:
@@ -338,13 +353,19 @@ int RunServer(Device& device, const ServerSettings& settings, const Options&) {
             TByteBuffer request = pending.Mid(0, len);
             pending = pending.Mid(len, pending.Length() - len);
             if (Clock::now() < quietUntil) continue;
-            device.OnRequest(request, faulty);
-            if (device.TakeTransferStart()) AppendLine(settings.startLog, "transfer start");
-            if (device.TakeImageComplete()) {
+            // A finished image is saved and logged before the acknowledgement
+            // that ends it goes out: a host that saw the acknowledgement can
+            // rely on the log saying so, whatever ends the emulator after it.
+            auto imageDone = [&] {
+                if (!device.TakeImageComplete()) return;
                 SaveImage(device, settings.imageOut);
                 AppendLine(settings.transferLog, "image complete");
                 quietUntil = Clock::now() + std::chrono::milliseconds(settings.quietAfterImageMs);
-            }
+            };
+            CompletionFirstLine replies(faulty, imageDone);
+            device.OnRequest(request, replies);
+            if (device.TakeTransferStart()) AppendLine(settings.startLog, "transfer start");
+            imageDone();
             if (faulty.VanishPending()) break;
         }
     }
