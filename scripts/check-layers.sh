@@ -1,22 +1,27 @@
 #!/usr/bin/env bash
-# Fails when a folder includes from a folder that comes after it in the
-# README's layout table (the table lists the layers from the bottom up), and
-# when the emulator uses more of the program than the frame helpers.
+# Fails when a folder includes from a folder that comes after it in
+# docs/layers.txt (the layers from the bottom up, one line each), and when the
+# emulator uses more of the program than the frame helpers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Each folder of the table's first column, with its row number.
+layers=docs/layers.txt
+
+# Each folder of a layer's line (the words ending in "/" before any "--"),
+# with the layer's rank.
 declare -A rank
 row=0
 while IFS= read -r line; do
+  line="${line%%--*}"
+  [ -n "${line// /}" ] || continue
   row=$((row + 1))
-  first_cell=$(cut -d'|' -f2 <<<"$line")
-  for folder in $(grep -o '`[^`]*/`' <<<"$first_cell" | tr -d '`'); do
+  for folder in $line; do
+    [[ "$folder" == */ ]] || { echo "check-layers: $layers: '$folder' is not a folder (ends in /)" >&2; exit 1; }
     rank[$folder]=$row
   done
-done < <(awk '/^## Layout/ {on = 1; next} on && /^## / {exit} on && /^\| `/' README.md)
+done < <(grep -v '^[[:space:]]*#' "$layers")
 if [ ${#rank[@]} -eq 0 ]; then
-  echo "check-layers: no layout table found in README.md" >&2
+  echo "check-layers: no layers found in $layers" >&2
   exit 1
 fi
 
@@ -28,13 +33,13 @@ fail() {
 
 for folder in "${!rank[@]}"; do
   case "$folder" in tests/ | bench/) continue ;; esac
-  [ -d "$folder" ] || { fail "$folder is in the layout table but does not exist"; continue; }
+  [ -d "$folder" ] || { fail "$folder is in $layers but does not exist"; continue; }
   while IFS=: read -r file line target; do
     used="${target%%/*}"
     # Includes are written from src/ ("protocol/Frame.h"); other words are local.
     [ -n "${rank[src/$used/]:-}" ] || continue
     if [ "${rank[src/$used/]}" -gt "${rank[$folder]}" ]; then
-      fail "$file:$line includes $target, but src/$used/ comes after $folder in the layout table"
+      fail "$file:$line includes $target, but src/$used/ comes after $folder in $layers"
     fi
     if [ "$folder" = tools/devsim/ ] && [ "$used" != toolkit ] && [ "$target" != protocol/Frame.h ]; then
       fail "$file:$line includes $target; the emulator may use only toolkit/ and protocol/Frame.h"
@@ -43,10 +48,10 @@ for folder in "${!rank[@]}"; do
              sed -E 's/:#include "([^"]+)"$/:\1/')
 done
 
-# Every source folder must have its row, so that a new folder is placed deliberately.
+# Every source folder must have its line, so that a new folder is placed deliberately.
 for dir in src/*/ tools/*/; do
-  [ -n "${rank[$dir]:-}" ] || fail "$dir has no row in the README's layout table"
+  [ -n "${rank[$dir]:-}" ] || fail "$dir has no line in $layers"
 done
 
 [ "$failures" -eq 0 ] || exit 1
-echo "check-layers: every include points down the layout table"
+echo "check-layers: every include points down the layers of $layers"

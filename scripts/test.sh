@@ -11,10 +11,19 @@
 # Windows installer and window; TOLM_SKIP_DB skips the tests that need a
 # database (the site records against a private PostgreSQL cluster, which
 # ctest starts before them and stops after them, and SQLite).
+# TOLM_FAST=1 runs only the fast tier while you work: the layer check, the
+# build and the tests labelled unit (no pseudo-terminal, no other program).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/check-layers.sh
+if [ "${TOLM_FAST:-0}" = "1" ]; then
+  scripts/setup.sh -DTOLM_BUILD_TESTS=ON
+  start=$SECONDS
+  (cd build && ctest --no-tests=error --output-on-failure -j 2 --timeout 300 -L unit)
+  echo "fast tier: $((SECONDS - start)) s (the unit tests; scripts/test.sh without TOLM_FAST runs everything)"
+  exit 0
+fi
 # The site records' tests: a PostgreSQL server (run as a private cluster), the
 # ODBC drivers of PostgreSQL and SQLite, and both databases' own clients.
 scripts/install-packages.sh postgresql odbc-postgresql unixodbc libsqliteodbc sqlite3 python3
