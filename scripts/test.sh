@@ -60,7 +60,7 @@ fi
 
 if [ "${TOLM_SKIP_TSAN:-0}" != "1" ]; then
   TOLM_BUILD_DIR=build-tsan TOLM_BUILD_TYPE=Debug \
-    TOLM_TARGETS="toolkit_tests serial_tests serial_load_tests e2e_scanner_tests e2e_terminal_tests e2e_cli_tests e2e_faultscanner_tests e2e_faultterminal_tests e2e_faultfile_tests e2e_stop_tests e2e_multiport_tests e2e_station_tests gui_thread_tests records_db_tests" \
+    TOLM_TARGETS="toolkit_tests serial_tests serial_load_tests e2e_scanner_tests e2e_terminal_tests e2e_cli_tests e2e_faultscanner_tests e2e_faultterminal_tests e2e_faultfile_tests e2e_stop_tests e2e_multiport_tests e2e_station_tests e2e_stationbench_tests e2e_stationrecord_tests gui_thread_tests records_db_tests" \
     scripts/setup.sh -DTOLM_SANITIZE=thread -DTOLM_BUILD_TESTS=ON
   # Qt itself is not instrumented: its own thread pools hand work over through
   # locks the sanitizer cannot see, so the allocations it makes there are not
