@@ -410,6 +410,12 @@ several_ports() {
     >"$work/station.out" 2>"$work/station.err" &
   local station=$!
   sleep 2
+  # The port is the station's: a second station and an upgrade on it are refused.
+  cli station --port 46 --results "$(winpath "$work/other.csv")" "$(winpath "$work/lb1y.bin")"
+  [ "$rc" = 2 ] && tr -d '\r' <"$err" | grep -q "COM46 is served by a running station" ||
+    fail "station: a second station on its port: exit status $rc; stderr: $(cat "$err")"
+  cli upgrade --port 46 "$(winpath "$work/lb1y.bin")"
+  [ "$rc" = 2 ] || fail "station: an upgrade on its port: exit status $rc; stderr: $(cat "$err")"
   start_device scanner 46
   for _ in $(seq 300); do grep -q "Upgrade PASS" "$work/results.csv" 2>/dev/null && break; sleep 0.1; done
   grep -q ",COM46,2LB,LB1Y,.*,Upgrade PASS," "$work/results.csv" || fail "station: no record: $(cat "$work/results.csv")"
