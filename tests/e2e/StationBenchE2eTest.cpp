@@ -1,90 +1,21 @@
 // A station on a bench where devices stay attached and go quiet, folders of
 // links come and go, and runs stop or hang: no device is flashed twice
 // without being asked, and every run ends.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
-
-#include "E2eFixture.h"
+#include "StationFixture.h"
 
 using namespace tolm::e2e;
 
 namespace {
-const std::string kSparse = "blank=1-150";
-
-bool WaitFor(const std::function<bool()>& done, int seconds) {
-    for (int i = 0; i < seconds * 10 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return done();
-}
-
-// tolm-upgrade-cli station in the background, its stderr and stdout in a file.
-class Station {
-public:
-    Station(std::vector<std::string> args, const std::string& errPath) {
-        const std::string cli = TOLM_UPGRADE_CLI;
-        args.insert(args.begin(), {cli, "station"});
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(err, 2);
-            dup2(err, 1);
-            execv(cli.c_str(), argv.data());
-            _exit(127);
-        }
-    }
-    ~Station() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t Pid() const { return pid_; }
-    // Exit status after sig within seconds; -1 when it did not end.
-    int End(int sig, int seconds) {
-        kill(pid_, sig);
-        int status = 0;
-        for (int i = 0; i < seconds * 10; ++i) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-class StationBenchE2eTest : public E2eTest {
+class StationBenchE2eTest : public StationTest {
 protected:
-    std::unique_ptr<Device> Attach(int port, const std::vector<std::string>& extra) {
-        std::vector<std::string> args{"run", "scanner", "--link", dir.File("COM" + std::to_string(port)), "--start-log",
-                                      dir.File("starts-" + std::to_string(port))};
-        args.insert(args.end(), extra.begin(), extra.end());
-        auto d = std::make_unique<Device>(TOLM_DEVSIM, args);
-        EXPECT_FALSE(d->Pty().empty());
-        return d;
+    // Stops (SIGSTOP) the station's one run once its transfer is under way.
+    void StopTheRunMidTransfer(const StationProcess& station) {
+        ASSERT_TRUE(WaitFor([&] { return Starts(3) == 1; }, 30)) << dir.Read("station.err");
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const auto runs = ChildrenOf(station.Pid());
+        ASSERT_EQ(runs.size(), 1u);
+        kill(runs[0], SIGSTOP);
     }
-    size_t CountLines(const std::string& name) {
-        std::istringstream in(dir.Read(name));
-        size_t n = 0;
-        for (std::string line; std::getline(in, line);) ++n;
-        return n;
-    }
-    size_t Starts(int port) { return CountLines("starts-" + std::to_string(port)); }
-    size_t ResultLines() { return CountLines("r.csv") > 0 ? CountLines("r.csv") - 1 : 0; }
 };
 }  // namespace
 
@@ -94,7 +25,7 @@ protected:
 TEST_F(StationBenchE2eTest, SilenceDoesNotCountOnAPortThatIsNoBuiltInUart) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
     auto device = Attach(3, {"--quiet-after-image", "5000"});
-    Station station({"--port", "3", "--removal-silence", "1", "--results", dir.File("r.csv"), fw},
+    StationProcess station({"--port", "3", "--removal-silence", "1", "--results", dir.File("r.csv"), fw},
                     dir.File("station.err"));
     ASSERT_TRUE(WaitFor([&] { return ResultLines() == 1; }, 30)) << dir.Read("station.err");
     std::this_thread::sleep_for(std::chrono::seconds(7));
@@ -108,7 +39,7 @@ TEST_F(StationBenchE2eTest, AFolderThatGoesChangesOnlyThePortsThroughIt) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
     std::filesystem::create_directory(dir.File("by-id"));
     auto device = Attach(3, {});
-    Station station({"--port", "3", "--port", dir.File("by-id/adapter"), "--results", dir.File("r.csv"), fw},
+    StationProcess station({"--port", "3", "--port", dir.File("by-id/adapter"), "--results", dir.File("r.csv"), fw},
                     dir.File("station.err"));
     ASSERT_TRUE(WaitFor([&] { return ResultLines() == 1; }, 30)) << dir.Read("station.err");
     std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -122,15 +53,9 @@ TEST_F(StationBenchE2eTest, AFolderThatGoesChangesOnlyThePortsThroughIt) {
 // (SIGSTOP) in the middle of its transfer: the run is killed and gets its line.
 TEST_F(StationBenchE2eTest, ASecondSignalEndsAStoppedRunAndRecordsIt) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
-    Station station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    StationProcess station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
     auto device = Attach(3, {"--baud-emulation"});  // about 10 s of transfer
-    ASSERT_TRUE(WaitFor([&] { return Starts(3) == 1; }, 30)) << dir.Read("station.err");
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    std::ifstream childrenFile("/proc/" + std::to_string(station.Pid()) + "/task/" + std::to_string(station.Pid()) +
-                               "/children");
-    std::string children;
-    ASSERT_TRUE(std::getline(childrenFile, children) && !children.empty());
-    kill(std::stoi(children), SIGSTOP);
+    StopTheRunMidTransfer(station);
     kill(station.Pid(), SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(station.End(SIGTERM, 5), 143) << dir.Read("station.err");
@@ -143,15 +68,9 @@ TEST_F(StationBenchE2eTest, ASecondSignalEndsAStoppedRunAndRecordsIt) {
 // progress, and its line says why; the station goes on.
 TEST_F(StationBenchE2eTest, ARunWithoutProgressFor30SecondsIsEndedAndRecorded) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
-    Station station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    StationProcess station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
     auto device = Attach(3, {"--baud-emulation"});
-    ASSERT_TRUE(WaitFor([&] { return Starts(3) == 1; }, 30)) << dir.Read("station.err");
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    std::ifstream childrenFile("/proc/" + std::to_string(station.Pid()) + "/task/" + std::to_string(station.Pid()) +
-                               "/children");
-    std::string children;
-    ASSERT_TRUE(std::getline(childrenFile, children) && !children.empty());
-    kill(std::stoi(children), SIGSTOP);
+    StopTheRunMidTransfer(station);
     ASSERT_TRUE(WaitFor([&] { return ResultLines() == 1; }, 45)) << dir.Read("station.err");
     EXPECT_NE(dir.Read("r.csv").find("Upgrade Error (no progress for 30 s: the upgrade process was ended)"),
               std::string::npos)
@@ -164,7 +83,7 @@ TEST_F(StationBenchE2eTest, ARunWithoutProgressFor30SecondsIsEndedAndRecorded) {
 // upgraded once.
 TEST_F(StationBenchE2eTest, APortAStationServesIsRefusedToOthers) {
     auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
-    Station station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    StationProcess station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const std::string refused = "tolm-upgrade-cli: COM3 is served by a running station (PID " +
                                 std::to_string(station.Pid()) + "): end that station first\n";
