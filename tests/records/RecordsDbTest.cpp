@@ -2,10 +2,8 @@
 // postgres.sh starts for these tests (its facts in the state file), and SQLite
 // through its ODBC driver. What arrived is read back with each database's own
 // client (psql, sqlite3), not with the code under test.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 #include <map>
 #include <thread>
 
+#include "../e2e/StationFixture.h"
 #include "Programs.h"
 #include "TestSupport.h"
 #include "records/Attempt.h"
@@ -269,35 +268,18 @@ protected:
         ASSERT_EQ(gen.exitCode, 0) << gen.err;
     }
     void TearDown() override {
-        EndStation(SIGKILL);
+        station_.reset();  // killed, if still running
         RecordsDb::TearDown();
     }
 
     std::vector<std::string> StationArgs() const {
-        return {TOLM_UPGRADE_CLI, "station", "--port", "3", "--results", results_, "--station", "bench-7",
-                "--operator", "op-1", "--db", database_.Connection, "--db-password-env", "TOLM_TEST_PG_PASSWORD",
-                dir_.File("lb1y.bin")};
+        return {"--port", "3", "--results", results_, "--station", "bench-7", "--operator", "op-1", "--db",
+                database_.Connection, "--db-password-env", "TOLM_TEST_PG_PASSWORD", dir_.File("lb1y.bin")};
     }
-    void StartStation(std::vector<std::string> args) {
-        station_ = fork();
-        if (station_ == 0) {
-            const int err = open(dir_.File("station.err").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            dup2(err, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+    void StartStation() {
+        station_ = std::make_unique<tolm::e2e::StationProcess>(StationArgs(), dir_.File("station.err"));
     }
-    int EndStation(int sig) {
-        if (station_ <= 0) return -1;
-        kill(station_, sig);
-        int status = 0;
-        waitpid(station_, &status, 0);
-        station_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
+    int EndStation(int sig) { return station_ ? station_->End(sig) : -1; }
     // A scanner plugged in on COM3 (the one before it unplugged).
     void Plug() {
         device_.reset();
@@ -313,10 +295,6 @@ protected:
         while (std::getline(file, line)) ids.push_back(CsvFields(line)->at(11));
         return ids;
     }
-    static bool WaitFor(const std::function<bool()>& done, int seconds) {
-        for (int i = 0; i < seconds * 10 && !done(); ++i) std::this_thread::sleep_for(100ms);
-        return done();
-    }
     std::string Rows() { return Sql("SELECT COUNT(*) FROM tolm_attempts"); }
     std::string FileIdsJoined() {
         std::string joined;
@@ -324,7 +302,7 @@ protected:
         return joined;
     }
 
-    pid_t station_ = -1;
+    std::unique_ptr<tolm::e2e::StationProcess> station_;
     std::unique_ptr<tolm::test::BackgroundDevice> device_;
 };
 }  // namespace
@@ -332,20 +310,20 @@ protected:
 // The server stops between two devices and comes back: the station works on,
 // says how many lines wait, and sends them in order, each once.
 TEST_F(StationToDatabase, LinesWaitWhileTheServerIsAwayAndArriveOnceInOrder) {
-    StartStation(StationArgs());
+    StartStation();
     Plug();
-    ASSERT_TRUE(WaitFor([&] { return Rows() == "1"; }, 60)) << dir_.Read("station.err");
+    ASSERT_TRUE(tolm::e2e::WaitFor([&] { return Rows() == "1"; }, 60)) << dir_.Read("station.err");
     Pause();
     for (int device = 2; device <= 3; ++device) {
         Plug();
-        ASSERT_TRUE(WaitFor([&] { return FileIds().size() == static_cast<size_t>(device); }, 60))
+        ASSERT_TRUE(tolm::e2e::WaitFor([&] { return FileIds().size() == static_cast<size_t>(device); }, 60))
             << dir_.Read("station.err");
     }
-    EXPECT_TRUE(WaitFor([&] { return dir_.Read("station.err").find("2 lines wait to be sent") != std::string::npos; },
+    EXPECT_TRUE(tolm::e2e::WaitFor([&] { return dir_.Read("station.err").find("2 lines wait to be sent") != std::string::npos; },
                         30))
         << dir_.Read("station.err");
     Resume();
-    EXPECT_TRUE(WaitFor([&] { return Rows() == "3"; }, 90)) << dir_.Read("station.err");
+    EXPECT_TRUE(tolm::e2e::WaitFor([&] { return Rows() == "3"; }, 90)) << dir_.Read("station.err");
     EXPECT_EQ(StoredIds(), FileIdsJoined());
     EXPECT_EQ(Sql("SELECT DISTINCT station || ' ' || operator || ' ' || result FROM tolm_attempts"),
               "bench-7 op-1 Upgrade PASS");
@@ -356,14 +334,14 @@ TEST_F(StationToDatabase, LinesWaitWhileTheServerIsAwayAndArriveOnceInOrder) {
 // A crash after the database stored lines but before the cursor said so
 // (the cursor lost): the restarted station sends nothing twice.
 TEST_F(StationToDatabase, ARestartAfterACrashBetweenInsertAndCursorSendsNothingTwice) {
-    StartStation(StationArgs());
+    StartStation();
     Plug();
-    ASSERT_TRUE(WaitFor([&] { return Rows() == "1"; }, 60)) << dir_.Read("station.err");
+    ASSERT_TRUE(tolm::e2e::WaitFor([&] { return Rows() == "1"; }, 60)) << dir_.Read("station.err");
     EndStation(SIGKILL);
     std::remove(CursorPath(results_).c_str());
-    StartStation(StationArgs());
+    StartStation();
     Plug();
-    ASSERT_TRUE(WaitFor([&] { return FileIds().size() == 2 && Rows() == "2"; }, 60)) << dir_.Read("station.err");
+    ASSERT_TRUE(tolm::e2e::WaitFor([&] { return FileIds().size() == 2 && Rows() == "2"; }, 60)) << dir_.Read("station.err");
     std::this_thread::sleep_for(1s);
     EXPECT_EQ(Rows(), "2");
     EXPECT_EQ(StoredIds(), FileIdsJoined());
@@ -376,15 +354,15 @@ TEST_F(StationToDatabase, ARefusedLoginIsOneLineAndDbRequiredEndsBeforeAnyDevice
     setenv("TOLM_TEST_PG_PASSWORD", secret.c_str(), 1);
     Plug();
     auto required = StationArgs();
-    required.insert(required.end() - 1, "--db-required");
-    auto run = tolm::test::Run(required[0], {required.begin() + 1, required.end()}, 60000);
+    required.insert(required.begin(), {"station", "--db-required"});
+    auto run = tolm::test::Run(TOLM_UPGRADE_CLI, required, 60000);
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(run.err.find(secret), std::string::npos);
     EXPECT_TRUE(FileIds().empty());
 
-    StartStation(StationArgs());
-    ASSERT_TRUE(WaitFor([&] { return FileIds().size() == 1; }, 60)) << dir_.Read("station.err");
+    StartStation();
+    ASSERT_TRUE(tolm::e2e::WaitFor([&] { return FileIds().size() == 1; }, 60)) << dir_.Read("station.err");
     EXPECT_EQ(EndStation(SIGINT), 130);
     const std::string err = dir_.Read("station.err");
     EXPECT_EQ(err.find(secret), std::string::npos) << err;
