@@ -64,10 +64,7 @@ bool Record(const std::vector<std::unique_ptr<TPortRun>>& runs, TResultsFile& re
     }
     forwarding.Finish(kLastSendTime);
     if (unwritten.empty()) return true;
-    Printf(stderr, "tolm-upgrade-cli: %s could not be written (%s); these lines are not in it:\n",
-           results.Path().c_str(), results.Error().c_str());
-    for (const auto& line : unwritten) Printf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
+    TellUnwrittenLines(results.Path(), results.Error(), unwritten);
     return false;
 }
 }  // namespace

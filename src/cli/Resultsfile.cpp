@@ -11,6 +11,7 @@
 #include <ctime>
 #include <vector>
 
+#include "cli/Consoletext.h"
 #include "records/Uuid.h"
 #include "toolkit/Files.h"
 
@@ -197,6 +198,13 @@ bool TResultsFile::WriteLine(const std::string& line) {
     }
     if (ftruncate(fd_, start) != 0) error_ += "; the file could not be cut back to its last whole line";
     return false;
+}
+
+void TellUnwrittenLines(const std::string& path, const std::string& why, const std::vector<std::string>& lines) {
+    Printf(stderr, "tolm-upgrade-cli: %s could not be written (%s); these lines are not in it:\n", path.c_str(),
+           why.c_str());
+    for (const auto& line : lines) Printf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
 }
 
 }  // namespace tolm::cli

@@ -8,6 +8,7 @@
 // operator, the start and end in UTC, and the device's own ID. The file is never followed through a link at its name, never
 // a FIFO or a device, and never a file whose first line is not a header.
 #include <string>
+#include <vector>
 
 #include "cli/Portrun.h"
 #include "records/Attempt.h"
@@ -55,5 +56,9 @@ private:
     TRecordingBench bench_;
     std::string path_, sha256_, version_, error_;
 };
+
+// Says on stderr that the file at path could not take these lines (why), and
+// gives them there, so that none is lost.
+void TellUnwrittenLines(const std::string& path, const std::string& why, const std::vector<std::string>& lines);
 
 }  // namespace tolm::cli

@@ -113,12 +113,7 @@ public:
         // The database gets a little time for the last lines; what it has not
         // taken stays in the file, and the count is told.
         forwarding_.Finish(kLastSendTime);
-        if (!unwritten_.empty()) {
-            Printf(stderr, "tolm-upgrade-cli: %s could not be written (%s); these lines are not in it:\n",
-                   options_.results.c_str(), recordError_.c_str());
-            for (const auto& line : unwritten_) Printf(stderr, "%s\n", line.c_str());
-            std::fflush(stderr);
-        }
+        if (!unwritten_.empty()) TellUnwrittenLines(options_.results, recordError_, unwritten_);
         if (refused_) return kExitUsage;
         if (!recordError_.empty()) return kExitRecordLost;
         return interrupts_.ExitStatus() != 0 ? interrupts_.ExitStatus() : kExitPass;
