@@ -157,7 +157,10 @@ int Upgrade(const UpgradeOptions& options) {
     // valid trailer; the emptied file is what tells.
     SelectPort(form, port.Number());
     if (report) report->Family();
-    if (station) report->AfterDevice(AfterDevices(options.after), std::chrono::seconds(options.removalSilence));
+    if (station) {
+        report->AfterDevice(AfterDevices(options.after), std::chrono::seconds(options.removalSilence));
+        report->AskBeforeFirstSend();
+    }
     const bool announced = form.FirmwareFamily == 3;
     if (station && !announced && !report->AwaitDevice(port.Number())) return kExitStopped;
     if (report && !announced) report->State("upgrading");
@@ -181,6 +184,10 @@ int Upgrade(const UpgradeOptions& options) {
             const auto end = report->AwaitAnnouncedTransfer();
             if (end == TReportedRun::TAnnounced::TransferEnded) break;
             form.TolmSerialComm1.CloseComPort(port.Number());
+            if (end == TReportedRun::TAnnounced::Stopped && !report->Refusal().empty()) {
+                report->Finish(report->Refusal(), "");
+                return kExitFailed;
+            }
             if (end == TReportedRun::TAnnounced::Stopped) return kExitStopped;
             if (end == TReportedRun::TAnnounced::LineLost) {
                 // The terminal was answered, then its line went before a transfer ended.
@@ -228,11 +235,17 @@ int Upgrade(const UpgradeOptions& options) {
         // Nothing more is sent; the port is closed before the outcome is told.
         form.Docking_Times.SetEnabled(false);
         form.TolmSerialComm1.CloseComPort(port.Number());
-        // A failure that the stop itself caused (a send it refused) is the stop.
-        if (result.empty() || IsPass(result) || (report && report->StoppedMidway())) result = "Upgrade stopped";
+        // A failure that the stop itself caused (a send it refused) is the stop;
+        // an attempt the station refused before its first byte, the refusal.
+        const bool refused = report && !report->Refusal().empty();
+        if (refused)
+            result = report->Refusal();
+        else if (result.empty() || IsPass(result) || (report && report->StoppedMidway()))
+            result = "Upgrade stopped";
         Printf(stdout, "%s\n", result.c_str());
         std::fflush(stdout);
         if (report) report->Finish(result, "");
+        if (refused) return kExitFailed;
         return stop ? stop->ExitStatus() : kExitStopped;
     }
     Printf(stdout, "%s\n", result.c_str());

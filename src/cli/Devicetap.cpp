@@ -62,12 +62,11 @@ public:
         return n;
     }
     int WriteSome(const uint8_t* data, int count) override {
-        if (StopAsked()) {
+        if (count >= 2 && data[0] == kFlag && data[1] == kFlag) record_->RequestStarts(data, count);
+        if (StopAsked() || !record_->Sending()) {
             record_->Refused();
             return -1;
         }
-        if (count >= 2 && data[0] == kFlag && data[1] == kFlag) record_->RequestStarts(data, count);
-        record_->Sending();
         int n = inner_->WriteSome(data, count);
         if (n > 0) record_->Sent(n);
         return n;
@@ -84,8 +83,9 @@ private:
 };
 }  // namespace
 
-void TDeviceRecord::Sending() {
-    if (!sending_.exchange(true) && onFirstSend_) onFirstSend_();
+bool TDeviceRecord::Sending() {
+    if (!sending_.exchange(true) && onFirstSend_ && !onFirstSend_()) AskStop();
+    return !StopAsked();
 }
 
 void TDeviceRecord::RequestStarts(const uint8_t* data, int count) {

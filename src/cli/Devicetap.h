@@ -31,8 +31,11 @@ class TDeviceRecord {
 public:
     // Called on the sending thread just before the first byte goes out, so
     // that no byte reaches a device before its run is known to be an attempt.
-    void OnFirstSend(std::function<void()> handler) { onFirstSend_ = std::move(handler); }
-    void Sending();
+    // A handler that returns false keeps the byte back and asks the run to
+    // stop (AskStop).
+    void OnFirstSend(std::function<bool()> handler) { onFirstSend_ = std::move(handler); }
+    // False when the send must not go out.
+    bool Sending();
     void Sent(int bytes) { sent_ += bytes > 0 ? bytes : 0; }
     long long BytesSent() const { return sent_; }
     // A send was refused because a stop was asked.
@@ -58,7 +61,7 @@ private:
     std::vector<TDeviceIdentity> stations_;
     std::atomic<long long> sent_{0};
     std::atomic<bool> refused_{false}, lineLost_{false}, sending_{false};
-    std::function<void()> onFirstSend_;
+    std::function<bool()> onFirstSend_;
 };
 
 // Asks every tapped device of the process to refuse further sends. Safe to

@@ -2,6 +2,7 @@
 // The parent side of one port's run: a child tolm-upgrade-cli on that port,
 // started with --progress-fd, its report records read into a row that a
 // board shows and a results writer reads.
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,8 +30,13 @@ struct TPortRow {
     double BytesPerSecond = 0;
     bool HasResult = false;
     std::string Result, Note;
-    double Seconds = 0;
+    double Seconds = 0;       // negative: not known
     bool Attempted = false;   // the upgrade sent something to the device
+    // Given by a station when it lets the attempt begin; a line made
+    // without them gets a new ID and is timed back from its end.
+    std::string AttemptId;
+    std::chrono::system_clock::time_point StartedAt{};
+    std::string FirmwareSha256;  // of a line for an earlier station's firmware; empty: the file's
     std::string Condition;    // why the port cannot be opened now; empty when it can
     int SilenceLeft = -1;     // seconds of silence left before the device counts as gone; -1: not counting
     std::string LastOutcome;  // of the previous attempt on this port; kept from run to run

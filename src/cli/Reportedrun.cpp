@@ -23,6 +23,9 @@ namespace {
 constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 constexpr auto kProbeEvery = std::chrono::milliseconds(500);
 constexpr int32_t kTwoImageLength = 526336;
+// How long a station run waits for its station's word before the first byte:
+// the station writes the attempt to its disk first.
+constexpr auto kVerdictWait = std::chrono::seconds(15);
 
 std::string Clean(std::string text) {
     for (auto& c : text)
@@ -82,7 +85,7 @@ std::string OpenFailure(int port, int error) {
 TReportedRun::TReportedRun(int fd, TForm1& form) : fd_(fd), form_(form) {
     auto record = record_;
     // The first byte the upgrade sends makes this run an attempt the parent records.
-    record_->OnFirstSend([this] { Send("attempt", ""); });
+    record_->OnFirstSend([this] { return MaySendFirstByte(); });
     form_.TolmSerialComm1.SetDeviceFactory(
         [record](int) { return TapDevice(MakeSerialDevice(), record); });
     form_.PBar.AddObserver([this](TControl&, TChange change) {
@@ -159,6 +162,22 @@ void TReportedRun::Finish(const std::string& result, const std::string& note) {
     if (!note.empty()) Send("note", note);
     Send("result", result);
     Send("end", "");
+}
+
+bool TReportedRun::MaySendFirstByte() {
+    if (!askParent_) {
+        Send("attempt", "");
+        return true;
+    }
+    // The station judges by the device (its ID) and records the attempt.
+    SendIdentity();
+    Send("attempt", "");
+    const auto verdict = control_.AwaitVerdict(kVerdictWait);
+    if (verdict && *verdict == kGoVerdict) return true;
+    const std::string refused = kRefusedVerdict;
+    // No word at all: the station has gone, and nothing is sent that it would not record.
+    if (verdict && verdict->rfind(refused, 0) == 0) refusal_ = verdict->substr(refused.size());
+    return false;
 }
 
 bool TReportedRun::StoppedMidway() const { return record_->AnyRefused(); }

@@ -4,7 +4,9 @@
 // record:
 //   state     waiting | upgrading | removal
 //   family    the file's family code
-//   attempt   the upgrade has sent its first byte to the device
+//   attempt   the upgrade is about to send its first byte to the device; a
+//             station run then waits for the station's verdict on its stdin
+//             (Childcontrol.h) and sends nothing unless told to go
 //   progress  position min max bytes-sent
 //   model, kernel, tid, name   what the device told about itself
 //   dock-model, dock-kernel, dock-tid, dock-name   the same of a docking
@@ -53,6 +55,12 @@ public:
     void Finish(const std::string& result, const std::string& note);
     // True when the stop refused a send: it cut the upgrade short.
     bool StoppedMidway() const;
+    // Station mode: the first byte waits for the station's word, which
+    // records the attempt before it (or refuses it: a device upgraded already,
+    // a device another port serves).
+    void AskBeforeFirstSend() { askParent_ = true; }
+    // Why the station refused the attempt (the run's result); empty when it did not.
+    const std::string& Refusal() const { return refusal_; }
 
     // Station mode. A device was upgraded on this port before (what it told
     // of itself); silence: how long it must be silent to count as gone, zero
@@ -80,6 +88,8 @@ private:
     };
     void Send(const std::string& key, const std::string& value);
     void SendIdentity();
+    // The first-send check (AskBeforeFirstSend); false keeps the byte back.
+    bool MaySendFirstByte();
     void Progress();
     bool WaitForRemoval(int port);
     bool WaitForArrival(int port);
@@ -96,6 +106,8 @@ private:
     std::string condition_;
     int silenceShown_ = -1;
     bool upgrading_ = false;
+    bool askParent_ = false;
+    std::string refusal_;
     TChildControl control_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastProgress_;

@@ -32,7 +32,7 @@ std::string LocalTime(std::time_t now) {
     const long days = local.tm_year != utc.tm_year ? (local.tm_year > utc.tm_year ? 1 : -1)
                                                     : local.tm_yday - utc.tm_yday;
     const long minutes = days * 1440 + (local.tm_hour - utc.tm_hour) * 60L + (local.tm_min - utc.tm_min);
-    char time[32], offset[8];
+    char time[32], offset[16];
     std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S", &local);
     std::snprintf(offset, sizeof offset, "%c%02ld%02ld", minutes < 0 ? '-' : '+', std::labs(minutes) / 60,
                   std::labs(minutes) % 60);
@@ -123,10 +123,15 @@ std::string TResultsFile::KernelField(const std::string& digits) {
 std::string TResultsFile::Line(const TPortRow& row) const {
     using records::TResultsLayout;
     const auto ended = std::chrono::system_clock::now();
-    const auto started = ended - std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                     std::chrono::duration<double>(std::max(row.Seconds, 0.0)));
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", row.Seconds);
+    const auto started = row.StartedAt != std::chrono::system_clock::time_point{}
+                             ? row.StartedAt
+                             : ended - std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                           std::chrono::duration<double>(std::max(row.Seconds, 0.0)));
+    // An attempt closed by a later station: how long it ran, and when it
+    // ended, are not known.
+    const bool timeKnown = row.Seconds >= 0;
+    char seconds[32] = "";
+    if (timeKnown) std::snprintf(seconds, sizeof seconds, "%.1f", row.Seconds);
     const auto& id = row.Identity;
     const auto& dock = row.Dock;
     std::vector<std::string> fields{LocalTime(std::chrono::system_clock::to_time_t(ended)),
@@ -138,12 +143,14 @@ std::string TResultsFile::Line(const TPortRow& row) const {
                                     Both(id.TerminalName, dock.TerminalName),
                                     row.Outcome(),
                                     seconds};
-    if (layout_ != TResultsLayout::Short) fields.insert(fields.end(), {sha256_, version_});
+    if (layout_ != TResultsLayout::Short)
+        fields.insert(fields.end(), {row.FirmwareSha256.empty() ? sha256_ : row.FirmwareSha256, version_});
     // The device's own ID is its terminal ID where its family has one (of a
     // scanner and its dock: the scanner's).
     if (layout_ == TResultsLayout::Full)
-        fields.insert(fields.end(), {records::NewAttemptId(), bench_.Station, bench_.Operator,
-                                     records::UtcText(started), records::UtcText(ended), id.TerminalID});
+        fields.insert(fields.end(), {row.AttemptId.empty() ? records::NewAttemptId() : row.AttemptId,
+                                     bench_.Station, bench_.Operator, records::UtcText(started),
+                                     timeKnown ? records::UtcText(ended) : std::string(), id.TerminalID});
     std::string line;
     for (const auto& field : fields) {
         if (!line.empty()) line += ',';

@@ -5,8 +5,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <memory>
 
+#include "cli/Attemptjournal.h"
 #include "cli/Board.h"
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
@@ -21,10 +24,12 @@
 #include "cli/Removal.h"
 #include "cli/Reportedrun.h"
 #include "cli/Resultsfile.h"
+#include "cli/Resultshistory.h"
 #include "cli/Runloop.h"
 #include "cli/Sitedatabase.h"
 #include "platform/Portmap.h"
 #include "records/Systemservices.h"
+#include "records/Uuid.h"
 #include "tolm/Version.h"
 
 namespace tolm::cli {
@@ -39,6 +44,8 @@ constexpr auto kLastSendTime = std::chrono::seconds(10);
 // A transfer that reports nothing for this long (no byte moved, no reply) is
 // stopped or hung: it is ended and recorded.
 constexpr auto kStallLimit = std::chrono::seconds(30);
+// The result of a device whose ID has a PASS line of this firmware already.
+constexpr const char* kAlreadyUpgraded = "Upgrade skipped (already upgraded)";
 
 // Where the way to a port's device starts: its entry in the port directory
 // and the node the number reaches now; a device path itself.
@@ -52,6 +59,13 @@ TPortNodeWatch::TStartPaths StartPaths(const std::string& port) {
 std::string PortPath(const std::string& port) {
     if (port.find('/') != std::string::npos) return port;
     return PortMap::DevicePath(PortArg(port).Number());
+}
+
+// The device node a port reaches now, through every link; empty when none.
+std::string NodeOf(const std::string& port) {
+    std::error_code ec;
+    const auto node = std::filesystem::canonical(PortPath(port), ec);
+    return ec ? std::string() : node.string();
 }
 
 // One port of the station: its run, the device last attempted there while
@@ -68,16 +82,20 @@ struct TStationPort {
     std::chrono::steady_clock::time_point StartedAt{};
     std::chrono::steady_clock::time_point LastProgress{};  // the run's last record
     bool Killed = false;                                   // ended at once, not asked to stop
+    std::string Refused;                                   // why the station refused the attempt
 };
 
 class TStationLoop {
 public:
     TStationLoop(const TStationOptions& options, const std::vector<std::string>& ports, TResultsFile& results,
-                 TResultsForwarding& forwarding, TFirmwareCopy& firmware)
+                 TResultsForwarding& forwarding, TFirmwareCopy& firmware, TResultsHistory& history,
+                 TAttemptJournal& journal)
         : options_(options),
           results_(results),
           forwarding_(forwarding),
           firmware_(firmware),
+          history_(history),
+          journal_(journal),
           board_(stderr, isatty(STDERR_FILENO) != 0) {
         std::vector<const TPortRow*> rows;
         for (size_t i = 0; i < ports.size(); ++i) {
@@ -114,6 +132,8 @@ public:
         // taken stays in the file, and the count is told.
         forwarding_.Finish(kLastSendTime);
         if (!unwritten_.empty()) TellUnwrittenLines(options_.results, recordError_, unwritten_);
+        // Every attempt has its line now, in the file or on stderr.
+        journal_.Remove();
         if (refused_) return kExitUsage;
         if (!recordError_.empty()) return kExitRecordLost;
         return interrupts_.ExitStatus() != 0 ? interrupts_.ExitStatus() : kExitPass;
@@ -185,6 +205,7 @@ private:
         port.ChangesTold = changes;
         port.Arrived = false;
         port.Killed = false;
+        port.Refused.clear();
         port.LastProgress = std::chrono::steady_clock::now();
         if (!port.Run->Start(args)) board_.Message(port.Run->Row, port.Run->Row.Note);
     }
@@ -206,23 +227,87 @@ private:
                 board_.Message(row, "E001: Warn ComPort to be unable to open: " + row.Condition +
                                         " (tried again quietly until it opens)");
         }
+        if (key == "attempt") Judge(port);
         if (key == "end" && row.Note == kFileRefusedNote) refused_ = true;
     }
 
-    // Every attempt that sent anything gets its line, however its run ended.
+    // The run is about to send its first byte: it may, once its attempt is
+    // on the disk, unless the device has its PASS of this firmware already
+    // or another port reaches it.
+    void Judge(TStationPort& port) {
+        TPortRow& row = port.Run->Row;
+        std::string refusal;
+        const std::string node = NodeOf(row.Port);
+        if (const std::string first = FirstPortOf(port, node); !first.empty()) {
+            refusal = "Upgrade skipped (the same device as " + first + ", which serves it)";
+            board_.Message(row, row.Label + " reaches the same device as " + first + " (" + node +
+                                    "): it is upgraded as " + first + " only");
+        } else if (!options_.again && history_.Passed(row.Identity.TerminalID)) {
+            refusal = kAlreadyUpgraded;
+            board_.Message(row, "terminal ID " + row.Identity.TerminalID +
+                                    " was upgraded with this firmware already (--again upgrades it again)");
+        } else {
+            row.AttemptId = records::NewAttemptId();
+            row.StartedAt = std::chrono::system_clock::now();
+            std::string why;
+            if (!journal_.Began(row, firmware_.Sha256(), why)) {
+                refusal = "Upgrade stopped (the station could not note the attempt)";
+                RecordFailed(row, why, "the attempt could not be noted");
+            } else if (!node.empty()) {
+                firstPort_.emplace(node, row.Label);
+            }
+        }
+        if (!refusal.empty()) {
+            row.Attempted = false;
+            port.Refused = refusal;
+        }
+        port.Run->Tell(std::string(kVerdictLine) + (refusal.empty() ? kGoVerdict : kRefusedVerdict + refusal));
+    }
+
+    // The port that serves the device at node, when it is another than this
+    // one and still reaches it: the first that attempted a device there in
+    // this run, else the first in the list that reaches it.
+    std::string FirstPortOf(const TStationPort& port, const std::string& node) const {
+        if (node.empty()) return {};
+        auto reaches = [&node](const TStationPort& other) { return NodeOf(other.Run->Row.Port) == node; };
+        if (auto it = firstPort_.find(node); it != firstPort_.end()) {
+            if (it->second == port.Run->Row.Label) return {};
+            for (const auto& other : ports_)
+                if (other->Run->Row.Label == it->second && reaches(*other)) return it->second;
+        }
+        for (const auto& other : ports_) {
+            if (other.get() == &port) return {};
+            if (reaches(*other)) return other->Run->Row.Label;
+        }
+        return {};
+    }
+
+    void RecordFailed(const TPortRow& row, const std::string& why,
+                      const std::string& what = "the results file could not be written") {
+        if (!recordError_.empty()) return;
+        recordError_ = why;
+        board_.Message(row, what + " (" + why + "): no new device is taken; running upgrades finish");
+    }
+
+    // Every attempt that sent anything gets its line, however its run ended,
+    // and so does a device found upgraded already. A device refused waits
+    // to go as an upgraded one does.
     void Ended(TStationPort& port) {
         TPortRow& row = port.Run->Row;
-        if (row.Note == kFileRefusedNote || !row.Attempted) return;
-        const std::string line = results_.Line(row);
-        if (recordError_.empty() && !results_.Append(line)) {
-            recordError_ = results_.Error();
-            board_.Message(row, "the results file could not be written (" + recordError_ +
-                                    "): no new device is taken; running upgrades finish");
+        if (row.Note == kFileRefusedNote) return;
+        const bool alreadyUpgraded = port.Refused == kAlreadyUpgraded;
+        if (!row.Attempted && port.Refused.empty()) return;
+        if (row.Attempted || alreadyUpgraded) {
+            const std::string line = results_.Line(row);
+            if (recordError_.empty() && !results_.Append(line)) RecordFailed(row, results_.Error());
+            if (!recordError_.empty()) {
+                unwritten_.push_back(line);
+            } else {
+                forwarding_.Appended();
+                if (!row.AttemptId.empty()) journal_.Closed(row.AttemptId);
+                if (row.Passed()) history_.AddPass(row.Identity.TerminalID);
+            }
         }
-        if (!recordError_.empty())
-            unwritten_.push_back(line);
-        else
-            forwarding_.Appended();
         row.LastOutcome = row.Outcome();
         port.Previous = {row.Identity};
         if (!row.Dock.Empty()) port.Previous.push_back(row.Dock);
@@ -233,6 +318,9 @@ private:
     TResultsFile& results_;
     TResultsForwarding& forwarding_;
     TFirmwareCopy& firmware_;
+    TResultsHistory& history_;
+    TAttemptJournal& journal_;
+    std::map<std::string, std::string> firstPort_;  // device node: the port that attempted a device there first
     // The first Ctrl-C stops the waiting ports, the second ends the transfers
     // at once, each with its line. On Windows a third ends the program
     // itself, should the loop ever fail to.
@@ -245,6 +333,41 @@ private:
     std::string recordError_;
     std::vector<std::string> unwritten_;
 };
+
+// Reads the results file's history, gives each attempt that an earlier
+// station noted and left without a line its line, and starts this station's
+// journal. kExitPass, or the status to end with.
+int CloseEarlierAttempts(TResultsFile& results, TResultsHistory& history, TAttemptJournal& journal,
+                         const std::string& sha256) {
+    std::string why;
+    std::vector<TPortRow> open;
+    if (!history.Read(results.Path(), sha256, why) || !journal.LeftOpen(open, why)) {
+        Printf(stderr, "tolm-upgrade-cli: %s\n", why.c_str());
+        return kExitRecordLost;
+    }
+    std::vector<std::string> unwritten;
+    long closed = 0;
+    for (const auto& row : open) {
+        if (history.HasAttempt(row.AttemptId)) continue;
+        const std::string line = results.Line(row);
+        if (unwritten.empty() && results.Append(line))
+            ++closed;
+        else
+            unwritten.push_back(line);
+    }
+    if (!unwritten.empty()) {
+        TellUnwrittenLines(results.Path(), results.Error(), unwritten);
+        return kExitRecordLost;
+    }
+    if (closed > 0)
+        Printf(stderr, "tolm-upgrade-cli: %ld %s that an earlier station left open got %s line \"%s\"\n", closed,
+               closed == 1 ? "attempt" : "attempts", closed == 1 ? "its" : "their", kStationEndedResult);
+    if (!journal.Start(why)) {
+        Printf(stderr, "tolm-upgrade-cli: %s\n", why.c_str());
+        return kExitRecordLost;
+    }
+    return kExitPass;
+}
 }  // namespace
 
 int Station(const TStationOptions& options) {
@@ -282,13 +405,20 @@ int Station(const TStationOptions& options) {
         Printf(stderr, "tolm-upgrade-cli: %s\n", results.Error().c_str());
         return kExitUsage;
     }
+    // What the file says already: the devices that passed with this
+    // firmware, and the attempts an earlier station left without a line,
+    // which get theirs now.
+    TResultsHistory history;
+    TAttemptJournal journal(options.results);
+    if (const int status = CloseEarlierAttempts(results, history, journal, sha256); status != kExitPass)
+        return status;
     TResultsForwarding forwarding(options.results, options.db, bench.Station);
     if (!forwarding.Begin()) return kExitFailed;
     // A results file beyond a size limit fails its write instead of ending the station.
 #ifdef SIGXFSZ
     signal(SIGXFSZ, SIG_IGN);
 #endif
-    TStationLoop loop(options, ports, results, forwarding, firmware);
+    TStationLoop loop(options, ports, results, forwarding, firmware, history, journal);
     return loop.Run();
 }
 
@@ -309,6 +439,8 @@ void AddStationCommand(CLI::App& app, CommandRun& run) {
         ->type_name("SECONDS")
         ->check(WholeNumber(0, 3600));
     cmd->add_option("--log", options->log, "write the diagnostic hex-dump log to FILE")->type_name("FILE");
+    cmd->add_flag("--again", options->again,
+                  "upgrade a device again even when its terminal ID has a PASS line of this firmware");
     cmd->add_option("--station", options->station, "the station's name in each line (default the host name)")
         ->type_name("NAME");
     cmd->add_option("--operator", options->operatorId, "who works at the bench, named in each line")->type_name("ID");
@@ -318,8 +450,13 @@ void AddStationCommand(CLI::App& app, CommandRun& run) {
         "terminal announces itself), upgrades it, appends a line to the results file, and waits until it\n"
         "has gone: its port's node went or changed, a device with another identity answers, or (only on a\n"
         "built-in UART) it stayed silent for --removal-silence seconds. A device left attached is not\n"
-        "upgraded twice. The ports are the station's for its whole run: another station or an upgrade on\n"
-        "one of them is refused.\n"
+        "upgraded twice. A device with a terminal ID that has a PASS line of this firmware in the results\n"
+        "file is not upgraded again (its line says \"Upgrade skipped (already upgraded)\") unless --again is\n"
+        "given; a first-generation scanner has no ID and is upgraded whenever it arrives anew. A device\n"
+        "that two ports reach is upgraded on the first only. The ports are the station's for its whole run:\n"
+        "another station or an upgrade on one of them is refused. Each attempt is noted in FILE.csv.journal\n"
+        "before its first byte; a station started after one that was killed gives every attempt left\n"
+        "without a line the line \"Upgrade stopped (the station ended)\".\n"
         "Ctrl-C stops the waiting ports at once and lets running upgrades finish; a second Ctrl-C (or\n"
         "signal) ends the station at once, killing the runs still going, each with its line. A transfer\n"
         "without progress for 30 s is killed and recorded. Exit status: 130 after Ctrl-C, 143 after SIGTERM;\n"

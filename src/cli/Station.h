@@ -22,6 +22,7 @@ struct TStationOptions {
     std::string results = "station-results.csv";
     std::string log;
     long removalSilence = 10;  // seconds; where silence counts at all
+    bool again = false;        // upgrade devices whose ID has a PASS line of this firmware too
     std::string station;       // the name in each line; default the host name
     std::string operatorId;    // who works at the bench; may be empty
     TDatabaseOptions db;       // the site database the lines are sent to, if any

@@ -98,3 +98,22 @@ TEST_F(StationBenchE2eTest, APortAStationServesIsRefusedToOthers) {
     EXPECT_EQ(station.End(SIGINT, 30), 130);
     EXPECT_FALSE(std::filesystem::exists(dir.File("r2.csv")));
 }
+
+// One device that two port numbers come to reach during a run (a link left
+// dangling, then its name reused) is upgraded under the first number only,
+// and the other port says why.
+TEST_F(StationBenchE2eTest, ADeviceThatTwoPortsReachIsUpgradedOnTheFirstOnly) {
+    auto fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    auto device = Attach(3, {});
+    std::filesystem::create_symlink(dir.File("tty-gone"), dir.File("COM4"));
+    StationProcess station({"--port", "3,4", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    ASSERT_TRUE(WaitFor([&] { return ResultLines() == 1; }, 30)) << dir.Read("station.err");
+    std::filesystem::create_symlink(device->Pty(), dir.File("tty-gone"));
+    ASSERT_TRUE(WaitFor([&] { return dir.Read("station.err").find("COM4 reaches the same device as COM3") !=
+                                     std::string::npos; }, 15)) << dir.Read("station.err");
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(station.End(SIGINT), 130);
+    EXPECT_EQ(Starts(3), 1u) << "the device was upgraded under both numbers\n" << dir.Read("r.csv");
+    ASSERT_EQ(ResultLines(), 1u) << dir.Read("r.csv");
+    EXPECT_NE(DataLines("r.csv")[0].find(",COM3,2LB,LB1Y,7_1_0,,,Upgrade PASS,"), std::string::npos);
+}

@@ -65,7 +65,8 @@ TEST_F(StationE2eTest, AKilledRunIsRecordedAndAStationThatDiesTakesItsRunsAlong)
 TEST_F(StationE2eTest, AFullDiskStopsTheStationWithItsLinesOnStderr) {
     const std::string disk = dir.File("disk");
     std::filesystem::create_directory(disk);
-    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=4k") != 0)
+    // Two pages: one for the attempts' journal, one that the results file fills.
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8k") != 0)
         GTEST_SKIP() << "cannot mount a small tmpfs (" << std::strerror(errno) << "): run as root to test a full disk";
     struct Unmount {
         std::string path;

@@ -115,8 +115,9 @@ private:
 
 class StationTest : public E2eTest {
 protected:
-    std::unique_ptr<Device> Attach(int port, const std::vector<std::string>& extra) {
-        std::vector<std::string> args{"run", "scanner", "--link", dir.File("COM" + std::to_string(port)), "--start-log",
+    std::unique_ptr<Device> Attach(int port, const std::vector<std::string>& extra,
+                                   const std::string& device = "scanner") {
+        std::vector<std::string> args{"run", device, "--link", dir.File("COM" + std::to_string(port)), "--start-log",
                                       dir.File("starts-" + std::to_string(port))};
         args.insert(args.end(), extra.begin(), extra.end());
         auto d = std::make_unique<Device>(TOLM_DEVSIM, args);

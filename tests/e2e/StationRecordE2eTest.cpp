@@ -1,5 +1,6 @@
 // What a station's record says when the bench changes under it: the firmware
-// file replaced during a run, the results file deleted.
+// file replaced during a run, the results file deleted, the station killed,
+// a device that passed coming back.
 #include <cstdio>
 #include <filesystem>
 
@@ -58,4 +59,51 @@ TEST_F(StationRecordE2eTest, ADeletedResultsFileIsAFailedWriteNotASilentLoss) {
     const std::string err = dir.Read("station.err");
     EXPECT_NE(err.find("no longer the one this program writes"), std::string::npos) << err;
     EXPECT_NE(err.find(",COM3,2LB,LB1Y,7_1_0,,,Upgrade PASS,"), std::string::npos) << "the line is not on stderr:\n" << err;
+}
+
+// A station killed in the middle of a transfer: its run stops, and the next
+// station on the same file gives the attempt its line before anything else.
+TEST_F(StationRecordE2eTest, AnAttemptOfAKilledStationGetsItsLineFromTheNextOne) {
+    const std::string fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    {
+        auto device = Attach(3, {"--baud-emulation"});  // about 10 s of transfer
+        StationProcess station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+        ASSERT_TRUE(WaitFor([&] { return Starts(3) == 1; }, 30)) << dir.Read("station.err");
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const auto runs = ChildrenOf(station.Pid());
+        EXPECT_EQ(station.End(SIGKILL), 128 + SIGKILL);
+        for (pid_t run : runs) EXPECT_TRUE(WaitFor([&] { return Gone(run); }, 10)) << "the run went on alone";
+    }
+    ASSERT_TRUE(DataLines("r.csv").empty());
+    StationProcess next({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("next.err"));
+    ASSERT_TRUE(WaitFor([&] { return DataLines("r.csv").size() == 1; }, 20)) << dir.Read("next.err");
+    EXPECT_EQ(next.End(SIGINT), 130);
+    const std::string line = DataLines("r.csv")[0];
+    EXPECT_NE(line.find(",COM3,2LB,LB1Y,7_1_0,,,Upgrade stopped (the station ended),,"), std::string::npos) << line;
+    EXPECT_NE(dir.Read("next.err").find("1 attempt that an earlier station left open"), std::string::npos)
+        << dir.Read("next.err");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("r.csv.journal"))) << "an orderly end left the journal";
+}
+
+// A device whose ID has a PASS line of this firmware, plugged in again or
+// still attached when a station starts, is not upgraded again unless asked.
+TEST_F(StationRecordE2eTest, ADeviceThatPassedIsNotUpgradedAgainUnlessAsked) {
+    const std::string fw = Generate("tid-fw", "tw2y.bin", {"images=1", kSparse});
+    const std::vector<std::string> id{"--set", "id=0000ABCD"};
+    auto device = Attach(3, id, "tid-scanner");
+    StationProcess station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
+    ASSERT_TRUE(WaitFor([&] { return ResultLines() == 1; }, 60)) << dir.Read("station.err");
+    device->Stop();
+    device = Attach(3, id, "tid-scanner");
+    ASSERT_TRUE(WaitFor([&] { return ResultLines() == 2; }, 30)) << dir.Read("station.err");
+    EXPECT_EQ(station.End(SIGINT), 130);
+    EXPECT_NE(DataLines("r.csv")[1].find(",0000ABCD,SCAN01,Upgrade skipped (already upgraded),"), std::string::npos)
+        << DataLines("r.csv")[1];
+    EXPECT_EQ(Starts(3), 1u) << "the device that passed was upgraded again";
+
+    StationProcess again({"--again", "--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("again.err"));
+    ASSERT_TRUE(WaitFor([&] { return ResultLines() == 3; }, 60)) << dir.Read("again.err");
+    EXPECT_EQ(again.End(SIGINT), 130);
+    EXPECT_NE(DataLines("r.csv")[2].find(",Upgrade PASS,"), std::string::npos) << DataLines("r.csv")[2];
+    EXPECT_EQ(Starts(3), 2u);
 }
