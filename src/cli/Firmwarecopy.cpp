@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "cli/Sha256.h"
+#include "records/Systemservices.h"
 
 namespace tolm::cli {
 
@@ -21,6 +22,25 @@ std::string Utf8(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+// The private folders are named "tolm-firmware-PID-N" after the process that made them.
+const std::string kFolderPrefix = "tolm-firmware-";
+
+// Removes the folders that processes which ended without their clean-up (a
+// station killed, a crash) left behind; another user's stay where they are.
+void RemoveLeftovers(const fs::path& base) {
+    std::error_code error;
+    for (auto it = fs::directory_iterator(base, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+        const std::string name = Utf8(it->path().filename());
+        if (name.rfind(kFolderPrefix, 0) != 0) continue;
+        const std::string rest = name.substr(kFolderPrefix.size());
+        const size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string::npos || rest.find_first_not_of("0123456789") != dash) continue;
+        if (records::ProcessRunning(std::stol(rest.substr(0, dash)))) continue;
+        std::error_code ignored;
+        fs::remove_all(it->path(), ignored);
+    }
+}
+
 // A new folder that only this user may enter, under the system's temporary folder.
 bool MakePrivateFolder(std::string& folder, std::string& why) {
     std::error_code error;
@@ -29,9 +49,11 @@ bool MakePrivateFolder(std::string& folder, std::string& why) {
         why = "no temporary folder: " + error.message();
         return false;
     }
+    RemoveLeftovers(base);
     std::random_device random;
+    const std::string prefix = kFolderPrefix + std::to_string(records::ProcessId()) + "-";
     for (int attempt = 0; attempt < 20; ++attempt) {
-        const fs::path candidate = base / ("tolm-firmware-" + std::to_string(random()));
+        const fs::path candidate = base / (prefix + std::to_string(random()));
         if (fs::create_directory(candidate, error)) {
             fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, error);
             folder = Utf8(candidate);

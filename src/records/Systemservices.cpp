@@ -1,6 +1,7 @@
 #include "records/Systemservices.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -80,5 +81,9 @@ bool WriteFileDurably(const std::string& path, const std::string& bytes, std::st
     }
     return true;
 }
+
+long ProcessId() { return static_cast<long>(getpid()); }
+
+bool ProcessRunning(long pid) { return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH; }
 
 }  // namespace tolm::records

@@ -16,6 +16,11 @@ bool RandomBytes(void* buffer, size_t size);
 // (gethostname; on Windows the computer's DNS host name); empty when unknown.
 std::string HostName();
 
+// This process's ID, and whether a process of that ID is running (one that
+// cannot be looked at counts as running).
+long ProcessId();
+bool ProcessRunning(long pid);
+
 // The value of an environment variable; nothing when it is not set.
 std::optional<std::string> EnvironmentText(const std::string& name);
 

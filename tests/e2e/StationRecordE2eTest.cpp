@@ -62,9 +62,16 @@ TEST_F(StationRecordE2eTest, ADeletedResultsFileIsAFailedWriteNotASilentLoss) {
 }
 
 // A station killed in the middle of a transfer: its run stops, and the next
-// station on the same file gives the attempt its line before anything else.
+// station on the same file gives the attempt its line before anything else,
+// and removes the firmware copy the killed one left.
 TEST_F(StationRecordE2eTest, AnAttemptOfAKilledStationGetsItsLineFromTheNextOne) {
     const std::string fw = Generate("scanner-fw", "lb1y.bin", {kSparse});
+    std::filesystem::create_directory(dir.File("tmp"));
+    setenv("TMPDIR", dir.File("tmp").c_str(), 1);
+    struct Unset {
+        ~Unset() { unsetenv("TMPDIR"); }
+    } unset;
+    auto copies = [&] { return std::distance(std::filesystem::directory_iterator(dir.File("tmp")), {}); };
     {
         auto device = Attach(3, {"--baud-emulation"});  // about 10 s of transfer
         StationProcess station({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("station.err"));
@@ -75,8 +82,10 @@ TEST_F(StationRecordE2eTest, AnAttemptOfAKilledStationGetsItsLineFromTheNextOne)
         for (pid_t run : runs) EXPECT_TRUE(WaitFor([&] { return Gone(run); }, 10)) << "the run went on alone";
     }
     ASSERT_TRUE(DataLines("r.csv").empty());
+    EXPECT_EQ(copies(), 1);
     StationProcess next({"--port", "3", "--results", dir.File("r.csv"), fw}, dir.File("next.err"));
     ASSERT_TRUE(WaitFor([&] { return DataLines("r.csv").size() == 1; }, 20)) << dir.Read("next.err");
+    EXPECT_EQ(copies(), 1) << "the killed station's copy is still there";
     EXPECT_EQ(next.End(SIGINT), 130);
     const std::string line = DataLines("r.csv")[0];
     EXPECT_NE(line.find(",COM3,2LB,LB1Y,7_1_0,,,Upgrade stopped (the station ended),,"), std::string::npos) << line;

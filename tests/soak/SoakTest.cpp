@@ -1,10 +1,15 @@
-// A soak of the station: on every port, emulated scanners arrive and leave at
-// random, each with a fault of its own, the next one attached 0.5 to 3 s
-// after the last was pulled. Every line of the results file is then held
-// against what the device on that port at that time really received.
+// A soak of the station: on every port, emulated scanners (each with a
+// terminal ID of its own) arrive and leave at random, each with a fault of its
+// own, the next one attached 0.5 to 3 s after the last was pulled; now and
+// then the station itself is killed (kill -9) and started again on the same
+// results file. Every line of the results file is then held against what the
+// device on that port at that time really received: every transfer has its
+// line, no device that passed is flashed again, every line's firmware hash is
+// that of the file whose bytes the device got.
 //
 // TOLM_SOAK_SECONDS (default 150) and TOLM_SOAK_PORTS (default 8) size it;
-// TOLM_SOAK_SEED repeats a run (the seed used is printed). TOLM_SOAK_CLI and
+// TOLM_SOAK_SEED repeats a run (the seed used is printed); TOLM_SOAK_KILL_EVERY
+// (default 40 s; 0: never) is the mean time between kills of the station. TOLM_SOAK_CLI and
 // TOLM_SOAK_DEVSIM name copies of the programs to run instead of the built
 // ones, so that a long run goes on while the build changes.
 #include <gtest/gtest.h>
@@ -107,7 +112,7 @@ std::vector<std::string> SplitCsv(const std::string& line) {
 // One emulated device: what it was, when it was there, and what it received.
 struct Device {
     int port = 0;
-    int tag = 0;  // its kernel level: tells its lines from its neighbours'
+    std::string id;  // its terminal ID: tells its lines from its neighbours'
     Kind kind = Kind::Normal;
     std::string files;  // prefix of its logs and image
     std::chrono::system_clock::time_point attached;
@@ -145,12 +150,14 @@ public:
             Device device;
             device.port = port;
             device.kind = kind;
-            device.tag = 1 + serial % 250;
+            char id[16];
+            std::snprintf(id, sizeof id, "%04X%04X", port, serial);
+            device.id = id;
             device.files = dir_.File("dev-" + std::to_string(port) + "-" + std::to_string(serial++));
-            std::vector<std::string> args{"run",           "scanner",           "--link",
+            std::vector<std::string> args{"run",           "tid-scanner",       "--link",
                                           Link(port),      "--image-out",       device.files + ".img",
                                           "--start-log",   device.files + ".starts", "--transfer-log",
-                                          device.files + ".done", "--set",      "kernel=" + std::to_string(device.tag)};
+                                          device.files + ".done", "--set",      "id=" + device.id};
             const int reply = std::uniform_int_distribution<int>(10, 90)(random);
             switch (kind) {
                 case Kind::Covered: args.insert(args.end(), {"--fault", "drop:" + std::to_string(reply)}); break;
@@ -158,7 +165,7 @@ public:
                     args.insert(args.end(), {"--fault", "drop:" + std::to_string(reply) + "-" + std::to_string(reply + 2)});
                     break;
                 case Kind::Vanish: args.insert(args.end(), {"--fault", "vanish:" + std::to_string(reply)}); break;
-                case Kind::WrongModel: args.insert(args.end(), {"--set", "model=LB2X"}); break;
+                case Kind::WrongModel: args.insert(args.end(), {"--set", "model=TW2X"}); break;
                 case Kind::Silent: args.insert(args.end(), {"--fault", "drop:rate=1"}); break;
                 case Kind::QuietAfter: args.insert(args.end(), {"--quiet-after-image", "5000"}); break;
                 default: break;
@@ -209,6 +216,12 @@ public:
         violations_.push_back(text);
     }
 
+    // The station was killed now (and started again a moment later).
+    void Killed() {
+        std::lock_guard lock(mutex_);
+        kills_.push_back(std::chrono::system_clock::now());
+    }
+
     // Holds the results file against the devices.
     void Check(const std::string& results, const std::string& sha256, const std::string& version) {
         for (auto& device : devices_) {
@@ -230,7 +243,7 @@ public:
                 continue;
             }
             results_[f[7]]++;
-            if (f[2] != "2LB" || f[9] != sha256 || f[10] != version)
+            if (f[2] != "2TW" || f[9] != sha256 || f[10] != version)
                 Violation("a line with another family, file digest or version: " + line);
             Device* device = Owner(f);
             if (!device) {
@@ -241,19 +254,40 @@ public:
             const bool pass = f[7] == "Upgrade PASS";
             if (pass && (!device->flashIsFile || device->completes == 0))
                 Violation("PASS without the whole image: " + line);
+            // A station killed mid-attempt leaves the next one to say so, and
+            // may leave its device mid-exchange for the next attempt.
+            if (f[7] == kStationEnded || (KilledDuring(*device) && !pass)) continue;
             if (device->kind == Kind::WrongModel && f[7].rfind("G006.", 0) != 0)
                 Violation("a device of another model got \"" + f[7] + "\": " + line);
-            if (device->kind == Kind::WrongModel && f[3] != "LB2X") Violation("the model is not recorded: " + line);
+            if (device->kind == Kind::WrongModel && f[3] != "TW2X") Violation("the model is not recorded: " + line);
         }
         for (const auto& device : devices_) {
             const auto& info = Info(device.kind);
-            const std::string name = "COM" + std::to_string(device.port) + " device " + std::to_string(device.tag) +
-                                     " (" + info.name + ", " + std::to_string(device.staySeconds).substr(0, 4) +
-                                     " s)";
-            if (device.lines.size() > 1 || device.starts > 1)
-                Violation(name + " was upgraded " + std::to_string(std::max(device.lines.size(), device.starts)) +
-                          " times");
-            if (device.starts > 0 && device.lines.empty()) Violation(name + " got a transfer but no line");
+            const std::string name = "COM" + std::to_string(device.port) + " device " + device.id + " (" + info.name +
+                                     ", " + std::to_string(device.staySeconds).substr(0, 4) + " s)";
+            // Its attempts, and whether one passed before the last of them.
+            size_t attempts = 0, passes = 0;
+            bool attemptAfterPass = false, skippedBeforePass = false;
+            for (const auto& line : device.lines) {
+                const std::string result = SplitCsv(line)[7];
+                if (result == kAlreadyUpgraded) {
+                    skippedBeforePass = skippedBeforePass || passes == 0;
+                    continue;
+                }
+                attemptAfterPass = attemptAfterPass || passes > 0;
+                ++attempts;
+                passes += result == "Upgrade PASS";
+            }
+            if (passes > 1 || attemptAfterPass) Violation(name + " passed and was tried again");
+            if (skippedBeforePass) Violation(name + " was skipped as upgraded before it passed");
+            // A station killed while a device was attached may leave its
+            // transfer stopped, and the next one upgrades it again.
+            const bool killedMeanwhile = KilledDuring(device);
+            if ((attempts > 1 || device.starts > 1) && !killedMeanwhile)
+                Violation(name + " was upgraded " + std::to_string(std::max(attempts, device.starts)) + " times");
+            if (device.starts > attempts)
+                Violation(name + " got " + std::to_string(device.starts) + " transfers but " +
+                          std::to_string(attempts) + " lines");
             if (info.answers && device.staySeconds >= 8 && device.lines.empty())
                 Violation(name + " answered for 8 s but was never tried");
             if (!info.answers && !device.lines.empty()) Violation(name + " never answered but got a line");
@@ -278,10 +312,17 @@ public:
             least = std::min(least, n);
             most = std::max(most, n);
         }
-        std::fprintf(out, "soak: %d ports, %.0f s, seed %u\n", ports_, seconds, seed_);
+        std::fprintf(out, "soak: %d ports, %.0f s, seed %u, the station killed %zu times\n", ports_, seconds, seed_,
+                     kills_.size());
         std::fprintf(out, "soak: %zu devices (%d to %d per port, %.1f on average), %zu tried, %zu lines\n",
                      devices_.size(), perPort.empty() ? 0 : least, most,
                      perPort.empty() ? 0.0 : double(devices_.size()) / perPort.size(), tried, lineCount_);
+        for (const auto& kill : kills_) {
+            const std::time_t t = std::chrono::system_clock::to_time_t(kill);
+            char text[32];
+            std::strftime(text, sizeof text, "%H:%M:%S", std::gmtime(&t));
+            std::fprintf(out, "soak: the station killed at %s UTC\n", text);
+        }
         for (const auto& [kind, n] : perKind) std::fprintf(out, "soak:   %-28s %d devices\n", kind.c_str(), n);
         for (const auto& [result, n] : results_) std::fprintf(out, "soak:   line \"%s\": %d\n", result.c_str(), n);
         if (!rss.empty())
@@ -299,19 +340,28 @@ public:
     const std::vector<std::string>& Violations() const { return violations_; }
 
 private:
-    // The device whose line this is: its port, its tag (kernel digits
-    // "7_T_0"), attached before the line was written.
+    static constexpr const char* kAlreadyUpgraded = "Upgrade skipped (already upgraded)";
+    static constexpr const char* kStationEnded = "Upgrade stopped (the station ended)";
+
+    bool KilledDuring(const Device& device) const {
+        const auto left = device.attached + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                                std::chrono::duration<double>(device.staySeconds));
+        for (const auto& kill : kills_)
+            if (kill >= device.attached && kill <= left) return true;
+        return false;
+    }
+
+    // The device whose line this is: its port, its terminal ID, attached
+    // before the line was written.
     Device* Owner(const std::vector<std::string>& f) {
         if (f[1].rfind("COM", 0) != 0) return nullptr;
         const int port = std::atoi(f[1].c_str() + 3);
-        int tag = -1;
-        if (std::sscanf(f[4].c_str(), "7_%d_0", &tag) != 1) return nullptr;
         std::tm tm{};
         if (!strptime(f[0].c_str(), "%Y-%m-%dT%H:%M:%S%z", &tm)) return nullptr;
         const auto written = std::chrono::system_clock::from_time_t(timegm(&tm) - tm.tm_gmtoff) + 1s;
         Device* owner = nullptr;
         for (auto& device : devices_)
-            if (device.port == port && device.tag == tag && device.attached <= written &&
+            if (device.port == port && device.id == f[5] && device.attached <= written &&
                 (!owner || device.attached > owner->attached))
                 owner = &device;
         return owner;
@@ -325,6 +375,7 @@ private:
     std::mutex mutex_;
     std::vector<Device> devices_;
     std::vector<std::string> violations_;
+    std::vector<std::chrono::system_clock::time_point> kills_;
     std::map<std::string, int> results_;
     size_t lineCount_ = 0;
 };
@@ -359,17 +410,36 @@ double ProcessorSeconds(pid_t pid) {
     return double(utime + stime) / sysconf(_SC_CLK_TCK);
 }
 
+// tolm-upgrade-cli station on the ports, its stdout and stderr appended to errPath.
+pid_t StartStation(const std::vector<std::string>& args, const std::string& errPath) {
+    std::vector<std::string> argvText = args;
+    std::vector<char*> argv;
+    for (auto& a : argvText) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t station = fork();
+    if (station == 0) {
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        dup2(err, 1);
+        dup2(err, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return station;
+}
+
 }  // namespace
 
 TEST(Soak, EveryLineOfTheStationMatchesWhatItsDeviceReceived) {
     const double seconds = static_cast<double>(EnvNumber("TOLM_SOAK_SECONDS", 150));
     const int ports = static_cast<int>(EnvNumber("TOLM_SOAK_PORTS", 8));
+    const double killEvery = static_cast<double>(EnvNumber("TOLM_SOAK_KILL_EVERY", 40));
     const unsigned seed = static_cast<unsigned>(EnvNumber("TOLM_SOAK_SEED", static_cast<long>(std::random_device{}() % 100000)));
     tolm::test::TempDir dir;
     setenv("TOLM_PORT_DIR", dir.Path().c_str(), 1);
     setenv("XDG_STATE_HOME", dir.Path().c_str(), 1);
-    const std::string fw = dir.File("lb1y.bin");
-    auto gen = tolm::test::Run(kDevsim, {"gen", "scanner-fw", "--out", fw, "--set", "blank=1-150"}, 30000);
+    const std::string fw = dir.File("tw2y.bin");
+    auto gen = tolm::test::Run(kDevsim, {"gen", "tid-fw", "--out", fw, "--set", "images=1", "--set", "blank=1-150"},
+                               30000);
     ASSERT_EQ(gen.exitCode, 0) << gen.err;
     std::string flash = ReadFile(fw).substr(0, 262144);
     for (auto& c : flash) c = static_cast<char>(static_cast<unsigned char>(c) - 10);
@@ -381,21 +451,10 @@ TEST(Soak, EveryLineOfTheStationMatchesWhatItsDeviceReceived) {
     // The station, its stderr kept for a look when something fails.
     const std::string results = dir.File("results.csv");
     const std::string portList = "3-" + std::to_string(2 + ports);
-    const std::string cli = kCli;
-    std::vector<std::string> argvText{cli, "station", "--port", portList, "--results", results, fw};
-    std::vector<char*> argv;
-    for (auto& a : argvText) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const std::vector<std::string> stationArgs{kCli, "station", "--port", portList, "--results", results, fw};
     const std::string errPath = dir.File("station.err");
-    const pid_t station = fork();
-    if (station == 0) {
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(err, 1);
-        dup2(err, 2);
-        execv(cli.c_str(), argv.data());
-        _exit(127);
-    }
-    ASSERT_GT(station, 0);
+    std::atomic<pid_t> station{StartStation(stationArgs, errPath)};
+    ASSERT_GT(station.load(), 0);
 
     Soak soak(dir, ports, seconds, seed);
     soak.SetExpectedFlash(flash);
@@ -403,21 +462,47 @@ TEST(Soak, EveryLineOfTheStationMatchesWhatItsDeviceReceived) {
     std::vector<int> fds;
     std::this_thread::sleep_for(1s);  // the station has started
     std::atomic<bool> sampling{true};
+    double cpu = 0;  // of the stations killed
+    std::mutex stationMutex;
     std::thread sampler([&] {
         while (sampling) {
-            rss.push_back(StatusField(station, "VmRSS"));
-            fds.push_back(OpenDescriptors(station));
+            {
+                std::lock_guard lock(stationMutex);
+                rss.push_back(StatusField(station, "VmRSS"));
+                fds.push_back(OpenDescriptors(station));
+            }
             for (int i = 0; i < 20 && sampling; ++i) std::this_thread::sleep_for(100ms);
         }
     });
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    // kill -9 now and then, as a crash or the OOM killer would, and a new
+    // station on the same file a moment later.
+    std::atomic<bool> killing{killEvery > 0};
+    std::thread killer([&] {
+        std::mt19937 random(seed * 7 + 1);
+        while (killing) {
+            const auto at = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                               std::uniform_real_distribution<double>(0.5, 1.5)(random) * killEvery));
+            while (killing && Clock::now() < at && Clock::now() < end - 10s) std::this_thread::sleep_for(100ms);
+            if (!killing || Clock::now() >= end - 10s) break;
+            std::lock_guard lock(stationMutex);
+            cpu += ProcessorSeconds(station);
+            kill(station, SIGKILL);
+            waitpid(station, nullptr, 0);
+            soak.Killed();
+            std::this_thread::sleep_for(std::chrono::duration<double>(std::uniform_real_distribution<double>(0.2, 2)(random)));
+            station = StartStation(stationArgs, errPath);
+        }
+    });
     std::vector<std::thread> portThreads;
     for (int port = 3; port < 3 + ports; ++port) portThreads.emplace_back([&, port] { soak.RunPort(port, end); });
     for (auto& t : portThreads) t.join();
+    killing = false;
+    killer.join();
     std::this_thread::sleep_for(8s);  // the last failed attempts end and are written
     const double ran = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = ProcessorSeconds(station);
+    cpu += ProcessorSeconds(station);
     sampling = false;
     sampler.join();
 
@@ -438,13 +523,14 @@ TEST(Soak, EveryLineOfTheStationMatchesWhatItsDeviceReceived) {
 
     soak.Check(results, sha256, programVersion);
     soak.Report(stdout, ran, rss, fds, cpu);
-    // Memory flat: after the first quarter (libraries, first runs), it does not grow.
-    if (rss.size() >= 8) {
+    // Memory flat: after the first quarter (libraries, first runs), it does
+    // not grow. A restarted station starts over, so only a run without kills says.
+    if (rss.size() >= 8 && killEvery <= 0) {
         const long settled = *std::max_element(rss.begin() + rss.size() / 4, rss.begin() + rss.size() / 2);
         EXPECT_LE(*std::max_element(rss.begin() + rss.size() / 2, rss.end()), settled + 1024)
             << "the station's memory grew (kB)";
-        EXPECT_LE(*std::max_element(fds.begin(), fds.end()), 16 + 4 * ports) << "the station's descriptors grew";
     }
+    if (!fds.empty()) EXPECT_LE(*std::max_element(fds.begin(), fds.end()), 16 + 4 * ports) << "the station's descriptors grew";
     const auto& violations = soak.Violations();
     for (size_t i = 0; i < violations.size() && i < 40; ++i) ADD_FAILURE() << violations[i];
     if (!violations.empty())
