@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The station's soak at length: "tolm-upgrade-cli station" on PORTS ports for
-# SECONDS while emulated scanners arrive and leave at random, each with a
-# fault of its own (lost replies that the retries cover and that they do not,
-# the adapter pulled mid-transfer, a wrong model, a silent device, a device
-# that stays attached after its upgrade, one silent for 5 s after it), the
-# next attached 0.5 to 3 s after the last was pulled. Every line of the
+# SECONDS while emulated scanners, each with a terminal ID of its own, arrive
+# and leave at random, each with a fault of its own (lost replies that the
+# retries cover and that they do not, the adapter pulled mid-transfer, a wrong
+# model, a silent device, a device that stays attached after its upgrade, one
+# silent for 5 s after it), the next attached 0.5 to 3 s after the last was
+# pulled, and the station killed (kill -9) about every 40 s and started again
+# on the same results file (TOLM_SOAK_KILL_EVERY=0: never). Every line of the
 # results file is held against what its device received; the figures
-# (devices per port, lines by result, the station's memory, descriptors and
-# processor time) are printed at the end. The test command runs the same for
-# about 3 minutes on 8 ports.
+# (devices per port, lines by result, kills, the station's memory,
+# descriptors and processor time) are printed at the end. The test command
+# runs the same for about 3 minutes on 8 ports.
 #
 #   bench/soak.sh [BUILD_DIR] [--seconds S] [--ports N] [--seed N]
 #
@@ -24,7 +26,7 @@ while [ $# -gt 0 ]; do
         --seconds) seconds=$2; shift 2 ;;
         --ports) ports=$2; shift 2 ;;
         --seed) seed=$2; shift 2 ;;
-        -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
         *) build=$1; shift ;;
     esac
 done
