@@ -196,7 +196,7 @@ int32_t TForm1::IdentifyFirmwareFamily(const std::string& path) {
     FamilyCode = code;
     if (code == "3QR") return 3;
     if (code == "4KV") return 4;
-    if (code == "2LB" || code == "2ND" || code == "2TW" || code == "2GH") return 2;
+    if (IsFirstGenerationCode(code) || code == "2TW" || code == "2GH") return 2;
     return 0;
 }
 
@@ -223,7 +223,7 @@ void TForm1::CheckFirmwareFile() {
         bool checked = true;
         switch (FirmwareFamily) {
         case 2:
-            if (FamilyCode == "2LB" || FamilyCode == "2ND") {
+            if (IsFirstGenerationCode(FamilyCode)) {
                 r = ScanPacket->CheckUpgradeFileVer(FirmwareFile);
             } else {
                 ScanTIDPacket->ImageOffset = 0;
@@ -242,7 +242,7 @@ void TForm1::CheckFirmwareFile() {
         }
         // A first-generation scanner file shorter than one image would have
         // its missing blocks sent as blank flash, its trailer as data.
-        const bool firstGenScanner = FirmwareFamily == 2 && (FamilyCode == "2LB" || FamilyCode == "2ND");
+        const bool firstGenScanner = FirmwareFamily == 2 && IsFirstGenerationCode(FamilyCode);
         if (checked && r == 0 && firstGenScanner && size < kOneImageLength) {
             Error.SetCaption("G001.1 Upgrade file invalid");
             FirmwareFile.clear();
@@ -394,8 +394,15 @@ void TForm1::RefreshPortList() {
     ComList.SetItemIndex(chosen.empty() ? selected : static_cast<int>(at - items.begin()));
 }
 
+TUpgradeOutcome TForm1::Outcome() const {
+    if (portNotOpened_ && Error.Caption().empty())
+        return {TUpgradeOutcome::TKind::PortNotOpened, "E001", "E001: Warn ComPort to be unable to open"};
+    return TUpgradeOutcome::OfResultLine(Error.Caption());
+}
+
 void TForm1::UpgradeClick() {
     Error.SetCaption("");
+    portNotOpened_ = false;
     RefreshPortList();
     if (FirmwareFile.empty()) SelectFirmwareFile();
     if (FirmwareFile.empty()) {
@@ -412,6 +419,7 @@ void TForm1::UpgradeClick() {
         ShowMessage("E002: Warn ComPort to open again");
         break;
     case -2:
+        portNotOpened_ = true;
         ShowMessage(OpenFailedMessage(port, TolmSerialComm1.LastOpenError()));
         return;
     case -1:
@@ -425,7 +433,7 @@ void TForm1::UpgradeClick() {
     PBar.SetPosition(0);
     Error.SetCaption("");
 
-    if (FirmwareFamily == 2 && (FamilyCode == "2LB" || FamilyCode == "2ND")) {
+    if (FirmwareFamily == 2 && IsFirstGenerationCode(FamilyCode)) {
         ScanPacket->PortNumber = port;
         ScanPacket->PortSettings = kScanSettings;
         ScanPacket->ImageLength = kOneImageLength;

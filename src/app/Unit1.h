@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Upgradeoutcome.h"
 #include "platform/Serialdevice.h"
 #include "serial/Tolmserialcomm.h"
 #include "toolkit/Controls.h"
@@ -123,6 +124,13 @@ public:
 
     static constexpr const char* kCaption = "Tolm Upgrade Tools...[3.4.8]";
 
+    // The checked file's family, as a type (FirmwareFamily and FamilyCode as
+    // the form keeps them).
+    TFamily Family() const { return FamilyOf(FirmwareFamily, FamilyCode); }
+    // How the last "Upgrade" press ended so far: its result line, or the
+    // port that could not be opened (E001), or none yet.
+    TUpgradeOutcome Outcome() const;
+
 private:
     void SetResultIfEmpty(const std::string& text);
     void ShowKernelMessage(int code, bool dockCheck);
@@ -135,6 +143,7 @@ private:
     void RememberCheckedFile();
     bool FileChangedSinceCheck() const;
     bool RefuseChangedFile();
+    bool portNotOpened_ = false;  // the last press showed E001
     int64_t checkedSize_ = -1;
     int64_t checkedModifiedNs_ = 0;
 };

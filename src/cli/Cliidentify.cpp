@@ -101,12 +101,12 @@ int Identify(const std::string& file, bool json) {
     };
     const long long size = RegularFileFacts(file).value_or(TFileFacts{}).Size;
 
-    const bool accepted = raised.empty() && !form.FirmwareFile.empty() && form.FirmwareFamily != 0;
+    const bool accepted = raised.empty() && !form.FirmwareFile.empty() && form.Family() != TFamily::None;
     std::string reason;
     if (!raised.empty()) reason = raised;
     for (auto& t : sink->texts) reason += (reason.empty() ? "" : "; ") + t;
     if (!form.Error.Caption().empty()) reason += (reason.empty() ? "" : "; ") + form.Error.Caption();
-    if (raised.empty() && form.FirmwareFamily == 0 && reason.empty())
+    if (raised.empty() && form.Family() == TFamily::None && reason.empty())
         reason = "the trailer names no known device family";
     if (!accepted && reason.empty()) reason = "the trailer could not be read whole";
 

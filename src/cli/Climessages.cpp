@@ -1,6 +1,5 @@
 #include "cli/Climessages.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "cli/Consoletext.h"
@@ -15,11 +14,6 @@ void StderrLinesSink::Show(const std::string& text, const std::string& caption, 
     else
         Printf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
-}
-
-bool StderrLinesSink::Saw(const std::string& text) const {
-    return std::any_of(texts_.begin(), texts_.end(),
-                       [&](const std::string& t) { return t.substr(0, t.find('\n')) == text; });
 }
 
 }  // namespace tolm::cli

@@ -11,8 +11,6 @@ namespace tolm::cli {
 class StderrLinesSink : public IMessageSink {
 public:
     void Show(const std::string& text, const std::string& caption, TMsgIcon icon) override;
-    // True when a message came whose first line is text (a hint may follow it).
-    bool Saw(const std::string& text) const;
     const std::vector<std::string>& Texts() const { return texts_; }
 
 private:

@@ -47,8 +47,6 @@ struct UpgradeOptions {
     TDatabaseOptions db;
 };
 
-bool IsPass(const std::string& result) { return result == "Upgrade PASS" || result == "Font Upgrade PASS"; }
-
 std::vector<TDeviceIdentity> AfterDevices(const std::vector<std::string>& texts) {
     std::vector<TDeviceIdentity> devices;
     for (const auto& text : texts) devices.push_back(IdentityFromArgument(text));
@@ -82,179 +80,227 @@ void SelectPort(TForm1& form, int port) {
     form.ComList.SetItems(items);
     form.ComList.SetItemIndex(static_cast<int>(items.size()) - 1);
 }
-int Upgrade(const UpgradeOptions& options) {
-    const std::string& file = options.file;
-    const long waitSeconds = options.waitSeconds;
-    const auto ports = ExpandPortList(options.ports);
-    if (!options.db.connection.empty() && options.results.empty())
-        throw UsageError("--db sends the lines of a results file: give --results too");
-    // A port a station serves is the station's (its own runs aside).
-    if (!options.station) {
-        bool owned = false;
-        for (const auto& port : ports.empty() ? std::vector<std::string>{"1"} : ports) {
-            if (const std::string why = TPortOwner::OwnedBy(port); !why.empty()) {
-                Printf(stderr, "tolm-upgrade-cli: %s\n", why.c_str());
-                owned = true;
+// One "Upgrade" press in this process, on one port: the form with its file
+// checked, and what the run reports to (the terminal, or a parent process).
+// Each kind of run is one method: a device on the port now (told on the
+// terminal or reported to a parent), a Quorin terminal's announcement waited
+// for, and a station's run that waits for its device.
+class TUpgradeRun {
+public:
+    TUpgradeRun(const UpgradeOptions& options, int port) : options_(options), port_(port) {
+        const std::string file = options.file;
+        form_.OpenDialog1.SetChooser([file](const TOpenDialog&, std::string& chosen) {
+            chosen = file;
+            return true;
+        });
+        if (options.progressFd >= 0) report_ = std::make_unique<TReportedRun>(options.progressFd, form_);
+        // A reported run's progress goes to its parent, not to the terminal.
+        if (!report_) progress_.emplace(form_.PBar, form_.PBar_num, stderr, isatty(STDERR_FILENO) != 0);
+    }
+    TUpgradeRun(const TUpgradeRun&) = delete;
+    TUpgradeRun& operator=(const TUpgradeRun&) = delete;
+
+    // The file check, as at the window's first activation; kExitPass when
+    // the file was accepted, else the status to end with.
+    int CheckFile() {
+        const std::string& file = options_.file;
+        bool checkRaised = false;
+        form_.RunEvent([&] {
+            try {
+                form_.FormActivate();
+            } catch (...) {
+                checkRaised = true;
+                throw;
             }
+        });
+        if (checkRaised || form_.FirmwareFile.empty()) {
+            if (!form_.Error.Caption().empty()) Printf(stderr, "%s\n", form_.Error.Caption().c_str());
+            Printf(stderr, "tolm-upgrade-cli: %s was refused by the file check\n", file.c_str());
+            if (report_) report_->Finish(form_.Error.Caption(), kFileRefusedNote);
+            return kExitUsage;
         }
-        if (owned) return kExitUsage;
-    }
-    if (ports.size() > 1 || options.json || !options.results.empty())
-        return MultiUpgrade({ports.empty() ? std::vector<std::string>{"1"} : ports, file, options.log, waitSeconds,
-                             options.json, options.results, options.stationName, options.operatorId, options.db});
-    PortArg port(ports.empty() ? "1" : ports[0]);
-    if (!options.log.empty()) SetLogPath(options.log);
-    const bool station = options.station;
-    if (station && options.progressFd < 0) throw UsageError("--station-run runs under tolm-upgrade-cli station");
-
-    std::string whyNot;
-    if (!CanReadFile(file, whyNot)) {
-        Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
-        return kExitUsage;
-    }
-
-    auto sink = std::make_shared<StderrLinesSink>();
-    auto previous = InstallMessageSink(sink);
-    struct Restore {
-        std::shared_ptr<IMessageSink> sink;
-        ~Restore() { InstallMessageSink(sink); }
-    } restore{previous};
-
-    TForm1 form;
-    form.OpenDialog1.SetChooser([file](const TOpenDialog&, std::string& chosen) {
-        chosen = file;
-        return true;
-    });
-    std::unique_ptr<TReportedRun> report;
-    if (options.progressFd >= 0) report = std::make_unique<TReportedRun>(options.progressFd, form);
-    // A reported run's progress goes to its parent, not to the terminal.
-    std::optional<ProgressView> progress;
-    if (!report) progress.emplace(form.PBar, form.PBar_num, stderr, isatty(STDERR_FILENO) != 0);
-
-    // The file check, as at the window's first activation.
-    bool checkRaised = false;
-    form.RunEvent([&] {
-        try {
-            form.FormActivate();
-        } catch (...) {
-            checkRaised = true;
-            throw;
+        if (form_.Family() == TFamily::None) {
+            Printf(stderr, "tolm-upgrade-cli: %s names no known device family in its trailer\n", file.c_str());
+            Printf(stdout, "G001.1 Upgrade file invalid\n");
+            if (report_) report_->Finish("G001.1 Upgrade file invalid", kFileRefusedNote);
+            return kExitUsage;
         }
-    });
-    if (checkRaised || form.FirmwareFile.empty()) {
-        if (!form.Error.Caption().empty()) Printf(stderr, "%s\n", form.Error.Caption().c_str());
-        Printf(stderr, "tolm-upgrade-cli: %s was refused by the file check\n", file.c_str());
-        if (report) report->Finish(form.Error.Caption(), kFileRefusedNote);
-        return kExitUsage;
-    }
-    if (form.FirmwareFamily == 0) {
-        Printf(stderr, "tolm-upgrade-cli: %s names no known device family in its trailer\n", file.c_str());
-        Printf(stdout, "G001.1 Upgrade file invalid\n");
-        if (report) report->Finish("G001.1 Upgrade file invalid", kFileRefusedNote);
-        return kExitUsage;
-    }
-    // The file may have been refused silently by a family check that found no
-    // valid trailer; the emptied file is what tells.
-    SelectPort(form, port.Number());
-    if (report) report->Family();
-    if (station) {
-        report->AfterDevice(AfterDevices(options.after), std::chrono::seconds(options.removalSilence));
-        report->AskBeforeFirstSend();
-    }
-    const bool announced = form.FirmwareFamily == 3;
-    if (station && !announced && !report->AwaitDevice(port.Number())) return kExitStopped;
-    if (report && !announced) report->State("upgrading");
-
-    // From here on a signal stops the upgrade after its current exchange. A
-    // reported run is stopped by its parent instead (Reportedrun.h): it
-    // ignores the terminal's Ctrl-C, which is the parent's to judge.
-    std::optional<TStopSignals> stop;
-    if (!report) stop.emplace([&form] { form.TolmSerialComm1.RequestStop(); });
-    auto stopped = [&] { return stop ? stop->Stopped() : StopAsked(); };
-    if (station && announced) {
-        // The press opens the port for the terminal's announcement; a line
-        // that hangs up before one came is opened again once it is back.
-        while (true) {
-            if (!report->AwaitDevice(port.Number())) return kExitStopped;
-            form.RunEvent([&] { form.UpgradeClick(); });
-            if (form.TolmSerialComm1.GetSerialComIsOpen(port.Number()) != 1) {  // taken meanwhile
-                std::this_thread::sleep_for(std::chrono::milliseconds(500));
-                continue;
-            }
-            const auto end = report->AwaitAnnouncedTransfer();
-            if (end == TReportedRun::TAnnounced::TransferEnded) break;
-            form.TolmSerialComm1.CloseComPort(port.Number());
-            if (end == TReportedRun::TAnnounced::Stopped && !report->Refusal().empty()) {
-                report->Finish(report->Refusal(), "");
-                return kExitFailed;
-            }
-            if (end == TReportedRun::TAnnounced::Stopped) return kExitStopped;
-            if (end == TReportedRun::TAnnounced::LineLost) {
-                // The terminal was answered, then its line went before a transfer ended.
-                report->Finish("", "the line was lost after the terminal announced itself; no transfer ended");
-                return kExitFailed;
-            }
-        }
-    } else {
-        form.RunEvent([&] { form.UpgradeClick(); });
-    }
-    if (sink->Saw("E001: Warn ComPort to be unable to open") && form.Error.Caption().empty()) {
-        if (progress) progress->Finish();
-        // A station's port taken between its probe and the press is waited
-        // for again; nothing was sent, so there is nothing to record.
-        if (report && !station) report->Finish("E001: Warn ComPort to be unable to open", "");
-        return kExitPort;
+        SelectPort(form_, port_);
+        if (report_) report_->Family();
+        return kExitPass;
     }
 
-    bool timedOut = false;
-    std::string note;
-    if (announced && !station) {
-        // The terminal's announcement starts the transfer inside the receive
-        // handler; it is over once the result line holds its outcome.
-        Printf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds,
-               port.Number());
-        timedOut = !PumpUntil([&] { return !form.Error.Caption().empty() || stopped(); },
-                              static_cast<int>(waitSeconds * 1000));
+    bool Announces() const { return form_.Family() == TFamily::Quorin; }
+
+    // The device is on the port now: the press, and the docking station's
+    // image that a two-image file sends after it.
+    int OnePort() {
+        if (report_) report_->State("upgrading");
+        if (!Press()) return PortNotOpened();
+        if (form_.Docking_Times.Enabled()) PumpUntil([&] { return !form_.Docking_Times.Enabled() || Stopped(); }, -1);
+        return Result("", false);
+    }
+
+    // A Quorin file: the press opens the port, and the terminal's
+    // announcement starts the transfer inside the receive handler; it is
+    // over once the result line holds its outcome.
+    int Announced() {
+        if (!Press()) return PortNotOpened();
+        const long waitSeconds = options_.waitSeconds;
+        Printf(stderr, "waiting up to %ld s for the terminal's announcement on port %d\n", waitSeconds, port_);
+        const bool timedOut = !PumpUntil([&] { return !form_.Error.Caption().empty() || Stopped(); },
+                                         static_cast<int>(waitSeconds * 1000));
         // A terminal that acknowledges the connect request ends the sequence
         // without a transfer or a message, so the wait runs out then too.
+        std::string note;
         if (timedOut) {
             note = "no result within " + std::to_string(waitSeconds) +
                    " s: no announcement came, or the terminal acknowledged the connect request and no transfer "
                    "followed";
             Printf(stderr, "tolm-upgrade-cli: %s\n", note.c_str());
         }
-    } else if (form.Docking_Times.Enabled()) {
-        // A two-image file: the docking station's image follows on the timer.
-        PumpUntil([&] { return !form.Docking_Times.Enabled() || stopped(); }, -1);
+        return Result(note, timedOut);
     }
-    if (progress) progress->Finish();
-    std::string result = form.Error.Caption();
-    // A signal that came after the whole upgrade had passed changes nothing.
-    const bool complete = IsPass(result) && !form.Docking_Times.Enabled();
-    if (stopped() && !complete) {
-        // Nothing more is sent; the port is closed before the outcome is told.
-        form.Docking_Times.SetEnabled(false);
-        form.TolmSerialComm1.CloseComPort(port.Number());
-        // A failure that the stop itself caused (a send it refused) is the stop;
-        // an attempt the station refused before its first byte, the refusal.
-        const bool refused = report && !report->Refusal().empty();
-        if (refused)
-            result = report->Refusal();
-        else if (result.empty() || IsPass(result) || (report && report->StoppedMidway()))
-            result = "Upgrade stopped";
+
+    // Under a station: waits for the device (Reportedrun.h), then upgrades it;
+    // the station judges the attempt before its first byte.
+    int Station() {
+        report_->AfterDevice(AfterDevices(options_.after), std::chrono::seconds(options_.removalSilence));
+        report_->AskBeforeFirstSend();
+        if (!Announces()) {
+            if (!report_->AwaitDevice(port_)) return kExitStopped;
+            report_->State("upgrading");
+            if (!Press()) return kExitPort;  // taken between the probe and the press: waited for again
+            if (form_.Docking_Times.Enabled())
+                PumpUntil([&] { return !form_.Docking_Times.Enabled() || Stopped(); }, -1);
+            return Result("", false);
+        }
+        // The press opens the port for the terminal's announcement; a line
+        // that hangs up before one came is opened again once it is back.
+        while (true) {
+            if (!report_->AwaitDevice(port_)) return kExitStopped;
+            form_.RunEvent([&] { form_.UpgradeClick(); });
+            if (form_.TolmSerialComm1.GetSerialComIsOpen(port_) != 1) {  // taken meanwhile
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                continue;
+            }
+            const auto end = report_->AwaitAnnouncedTransfer();
+            if (end == TReportedRun::TAnnounced::TransferEnded) break;
+            form_.TolmSerialComm1.CloseComPort(port_);
+            if (end == TReportedRun::TAnnounced::Stopped && !report_->Refusal().empty()) {
+                report_->Finish(report_->Refusal(), "");
+                return kExitFailed;
+            }
+            if (end == TReportedRun::TAnnounced::Stopped) return kExitStopped;
+            if (end == TReportedRun::TAnnounced::LineLost) {
+                // The terminal was answered, then its line went before a transfer ended.
+                report_->Finish("", "the line was lost after the terminal announced itself; no transfer ended");
+                return kExitFailed;
+            }
+        }
+        return Result("", false);
+    }
+
+private:
+    // From the press on, a signal stops the upgrade after its current
+    // exchange. A reported run is stopped by its parent instead
+    // (Reportedrun.h): it ignores the terminal's Ctrl-C, which is the
+    // parent's to judge. False when the port could not be opened.
+    bool Press() {
+        if (!report_) stop_.emplace([this] { form_.TolmSerialComm1.RequestStop(); });
+        form_.RunEvent([&] { form_.UpgradeClick(); });
+        return form_.Outcome().Kind != TUpgradeOutcome::TKind::PortNotOpened;
+    }
+
+    bool Stopped() const { return stop_ ? stop_->Stopped() : StopAsked(); }
+
+    int PortNotOpened() {
+        if (progress_) progress_->Finish();
+        if (report_) report_->Finish(form_.Outcome().Text, "");
+        return kExitPort;
+    }
+
+    // The result line on stdout, the closing records of a reported run, and
+    // the exit status.
+    int Result(const std::string& note, bool timedOut) {
+        if (progress_) progress_->Finish();
+        std::string result = form_.Error.Caption();
+        // A signal that came after the whole upgrade had passed changes nothing.
+        const bool complete = IsPassResult(result) && !form_.Docking_Times.Enabled();
+        if (Stopped() && !complete) {
+            // Nothing more is sent; the port is closed before the outcome is told.
+            form_.Docking_Times.SetEnabled(false);
+            form_.TolmSerialComm1.CloseComPort(port_);
+            // A failure that the stop itself caused (a send it refused) is the
+            // stop; an attempt the station refused before its first byte, the refusal.
+            const bool refused = report_ && !report_->Refusal().empty();
+            if (refused)
+                result = report_->Refusal();
+            else if (result.empty() || IsPassResult(result) || (report_ && report_->StoppedMidway()))
+                result = "Upgrade stopped";
+            Printf(stdout, "%s\n", result.c_str());
+            std::fflush(stdout);
+            if (report_) report_->Finish(result, "");
+            if (refused) return kExitFailed;
+            return stop_ ? stop_->ExitStatus() : kExitStopped;
+        }
         Printf(stdout, "%s\n", result.c_str());
         std::fflush(stdout);
-        if (report) report->Finish(result, "");
-        if (refused) return kExitFailed;
-        return stop ? stop->ExitStatus() : kExitStopped;
+        const int exitCode = IsPassResult(result) && !timedOut ? kExitPass : kExitFailed;
+        // A Quorin run that ended early leaves its port open.
+        if (options_.station) form_.TolmSerialComm1.CloseComPort(port_);
+        if (report_) report_->Finish(result, note);
+        return exitCode;
     }
-    Printf(stdout, "%s\n", result.c_str());
-    std::fflush(stdout);
-    const int exitCode = IsPass(result) && !timedOut ? kExitPass : kExitFailed;
-    // A Quorin run that ended early leaves its port open.
-    if (station) form.TolmSerialComm1.CloseComPort(port.Number());
-    if (report) report->Finish(result, note);
-    return exitCode;
+
+    // The form's messages go to stderr, line by line, for as long as the form lives.
+    struct TMessagesOnStderr {
+        std::shared_ptr<IMessageSink> previous = InstallMessageSink(std::make_shared<StderrLinesSink>());
+        ~TMessagesOnStderr() { InstallMessageSink(previous); }
+    };
+
+    const UpgradeOptions& options_;
+    const int port_;
+    TMessagesOnStderr messages_;
+    TForm1 form_;
+    std::unique_ptr<TReportedRun> report_;
+    std::optional<ProgressView> progress_;
+    std::optional<TStopSignals> stop_;
+};
+
+// Refused when a station serves one of the ports (its own runs aside).
+bool PortsOwnedByAStation(const std::vector<std::string>& ports) {
+    bool owned = false;
+    for (const auto& port : ports) {
+        if (const std::string why = TPortOwner::OwnedBy(port); !why.empty()) {
+            Printf(stderr, "tolm-upgrade-cli: %s\n", why.c_str());
+            owned = true;
+        }
+    }
+    return owned;
+}
+
+int Upgrade(const UpgradeOptions& options) {
+    auto ports = ExpandPortList(options.ports);
+    if (ports.empty()) ports = {"1"};
+    if (!options.db.connection.empty() && options.results.empty())
+        throw UsageError("--db sends the lines of a results file: give --results too");
+    if (!options.station && PortsOwnedByAStation(ports)) return kExitUsage;
+    if (ports.size() > 1 || options.json || !options.results.empty())
+        return MultiUpgrade({ports, options.file, options.log, options.waitSeconds, options.json, options.results,
+                             options.stationName, options.operatorId, options.db});
+    const PortArg port(ports[0]);
+    if (!options.log.empty()) SetLogPath(options.log);
+    if (options.station && options.progressFd < 0) throw UsageError("--station-run runs under tolm-upgrade-cli station");
+    std::string whyNot;
+    if (!CanReadFile(options.file, whyNot)) {
+        Printf(stderr, "tolm-upgrade-cli: %s\n", whyNot.c_str());
+        return kExitUsage;
+    }
+    TUpgradeRun run(options, port.Number());
+    if (const int refused = run.CheckFile(); refused != kExitPass) return refused;
+    if (options.station) return run.Station();
+    return run.Announces() ? run.Announced() : run.OnePort();
 }
 }  // namespace
 

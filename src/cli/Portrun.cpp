@@ -40,8 +40,6 @@ void TakeLines(std::string& pending, const char* data, size_t n, F handle) {
 }
 }  // namespace
 
-bool IsPassResult(const std::string& result) { return result == "Upgrade PASS" || result == "Font Upgrade PASS"; }
-
 bool TPortRow::Passed() const { return Ended && Exit.Clean() && HasResult && IsPassResult(Result); }
 
 std::string TPortRow::Outcome() const {

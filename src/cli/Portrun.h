@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "base/Upgradeoutcome.h"
 #include "cli/Childprocess.h"
 #include "cli/Devicetap.h"
 
 namespace tolm::cli {
 
 using ArgList = std::vector<std::string>;
-
-bool IsPassResult(const std::string& result);
 
 // What is known of one port's current run.
 struct TPortRow {

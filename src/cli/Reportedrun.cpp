@@ -194,8 +194,8 @@ TReportedRun::TProbe TReportedRun::Probe(int port, bool openOnly) {
     auto record = std::make_shared<TDeviceRecord>();
     TTolmSerialComm comm;
     comm.SetDeviceFactory([record](int) { return TapDevice(MakeSerialDevice(), record); });
-    const int family = form_.FirmwareFamily;
-    const bool kv = family == 4;
+    const TFamily family = form_.Family();
+    const bool kv = form_.Family() == TFamily::KV;
     if (comm.OpenComPort(port, kv ? "9600,n,8,1" : "115200,n,8,1") != 0) {
         probe.OpenError = comm.LastOpenError();
         return probe;
@@ -205,11 +205,14 @@ TReportedRun::TProbe TReportedRun::Probe(int port, bool openOnly) {
         comm.CloseComPort(port);
         return probe;
     }
-    if (family == 2 && (form_.FamilyCode == "2LB" || form_.FamilyCode == "2ND")) {
+    switch (family) {
+    case TFamily::FirstGenScanner: {
         TScan_Packet scanner;
         scanner.PortNumber = port;
         probe.Answered = scanner.CheckConnection(&comm) == 0;
-    } else if (family == 2) {
+        break;
+    }
+    case TFamily::TidScanner: {
         // As the upgrade asks: the scanner, and for a one-image file also a
         // docking station alone.
         TScan_TID_Packet scanner;
@@ -217,7 +220,9 @@ TReportedRun::TProbe TReportedRun::Probe(int port, bool openOnly) {
         probe.Answered = scanner.Send_90_InfoPacket(&comm);
         if (!probe.Answered && form_.ScanPacket->ImageLength != kTwoImageLength)
             probe.Answered = scanner.Send_95_InfoPacket(&comm);
-    } else if (family == 3) {
+        break;
+    }
+    case TFamily::Quorin: {
         // A terminal upgraded here is asked by its ID; another one announces itself.
         TQuorin_Packet terminal;
         terminal.PortNumber = port;
@@ -232,7 +237,9 @@ TReportedRun::TProbe TReportedRun::Probe(int port, bool openOnly) {
         bool announced = false;
         for (const auto& who : record->Identities()) announced = announced || !who.TerminalName.empty();
         probe.Answered = replied || announced;
-    } else if (kv) {
+        break;
+    }
+    case TFamily::KV: {
         // As the upgrade itself asks: the upgrade-mode switch, then the information request.
         TKV_Packet terminal;
         terminal.PortNumber = port;
@@ -242,6 +249,10 @@ TReportedRun::TProbe TReportedRun::Probe(int port, bool openOnly) {
             TKV_Packet::Wait(200);
             probe.Answered = terminal.Check_10_InfoPacket(&comm);
         }
+        break;
+    }
+    case TFamily::None:
+        break;
     }
     comm.CloseComPort(port);
     probe.Who = record->Identities();
@@ -298,9 +309,10 @@ bool TReportedRun::WaitForArrival(int port) {
         TakeNodeChange();  // a node that changes is what arrival waits for
         if (NodeExists(port)) {
             // A Quorin terminal arrives by announcing itself, which the upgrade awaits.
-            const TProbe probe = Probe(port, form_.FirmwareFamily == 3);
+            const bool announces = form_.Family() == TFamily::Quorin;
+            const TProbe probe = Probe(port, announces);
             ReportCondition(port, probe);
-            if (form_.FirmwareFamily == 3 ? probe.Opened : probe.Answered) {
+            if (announces ? probe.Opened : probe.Answered) {
                 arrival_ = probe.Who;
                 return true;
             }

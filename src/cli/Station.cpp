@@ -83,6 +83,7 @@ struct TStationPort {
     std::chrono::steady_clock::time_point LastProgress{};  // the run's last record
     bool Killed = false;                                   // ended at once, not asked to stop
     std::string Refused;                                   // why the station refused the attempt
+    bool AlreadyUpgraded = false;                          // refused: its ID passed with this firmware
 };
 
 class TStationLoop {
@@ -206,6 +207,7 @@ private:
         port.Arrived = false;
         port.Killed = false;
         port.Refused.clear();
+        port.AlreadyUpgraded = false;
         port.LastProgress = std::chrono::steady_clock::now();
         if (!port.Run->Start(args)) board_.Message(port.Run->Row, port.Run->Row.Note);
     }
@@ -244,6 +246,7 @@ private:
                                     "): it is upgraded as " + first + " only");
         } else if (!options_.again && history_.Passed(row.Identity.TerminalID)) {
             refusal = kAlreadyUpgraded;
+            port.AlreadyUpgraded = true;
             board_.Message(row, "terminal ID " + row.Identity.TerminalID +
                                     " was upgraded with this firmware already (--again upgrades it again)");
         } else {
@@ -295,9 +298,8 @@ private:
     void Ended(TStationPort& port) {
         TPortRow& row = port.Run->Row;
         if (row.Note == kFileRefusedNote) return;
-        const bool alreadyUpgraded = port.Refused == kAlreadyUpgraded;
         if (!row.Attempted && port.Refused.empty()) return;
-        if (row.Attempted || alreadyUpgraded) {
+        if (row.Attempted || port.AlreadyUpgraded) {
             const std::string line = results_.Line(row);
             if (recordError_.empty() && !results_.Append(line)) RecordFailed(row, results_.Error());
             if (!recordError_.empty()) {

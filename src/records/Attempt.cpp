@@ -1,5 +1,7 @@
 #include "records/Attempt.h"
 
+#include "base/Upgradeoutcome.h"
+
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -57,7 +59,7 @@ std::optional<TResultsLayout> LayoutOfHeader(const std::string& line) {
     return std::nullopt;
 }
 
-bool TAttempt::Passed() const { return Result == "Upgrade PASS" || Result == "Font Upgrade PASS"; }
+bool TAttempt::Passed() const { return IsPassResult(Result); }
 
 std::string TAttempt::Device() const { return DeviceId.empty() ? TerminalId : DeviceId; }
 
