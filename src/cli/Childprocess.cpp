@@ -16,37 +16,41 @@ void ClosePair(int fds[2]) {
     close(fds[0]);
     close(fds[1]);
 }
-}  // namespace
-
-TChildProcess::TChildProcess() = default;
-
-TChildProcess::~TChildProcess() {
-    if (pid_ > 0) {
-        Stop();
-        Wait();
-    }
-    CloseFd(reportFd_);
-    CloseFd(errFd_);
-    CloseFd(controlFd_);
-}
-
-bool TChildProcess::Running() const { return pid_ > 0; }
-int TChildProcess::ReportFd() const { return reportFd_; }
-int TChildProcess::ErrorFd() const { return errFd_; }
-
-void TChildProcess::CloseFd(int& fd) {
+void CloseFd(int& fd) {
     if (fd >= 0) close(fd);
     fd = -1;
 }
+}  // namespace
+
+struct TChildProcess::TState {
+    pid_t pid = -1;
+    int reportFd = -1, errFd = -1, controlFd = -1;
+};
+
+TChildProcess::TChildProcess() : state_(std::make_unique<TState>()) {}
+
+TChildProcess::~TChildProcess() {
+    if (state_->pid > 0) {
+        Stop();
+        Wait();
+    }
+    CloseFd(state_->reportFd);
+    CloseFd(state_->errFd);
+    CloseFd(state_->controlFd);
+}
+
+bool TChildProcess::Running() const { return state_->pid > 0; }
+int TChildProcess::ReportFd() const { return state_->reportFd; }
+int TChildProcess::ErrorFd() const { return state_->errFd; }
 
 bool TChildProcess::Start(const std::vector<std::string>& args, std::string& error) {
-    if (pid_ > 0) {
+    if (state_->pid > 0) {
         error = "a run is still going on";
         return false;
     }
-    CloseFd(reportFd_);
-    CloseFd(errFd_);
-    CloseFd(controlFd_);
+    CloseFd(state_->reportFd);
+    CloseFd(state_->errFd);
+    CloseFd(state_->controlFd);
     // A parent started with SIGCHLD ignored would have its children reaped
     // behind its back, and could never learn how they ended.
     signal(SIGCHLD, SIG_DFL);
@@ -111,50 +115,50 @@ bool TChildProcess::Start(const std::vector<std::string>& args, std::string& err
         return false;
     }
     fcntl(control[1], F_SETFL, O_NONBLOCK);
-    pid_ = pid;
-    reportFd_ = report[0];
-    errFd_ = err[0];
-    controlFd_ = control[1];
+    state_->pid = pid;
+    state_->reportFd = report[0];
+    state_->errFd = err[0];
+    state_->controlFd = control[1];
     return true;
 }
 
 ssize_t TChildProcess::Read(int fd, char* buf, size_t size) {
-    if (fd < 0 || (fd != reportFd_ && fd != errFd_)) return -1;
+    if (fd < 0 || (fd != state_->reportFd && fd != state_->errFd)) return -1;
     const ssize_t n = read(fd, buf, size);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return -1;
     if (n <= 0) {
-        CloseFd(fd == reportFd_ ? reportFd_ : errFd_);
+        CloseFd(fd == state_->reportFd ? state_->reportFd : state_->errFd);
         return 0;
     }
     return n;
 }
 
 void TChildProcess::Tell(const std::string& line) {
-    if (controlFd_ < 0) return;
+    if (state_->controlFd < 0) return;
     const std::string text = line + "\n";
-    (void)!write(controlFd_, text.data(), text.size());
+    (void)!write(state_->controlFd, text.data(), text.size());
 }
 
 void TChildProcess::Stop() {
-    if (pid_ > 0) kill(pid_, SIGTERM);
+    if (state_->pid > 0) kill(state_->pid, SIGTERM);
 }
 
 void TChildProcess::Kill() {
-    if (pid_ > 0) kill(pid_, SIGKILL);
+    if (state_->pid > 0) kill(state_->pid, SIGKILL);
 }
 
 TChildExit TChildProcess::Wait() {
     TChildExit exit;
-    if (pid_ <= 0) {
+    if (state_->pid <= 0) {
         exit.Error = "no run was started";
         return exit;
     }
     int status = 0;
     pid_t got;
-    while ((got = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    while ((got = waitpid(state_->pid, &status, 0)) < 0 && errno == EINTR) {
     }
-    pid_ = -1;
-    CloseFd(controlFd_);
+    state_->pid = -1;
+    CloseFd(state_->controlFd);
     if (got < 0) {
         exit.Error = std::strerror(errno);
         return exit;

@@ -58,15 +58,8 @@ public:
     TChildExit Wait();
 
 private:
-#ifdef _WIN32
-    struct TPipes;
-    std::unique_ptr<TPipes> pipes_;
-    void* process_ = nullptr;
-#else
-    void CloseFd(int& fd);
-    pid_t pid_ = -1;
-    int reportFd_ = -1, errFd_ = -1, controlFd_ = -1;
-#endif
+    struct TState;  // the system's handles of the child and of its pipes
+    std::unique_ptr<TState> state_;
 };
 
 }  // namespace tolm::cli

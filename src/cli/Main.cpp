@@ -7,15 +7,12 @@
 #include <string>
 
 #include "cli/Cliargs.h"
+#include "cli/Clisystem.h"
 #include "cli/Commands.h"
 #include "cli/Consoletext.h"
 #include "cli/Stopsignals.h"
 #include "toolkit/Exception.h"
 #include "toolkit/MainThread.h"
-#ifdef _WIN32
-#include "platform/Win32programmutex.h"
-#include "toolkit/Win32text.h"
-#endif
 #include "tolm/Version.h"
 
 using namespace tolm::cli;
@@ -51,15 +48,7 @@ std::string UsageFailure(const CLI::App* top, const CLI::Error& e) {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
-    // The setup program replaces nothing while this copy runs.
-    tolm::MarkProgramRunning();
-    // Names inside the program are UTF-8, also those on the command line.
-    tolm::UseUtf8CommandLine(argc, argv);
-    // The C runtime buffers stderr that goes to a file or a pipe: a log, a
-    // script or a parent process would see the messages only at exit.
-    std::setvbuf(stderr, nullptr, _IONBF, 0);
-#endif
+    PrepareProcess(argc, argv);
     tolm::MarkMainThread();
 
     CLI::App cli("Upgrades the firmware of scanners, docking stations and terminals over a serial line.",
@@ -71,20 +60,7 @@ int main(int argc, char** argv) {
     cli.set_help_flag("-h,--help", "show this help and exit");
     cli.require_subcommand(1);
     cli.failure_message(UsageFailure);
-#ifdef _WIN32
-    const char* const portExamples =
-        "  tolm-upgrade-cli upgrade --port COM3 firmware.bin     port number or COM name\n"
-        "  tolm-upgrade-cli upgrade --port 7 --wait 120 qr.bin   a Quorin file waits for the announcement\n"
-        "  tolm-upgrade-cli identify --json firmware.bin\n"
-        "  tolm-upgrade-cli ports\n";
-#else
-    const char* const portExamples =
-        "  tolm-upgrade-cli upgrade --port COM3 firmware.bin     port number, COM name or device path\n"
-        "  tolm-upgrade-cli upgrade --port 7 --wait 120 qr.bin   a Quorin file waits for the announcement\n"
-        "  tolm-upgrade-cli identify --json firmware.bin\n"
-        "  tolm-upgrade-cli ports link COM3 /dev/serial/by-id/...\n";
-#endif
-    cli.footer(std::string("Examples:\n") + portExamples +
+    cli.footer(std::string("Examples:\n") + kPortExamples +
                "  tolm-upgrade-cli quorin dir --port 7\n"
                "  tolm-upgrade-cli kv send commands.bin --chunk 64 --pause 20\n"
                "\n"

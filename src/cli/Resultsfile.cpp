@@ -11,6 +11,7 @@
 #include <ctime>
 #include <vector>
 
+#include "cli/Clisystem.h"
 #include "cli/Consoletext.h"
 #include "records/Uuid.h"
 #include "toolkit/Files.h"
@@ -22,13 +23,7 @@ namespace {
 // (written out here: the offset of strftime's %z is a zone name on Windows).
 std::string LocalTime(std::time_t now) {
     std::tm local{}, utc{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-    gmtime_s(&utc, &now);
-#else
-    localtime_r(&now, &local);
-    gmtime_r(&now, &utc);
-#endif
+    LocalAndUtcTime(now, local, utc);
     const long days = local.tm_year != utc.tm_year ? (local.tm_year > utc.tm_year ? 1 : -1)
                                                     : local.tm_yday - utc.tm_yday;
     const long minutes = days * 1440 + (local.tm_hour - utc.tm_hour) * 60L + (local.tm_min - utc.tm_min);

@@ -1,6 +1,5 @@
 #include "cli/Station.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +11,7 @@
 #include "cli/Attemptjournal.h"
 #include "cli/Board.h"
 #include "cli/Cliargs.h"
+#include "cli/Clisystem.h"
 #include "cli/Commands.h"
 #include "cli/Consoletext.h"
 #include "cli/Filecheck.h"
@@ -417,9 +417,7 @@ int Station(const TStationOptions& options) {
     TResultsForwarding forwarding(options.results, options.db, bench.Station);
     if (!forwarding.Begin()) return kExitFailed;
     // A results file beyond a size limit fails its write instead of ending the station.
-#ifdef SIGXFSZ
-    signal(SIGXFSZ, SIG_IGN);
-#endif
+    KeepOnAtFileSizeLimit();
     TStationLoop loop(options, ports, results, forwarding, firmware, history, journal);
     return loop.Run();
 }

@@ -100,35 +100,40 @@ struct TReader {
     }
     ~TReader() { Close(); }
 };
-}  // namespace
 
-struct TChildProcess::TPipes {
+struct TPipes {
     TReader report, err;
     HANDLE control = nullptr;  // the write end of the child's stdin
 };
+}  // namespace
 
-TChildProcess::TChildProcess() = default;
+struct TChildProcess::TState {
+    std::unique_ptr<TPipes> pipes;
+    void* process = nullptr;
+};
+
+TChildProcess::TChildProcess() : state_(std::make_unique<TState>()) {}
 
 TChildProcess::~TChildProcess() {
-    if (process_) {
+    if (state_->process) {
         Stop();
         Wait();
     }
-    if (pipes_ && pipes_->control) CloseHandle(pipes_->control);
-    pipes_.reset();  // the readers end with the child's pipes
+    if (state_->pipes && state_->pipes->control) CloseHandle(state_->pipes->control);
+    state_->pipes.reset();  // the readers end with the child's pipes
 }
 
-bool TChildProcess::Running() const { return process_ != nullptr; }
-int TChildProcess::ReportFd() const { return pipes_ ? pipes_->report.Fd() : -1; }
-int TChildProcess::ErrorFd() const { return pipes_ ? pipes_->err.Fd() : -1; }
+bool TChildProcess::Running() const { return state_->process != nullptr; }
+int TChildProcess::ReportFd() const { return state_->pipes ? state_->pipes->report.Fd() : -1; }
+int TChildProcess::ErrorFd() const { return state_->pipes ? state_->pipes->err.Fd() : -1; }
 
 bool TChildProcess::Start(const std::vector<std::string>& args, std::string& error) {
-    if (process_) {
+    if (state_->process) {
         error = "a run is still going on";
         return false;
     }
-    if (pipes_ && pipes_->control) CloseHandle(pipes_->control);
-    pipes_.reset();
+    if (state_->pipes && state_->pipes->control) CloseHandle(state_->pipes->control);
+    state_->pipes.reset();
 
     // Only the child's ends are inheritable, and only until it has started.
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -191,17 +196,17 @@ bool TChildProcess::Start(const std::vector<std::string>& args, std::string& err
         return false;
     }
     CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-    pipes_ = std::make_unique<TPipes>();
-    pipes_->control = controlWrite;
-    pipes_->report.Start(reportRead);
-    pipes_->err.Start(errRead);
+    state_->process = pi.hProcess;
+    state_->pipes = std::make_unique<TPipes>();
+    state_->pipes->control = controlWrite;
+    state_->pipes->report.Start(reportRead);
+    state_->pipes->err.Start(errRead);
     return true;
 }
 
 ssize_t TChildProcess::Read(int fd, char* buf, size_t size) {
-    if (!pipes_ || fd < 0) return -1;
-    TReader* reader = fd == pipes_->report.Fd() ? &pipes_->report : fd == pipes_->err.Fd() ? &pipes_->err : nullptr;
+    if (!state_->pipes || fd < 0) return -1;
+    TReader* reader = fd == state_->pipes->report.Fd() ? &state_->pipes->report : fd == state_->pipes->err.Fd() ? &state_->pipes->err : nullptr;
     if (!reader) return -1;
     std::unique_lock lock(reader->mutex);
     if (!reader->data.empty()) {
@@ -221,27 +226,27 @@ ssize_t TChildProcess::Read(int fd, char* buf, size_t size) {
 }
 
 void TChildProcess::Tell(const std::string& line) {
-    if (!pipes_ || !pipes_->control) return;
+    if (!state_->pipes || !state_->pipes->control) return;
     // The child reads its control pipe all the time; lines are short.
     const std::string text = line + "\n";
     DWORD written = 0;
-    WriteFile(pipes_->control, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    WriteFile(state_->pipes->control, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 void TChildProcess::Stop() { Tell(kStopLine); }
 
 void TChildProcess::Kill() {
-    if (process_) TerminateProcess(static_cast<HANDLE>(process_), 128 + 9);
+    if (state_->process) TerminateProcess(static_cast<HANDLE>(state_->process), 128 + 9);
 }
 
 TChildExit TChildProcess::Wait() {
     TChildExit exit;
-    if (!process_) {
+    if (!state_->process) {
         exit.Error = "no run was started";
         return exit;
     }
-    const HANDLE process = static_cast<HANDLE>(process_);
-    process_ = nullptr;
+    const HANDLE process = static_cast<HANDLE>(state_->process);
+    state_->process = nullptr;
     DWORD code = 0;
     if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &code)) {
         exit.Error = SystemError(GetLastError());
@@ -250,9 +255,9 @@ TChildExit TChildProcess::Wait() {
         exit.Code = static_cast<int>(code);
     }
     CloseHandle(process);
-    if (pipes_ && pipes_->control) {
-        CloseHandle(pipes_->control);
-        pipes_->control = nullptr;
+    if (state_->pipes && state_->pipes->control) {
+        CloseHandle(state_->pipes->control);
+        state_->pipes->control = nullptr;
     }
     return exit;
 }
