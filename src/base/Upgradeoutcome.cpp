@@ -44,6 +44,8 @@ TUpgradeOutcome TUpgradeOutcome::OfResultLine(const std::string& line) {
         outcome.Kind = TKind::Pass;
     } else if (line == kFontPass) {
         outcome.Kind = TKind::FontPass;
+    } else if (line == kAlreadyUpgradedResult) {
+        outcome.Kind = TKind::AlreadyUpgraded;
     } else {
         outcome.Kind = TKind::Failure;
         outcome.Code = LeadingCode(line);

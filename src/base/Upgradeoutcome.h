@@ -24,6 +24,9 @@ TFamily FamilyOf(int32_t family, const std::string& familyCode);
 
 // "Upgrade PASS" or "Font Upgrade PASS": the only result lines that are passes.
 bool IsPassResult(const std::string& resultLine);
+// The result line of a device a station did not upgrade because its terminal
+// ID passed with the same firmware already: neither a pass nor a failure.
+inline constexpr const char* kAlreadyUpgradedResult = "Upgrade skipped (already upgraded)";
 
 struct TUpgradeOutcome {
     enum class TKind {
@@ -34,6 +37,7 @@ struct TUpgradeOutcome {
         PortNotOpened,  // E001: the port could not be opened, nothing was sent
         FileRefused,    // the file check refused the file
         Stopped,        // a stop ended the upgrade after its current exchange
+        AlreadyUpgraded,  // a station's device that passed with this firmware before: not sent again
     };
     TKind Kind = TKind::None;
     std::string Code;  // of a failure whose text begins with one ("G006.0", "E001"); else empty

@@ -44,8 +44,6 @@ constexpr auto kLastSendTime = std::chrono::seconds(10);
 // A transfer that reports nothing for this long (no byte moved, no reply) is
 // stopped or hung: it is ended and recorded.
 constexpr auto kStallLimit = std::chrono::seconds(30);
-// The result of a device whose ID has a PASS line of this firmware already.
-constexpr const char* kAlreadyUpgraded = "Upgrade skipped (already upgraded)";
 
 // Where the way to a port's device starts: its entry in the port directory
 // and the node the number reaches now; a device path itself.
@@ -245,7 +243,7 @@ private:
             board_.Message(row, row.Label + " reaches the same device as " + first + " (" + node +
                                     "): it is upgraded as " + first + " only");
         } else if (!options_.again && history_.Passed(row.Identity.TerminalID)) {
-            refusal = kAlreadyUpgraded;
+            refusal = kAlreadyUpgradedResult;
             port.AlreadyUpgraded = true;
             board_.Message(row, "terminal ID " + row.Identity.TerminalID +
                                     " was upgraded with this firmware already (--again upgrades it again)");

@@ -61,6 +61,8 @@ std::optional<TResultsLayout> LayoutOfHeader(const std::string& line) {
 
 bool TAttempt::Passed() const { return IsPassResult(Result); }
 
+bool TAttempt::Skipped() const { return Result == kAlreadyUpgradedResult; }
+
 std::string TAttempt::Device() const { return DeviceId.empty() ? TerminalId : DeviceId; }
 
 std::optional<std::vector<std::string>> CsvFields(const std::string& record) {

@@ -52,6 +52,9 @@ struct TAttempt {
 
     // "Upgrade PASS" or "Font Upgrade PASS".
     bool Passed() const;
+    // A device that a station did not upgrade since it passed with this
+    // firmware before: no attempt, neither a pass nor a failure.
+    bool Skipped() const;
     // The device as reports name it: its own ID, else its terminal ID; empty when neither is known.
     std::string Device() const;
 };

@@ -25,6 +25,7 @@ std::string Key(const TAttempt& a, TReportBy by) {
 std::vector<TReportGroup> GroupAttempts(const std::vector<TAttempt>& attempts, TReportBy by) {
     std::map<std::string, TReportGroup> groups;
     for (const TAttempt& a : attempts) {
+        if (a.Skipped()) continue;
         TReportGroup& group = groups[Key(a, by)];
         ++group.Attempts;
         ++(a.Passed() ? group.Passed : group.Failed);
@@ -44,7 +45,7 @@ std::vector<TAttempt> FailingDevices(const std::vector<TAttempt>& attempts) {
                      [&](size_t a, size_t b) { return attempts[a].EndedUtc < attempts[b].EndedUtc; });
     std::map<std::pair<std::string, std::string>, size_t> latest;
     for (size_t i : order)
-        if (!attempts[i].Device().empty()) latest[{attempts[i].ModelCode, attempts[i].Device()}] = i;
+        if (!attempts[i].Device().empty() && !attempts[i].Skipped()) latest[{attempts[i].ModelCode, attempts[i].Device()}] = i;
     std::vector<size_t> failing;
     for (const auto& [device, i] : latest)
         if (!attempts[i].Passed()) failing.push_back(i);

@@ -122,6 +122,8 @@ TEST(Report, CountsByDayAndNamesDevicesWhoseLastAttemptFailed) {
         attempt("2026-12-09T00:30:00+0100", "B", "Upgrade PASS"),   // the 9th locally, the 8th in UTC
         attempt("2026-12-09T09:00:00+0100", "B", "G006.4 Firmware dons not support this model"),
         attempt("2026-12-09T09:10:00+0100", "", "Upgrade Error"),   // no device named
+        // A device that passed, found again by a station: no attempt, and not failing.
+        attempt("2026-12-09T09:20:00+0100", "A", "Upgrade skipped (already upgraded)"),
     };
     const auto days = GroupAttempts(attempts, TReportBy::Day);
     ASSERT_EQ(days.size(), 2u);
