@@ -1,7 +1,7 @@
 #pragma once
 // Text in a Windows code page (950 is Traditional Chinese, Big5; 65001 is
 // UTF-8) to UTF-8 and back. Each system converts with its own tables: iconv
-// on Linux (Iconvcodepage.cpp), MultiByteToWideChar and WideCharToMultiByte
+// on Linux (Posixcodepage.cpp), MultiByteToWideChar and WideCharToMultiByte
 // on Windows. Safe from any thread.
 #include <string>
 

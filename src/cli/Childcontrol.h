@@ -1,7 +1,7 @@
 #pragma once
 // The child side of a multi-port or station run's control: how its parent
 // asks it to stop, and how it tells that the port's node changed.
-//  - POSIX (Childcontrol.cpp): SIGTERM asks the run to stop (AskStop); the
+//  - POSIX (Posixchildcontrol.cpp): SIGTERM asks the run to stop (AskStop); the
 //    terminal's SIGINT and SIGHUP, and SIGPIPE, are left to the parent; the
 //    lines on stdin tell of node changes. The parent's death asks the run to
 //    stop too (the SIGTERM its start arranged, and the pipe's end).

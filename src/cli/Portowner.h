@@ -3,7 +3,7 @@
 // device's own lock (which a run holds only while it has the port open), so
 // that a second station or an upgrade on a port a station serves is refused
 // at its start instead of racing the station for the device.
-//  - POSIX (Portowner.cpp): flock on "station-locks/COMn" (or the device
+//  - POSIX (Posixportowner.cpp): flock on "station-locks/COMn" (or the device
 //    path's name) in the port directory; the file holds the owner's PID.
 //  - Windows (Win32portowner.cpp): a named mutex per port in the session.
 #include <memory>

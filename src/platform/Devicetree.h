@@ -86,8 +86,8 @@ struct TOSVersionInfo {
 static_assert(sizeof(TOSVersionInfo) == 148);
 
 // This workstation's serial ports as a device tree, as they are when it is
-// made: the registry on Windows (Devicetreeregistry.h), sysfs presented under
-// the same keys on Linux (Devicetreesysfs.h).
+// made: the registry on Windows (Win32devicetree.h), sysfs presented under
+// the same keys on Linux (Posixdevicetree.h).
 std::shared_ptr<const TDeviceTree> MakeWorkstationDeviceTree();
 
 // Fills the version record of the running system; false when the query

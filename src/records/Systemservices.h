@@ -1,6 +1,6 @@
 #pragma once
 // What the records need of the system, one file per system behind this
-// header (Systemservices.cpp: POSIX; Win32systemservices.cpp: Windows).
+// header (Posixsystemservices.cpp: POSIX; Win32systemservices.cpp: Windows).
 // Texts are UTF-8. Safe from any thread.
 #include <cstddef>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 // The serial ports this workstation has, for the window's port list: on
 // Linux the ports the port directory and sysfs show, after giving new
-// adapters their numbers (Portnumbers.cpp); on Windows the COM ports that
+// adapters their numbers (Posixportnumbers.cpp); on Windows the COM ports that
 // port discovery finds in the registry (Win32portnumbers.cpp).
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #pragma once
 // Sleeping until a port has input, another thread asks for a wake-up, or a
 // time limit passes: what the component's polling threads do between passes.
-// On POSIX the waits are descriptors and poll(2) (Portwait.cpp); on Windows
+// On POSIX the waits are descriptors and poll(2) (Posixportwait.cpp); on Windows
 // event handles and WaitForMultipleObjects (Win32portwait.cpp).
 #include <chrono>
 #include <vector>

@@ -20,9 +20,9 @@
 
 #include "TestSupport.h"
 #include "platform/Devicetreekeys.h"
-#include "platform/Devicetreesysfs.h"
-#include "platform/Portassign.h"
-#include "platform/Sysfsserialports.h"
+#include "platform/Posixdevicetree.h"
+#include "platform/Posixportassign.h"
+#include "platform/Posixserialports.h"
 #include "serial/Getserialport.h"
 
 using namespace tolm;

@@ -10,8 +10,8 @@
 #include <QtTest/QTest>
 
 #include "GuiFixture.h"
-#include "gui/Panelwidget.h"
-#include "gui/Pictures.h"
+#include "gui/Qtpanelwidget.h"
+#include "gui/Qtpictures.h"
 
 namespace tolm::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <QApplication>
 
 #include "GuiEventPump.h"
-#include "gui/Appearance.h"
+#include "gui/Qtappearance.h"
 #include "gui/Guithread.h"
 
 int main(int argc, char** argv) {

@@ -24,8 +24,8 @@
 #include "gui/Formthread.h"
 #include "gui/Formwindow.h"
 #include "gui/Guithread.h"
-#include "gui/Mainwindow.h"
-#include "gui/Messageboxsink.h"
+#include "gui/Qtmainwindow.h"
+#include "gui/Qtmessageboxsink.h"
 #include "toolkit/MainThread.h"
 
 namespace tolm::test {

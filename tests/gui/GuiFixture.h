@@ -10,7 +10,7 @@
 
 #include "TestSupport.h"
 #include "app/Unit1.h"
-#include "gui/Mainwindow.h"
+#include "gui/Qtmainwindow.h"
 
 namespace tolm::test {
 

@@ -11,8 +11,8 @@
 #include <set>
 
 #include "TestSupport.h"
-#include "gui/Filechooser.h"
-#include "gui/Messageboxsink.h"
+#include "gui/Qtfilechooser.h"
+#include "gui/Qtmessageboxsink.h"
 #include "toolkit/Messages.h"
 
 namespace tolm::test {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "GuiFixture.h"
-#include "gui/Appearance.h"
-#include "gui/Panelwidget.h"
+#include "gui/Qtappearance.h"
+#include "gui/Qtpanelwidget.h"
 
 namespace tolm::test {
 namespace {

@@ -1,7 +1,7 @@
 #include "serial/Portnumbers.h"
 
-#include "platform/Portassign.h"
-#include "platform/Sysfsserialports.h"
+#include "platform/Posixportassign.h"
+#include "platform/Posixserialports.h"
 
 namespace tolm {
 

@@ -1,4 +1,4 @@
-#include "platform/Sysfsserialports.h"
+#include "platform/Posixserialports.h"
 
 #include "platform/Portmap.h"
 

@@ -1,4 +1,4 @@
-#include "gui/Pictures.h"
+#include "gui/Qtpictures.h"
 
 #include <QStringList>
 

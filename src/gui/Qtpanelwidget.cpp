@@ -1,4 +1,4 @@
-#include "gui/Panelwidget.h"
+#include "gui/Qtpanelwidget.h"
 
 #include <QPainter>
 #include <QPalette>

@@ -1,4 +1,4 @@
-#include "platform/Devicetreeregistry.h"
+#include "platform/Win32devicetree.h"
 
 #include "toolkit/Win32text.h"
 

@@ -1,4 +1,4 @@
-#include "gui/Messageboxsink.h"
+#include "gui/Qtmessageboxsink.h"
 
 namespace tolm {
 

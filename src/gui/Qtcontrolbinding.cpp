@@ -1,4 +1,4 @@
-#include "gui/Controlbinding.h"
+#include "gui/Qtcontrolbinding.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "gui/Guithread.h"
-#include "gui/Panelwidget.h"
-#include "gui/Pictures.h"
+#include "gui/Qtpanelwidget.h"
+#include "gui/Qtpictures.h"
 
 namespace tolm {
 

@@ -15,11 +15,11 @@
 #include <string>
 
 #include "app/Unit1.h"
-#include "gui/Appearance.h"
+#include "gui/Qtappearance.h"
 #include "gui/Formwindow.h"
 #include "gui/Guithread.h"
-#include "gui/Mainwindow.h"
-#include "gui/Messageboxsink.h"
+#include "gui/Qtmainwindow.h"
+#include "gui/Qtmessageboxsink.h"
 #include "gui/Qtsinglewindow.h"
 #include "toolkit/Messages.h"
 #include "tolm/Version.h"

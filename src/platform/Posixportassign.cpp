@@ -1,4 +1,4 @@
-#include "platform/Portassign.h"
+#include "platform/Posixportassign.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

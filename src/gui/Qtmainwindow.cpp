@@ -1,4 +1,4 @@
-#include "gui/Mainwindow.h"
+#include "gui/Qtmainwindow.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -20,13 +20,13 @@
 #include <utility>
 
 #include "app/Unit1.h"
-#include "gui/Appearance.h"
-#include "gui/Controlbinding.h"
-#include "gui/Filechooser.h"
+#include "gui/Qtappearance.h"
+#include "gui/Qtcontrolbinding.h"
+#include "gui/Qtfilechooser.h"
 #include "gui/Formcontrols.h"
 #include "gui/Guithread.h"
-#include "gui/Panelwidget.h"
-#include "gui/Pictures.h"
+#include "gui/Qtpanelwidget.h"
+#include "gui/Qtpictures.h"
 #include "platform/Portchangewatch.h"
 
 namespace tolm {

@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "platform/Portmap.h"
-#include "platform/Sysfsserialports.h"
+#include "platform/Posixserialports.h"
 
 namespace tolm {
 

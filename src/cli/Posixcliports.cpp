@@ -11,9 +11,9 @@
 #include "cli/Cliargs.h"
 #include "cli/Commands.h"
 #include "cli/Jsonout.h"
-#include "platform/Portassign.h"
+#include "platform/Posixportassign.h"
 #include "platform/Portaccess.h"
-#include "platform/Sysfsserialports.h"
+#include "platform/Posixserialports.h"
 
 namespace tolm::cli {
 

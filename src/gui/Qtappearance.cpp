@@ -1,4 +1,4 @@
-#include "gui/Appearance.h"
+#include "gui/Qtappearance.h"
 
 namespace tolm {
 

@@ -1,4 +1,4 @@
-#include "gui/Filechooser.h"
+#include "gui/Qtfilechooser.h"
 
 #include <QDir>
 #include <QFileDialog>

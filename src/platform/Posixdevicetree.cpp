@@ -1,4 +1,4 @@
-#include "platform/Devicetreesysfs.h"
+#include "platform/Posixdevicetree.h"
 
 #include <sys/utsname.h>
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/Devicetree.h"
-#include "platform/Sysfsserialports.h"
+#include "platform/Posixserialports.h"
 
 namespace tolm {
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/Portassign.h"
+#include "platform/Posixportassign.h"
 #include "toolkit/Files.h"
 
 namespace tolm::PortMap {
