@@ -6,7 +6,9 @@
 // redirected (command-line option, tests). Nothing is written through a
 // symbolic link at the log's name, into anything but a regular file, or into
 // a default folder that belongs to another user. On Windows the log is
-// %LOCALAPPDATA%\Tolm Upgrade\DUMMY.TXT (Win32logfile.cpp).
+// %LOCALAPPDATA%\Tolm Upgrade\DUMMY.TXT. The path and the lines are kept in
+// Logfile.cpp; where the log lives and how a line is appended, in
+// Posixlogfile.cpp and Win32logfile.cpp.
 #include <string>
 
 namespace tolm {
@@ -22,5 +24,10 @@ std::string LogPath();
 std::string DefaultLogPath();
 // An empty path returns to the default.
 void SetLogPath(const std::string& path);
+
+// Per system: appends line (with its CR LF) to the log at path with one
+// write, making the default folder first when path is the default. -1 when
+// the log cannot be opened; otherwise the result of closing it.
+int AppendLogLine(const std::string& path, const std::string& line);
 
 }  // namespace tolm

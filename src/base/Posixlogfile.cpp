@@ -5,16 +5,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <mutex>
 
 #include "toolkit/Files.h"
 
 namespace tolm {
 
 namespace {
-std::mutex g_logMutex;
-std::string g_logPath;  // empty: the default
-
 // Creates every missing folder of dir with user-only rights.
 void MakeDirs(const std::string& dir) {
     for (size_t pos = 1; pos <= dir.size(); ++pos) {
@@ -44,19 +40,7 @@ std::string DefaultLogPath() {
     return dir.empty() ? std::string() : dir + "/DUMMY.TXT";
 }
 
-std::string LogPath() {
-    std::lock_guard lock(g_logMutex);
-    return g_logPath.empty() ? DefaultLogPath() : g_logPath;
-}
-
-void SetLogPath(const std::string& path) {
-    std::lock_guard lock(g_logMutex);
-    g_logPath = path;
-}
-
-int WriteLogLine(const std::string& text, int count) {
-    std::string path = LogPath();
-    if (path.empty()) return -1;
+int AppendLogLine(const std::string& path, const std::string& line) {
     if (path == DefaultLogPath()) {
         MakeDirs(StateDir());
         if (!OwnFolder(StateDir())) return -1;
@@ -70,10 +54,6 @@ int WriteLogLine(const std::string& text, int count) {
         close(fd);
         return -1;
     }
-    if (count < 0) count = 0;
-    if (count > static_cast<int>(text.size())) count = static_cast<int>(text.size());
-    // One write per line, so lines from concurrent writers never interleave.
-    std::string line = text.substr(0, static_cast<size_t>(count)) + "\r\n";
     size_t done = 0;
     while (done < line.size()) {
         ssize_t n = write(fd, line.data() + done, line.size() - done);

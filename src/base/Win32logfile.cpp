@@ -4,7 +4,6 @@
 #include "base/Logfile.h"
 
 #include <cwchar>
-#include <mutex>
 
 #include "toolkit/Win32text.h"
 
@@ -17,9 +16,6 @@
 namespace tolm {
 
 namespace {
-std::mutex g_logMutex;
-std::string g_logPath;  // empty: the default
-
 // The user's local application-data folder; empty when there is none.
 std::wstring LocalAppData() {
     if (const wchar_t* dir = _wgetenv(L"LOCALAPPDATA"); dir && *dir) return dir;
@@ -41,19 +37,7 @@ std::string DefaultLogPath() {
     return dir.empty() ? std::string() : WideToUtf8(dir + L"\\DUMMY.TXT");
 }
 
-std::string LogPath() {
-    std::lock_guard lock(g_logMutex);
-    return g_logPath.empty() ? DefaultLogPath() : g_logPath;
-}
-
-void SetLogPath(const std::string& path) {
-    std::lock_guard lock(g_logMutex);
-    g_logPath = path;
-}
-
-int WriteLogLine(const std::string& text, int count) {
-    const std::string path = LogPath();
-    if (path.empty()) return -1;
+int AppendLogLine(const std::string& path, const std::string& line) {
     if (path == DefaultLogPath()) CreateDirectoryW(LogFolder().c_str(), nullptr);  // may exist already
     // Appended by the system at the end of the file, whatever other writers do;
     // a link at the log's name is opened as itself and refused below.
@@ -66,10 +50,6 @@ int WriteLogLine(const std::string& text, int count) {
         CloseHandle(file);
         return -1;
     }
-    if (count < 0) count = 0;
-    if (count > static_cast<int>(text.size())) count = static_cast<int>(text.size());
-    // One write per line, so lines from concurrent writers never interleave.
-    const std::string line = text.substr(0, static_cast<size_t>(count)) + "\r\n";
     DWORD written = 0;
     WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     return CloseHandle(file) ? 0 : -1;

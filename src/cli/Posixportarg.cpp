@@ -3,7 +3,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <filesystem>
 #include <vector>
 
@@ -13,23 +12,9 @@ namespace tolm::cli {
 
 const char* const kPortForms = "port number (3), COM name (COM3) or device path (/dev/ttyUSB0)";
 
-namespace {
-bool AllDigits(const std::string& s) {
-    if (s.empty() || s.size() > 4) return false;
-    for (unsigned char c : s)
-        if (!std::isdigit(c)) return false;
-    return true;
-}
-}  // namespace
-
 PortArg::PortArg(const std::string& text) : text_(text) {
-    std::string digits = text;
-    if (text.size() > 3 && (text[0] == 'c' || text[0] == 'C') && (text[1] == 'o' || text[1] == 'O') &&
-        (text[2] == 'm' || text[2] == 'M'))
-        digits = text.substr(3);
-    if (AllDigits(digits)) {
-        number_ = std::stoi(digits);
-        if (number_ < 1 || number_ > 255) throw UsageError("port number " + digits + " is outside 1 to 255");
+    if (const auto number = ComNumber(text)) {
+        number_ = *number;
         return;
     }
     if (text.find('/') == std::string::npos)

@@ -68,4 +68,10 @@ std::string ShownText(const TControlState& state) {
     return state.caption;
 }
 
+void OfferBoxChange(bool& syncing, const std::function<bool()>& send, const std::function<void()>& takeBack) {
+    if (syncing) return;
+    TSyncGuard guard(syncing);
+    if (!send()) takeBack();
+}
+
 }  // namespace tolm

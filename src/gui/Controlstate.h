@@ -42,9 +42,17 @@ using TApplyChange = std::function<void(TChange, const TControlState&)>;
 std::shared_ptr<const TControlState> FollowControl(TControl& model, std::initializer_list<TChange> initial,
                                                    TApplyChange apply);
 
-// The changes every kind of widget takes when it is made.
+// The changes every kind of widget takes when it is made, and those of the
+// kinds that show more than a caption.
 constexpr std::initializer_list<TChange> kControlState = {TChange::Bounds, TChange::Visible, TChange::Enabled,
                                                           TChange::Caption};
+constexpr std::initializer_list<TChange> kFormState = {TChange::Caption, TChange::Bounds, TChange::Enabled};
+constexpr std::initializer_list<TChange> kProgressBarState = {TChange::Bounds, TChange::Visible, TChange::Enabled,
+                                                              TChange::Range, TChange::Position};
+constexpr std::initializer_list<TChange> kImageState = {TChange::Bounds, TChange::Visible, TChange::Enabled,
+                                                        TChange::Picture};
+constexpr std::initializer_list<TChange> kComboBoxState = {TChange::Bounds, TChange::Visible, TChange::Enabled,
+                                                           TChange::Items};
 
 // Hands an operator change to the form (on the form's thread); false when
 // it was dropped because the form is busy. Empty: the change is made at once.
@@ -57,5 +65,24 @@ bool ChooseItem(const TModelInput& input, TComboBox& model, int index);
 bool TypeText(const TModelInput& input, TComboBox& model, const std::string& text);
 // What the box's edit field shows: the selected item, else the caption.
 std::string ShownText(const TControlState& state);
+
+// Set while a window writes to its box itself (and undone as it was), so
+// that the box's own notifications are not taken for the operator's.
+class TSyncGuard {
+public:
+    explicit TSyncGuard(bool& syncing) : syncing_(syncing), was_(syncing) { syncing_ = true; }
+    ~TSyncGuard() { syncing_ = was_; }
+    TSyncGuard(const TSyncGuard&) = delete;
+    TSyncGuard& operator=(const TSyncGuard&) = delete;
+
+private:
+    bool& syncing_;
+    bool was_;
+};
+
+// The operator changed the box: send hands the change to the form; one the
+// form's input drops is taken back (takeBack shows what the form has).
+// Nothing while the window writes to the box itself.
+void OfferBoxChange(bool& syncing, const std::function<bool()>& send, const std::function<void()>& takeBack);
 
 }  // namespace tolm

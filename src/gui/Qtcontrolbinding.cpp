@@ -67,7 +67,7 @@ std::shared_ptr<const TControlState> Follow(TControl& model, Widget* widget, std
 }  // namespace
 
 void BindForm(TPanel& model, QWidget* window) {
-    Follow<QWidget>(model, window, {TChange::Caption, TChange::Bounds, TChange::Enabled},
+    Follow<QWidget>(model, window, kFormState,
                     [](QWidget* w, TChange change, const TControlState& s) {
                         switch (change) {
                         case TChange::Caption:
@@ -120,8 +120,7 @@ void BindPanel(TPanel& model, TPanelWidget* panel) {
 }
 
 void BindProgressBar(TProgressBar& model, QProgressBar* bar) {
-    Follow<QProgressBar>(model, bar, {TChange::Bounds, TChange::Visible, TChange::Enabled, TChange::Range,
-                                      TChange::Position},
+    Follow<QProgressBar>(model, bar, kProgressBarState,
                          [](QProgressBar* w, TChange change, const TControlState& s) {
                              if (ApplyCommon(s, w, change)) return;
                              if (change == TChange::Range) {
@@ -137,7 +136,7 @@ void BindProgressBar(TProgressBar& model, QProgressBar* bar) {
 
 void BindImage(TImage& model, QLabel* label) {
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Follow<QLabel>(model, label, {TChange::Bounds, TChange::Visible, TChange::Enabled, TChange::Picture},
+    Follow<QLabel>(model, label, kImageState,
                    [](QLabel* w, TChange change, const TControlState& s) {
                        if (ApplyCommon(s, w, change)) return;
                        if (change == TChange::Picture) {
@@ -169,11 +168,6 @@ void BindButton(TButton& model, QAbstractButton* button, std::function<void()> o
 void BindComboBox(TComboBox& model, QComboBox* box, TModelInput input) {
     // Set while one side writes to the other, so that neither echoes back.
     auto syncing = std::make_shared<bool>(false);
-    struct Guard {
-        bool& flag;
-        explicit Guard(bool& f) : flag(f) { flag = true; }
-        ~Guard() { flag = false; }
-    };
 
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
@@ -186,10 +180,10 @@ void BindComboBox(TComboBox& model, QComboBox* box, TModelInput input) {
     };
 
     auto shown = Follow<QComboBox>(
-        model, box, {TChange::Bounds, TChange::Visible, TChange::Enabled, TChange::Items},
+        model, box, kComboBoxState,
         [syncing, showSelection](QComboBox* w, TChange change, const TControlState& s) {
             if (ApplyCommon(s, w, change) || *syncing) return;
-            Guard guard(*syncing);
+            TSyncGuard guard(*syncing);
             switch (change) {
             case TChange::Items: {
                 w->clear();
@@ -216,9 +210,7 @@ void BindComboBox(TComboBox& model, QComboBox* box, TModelInput input) {
     // The operator's change goes to the form; one the input drops is taken
     // back, so that the box shows what the form has.
     auto offer = [box, syncing, shown, showSelection](const std::function<bool()>& send) {
-        if (*syncing) return;
-        Guard guard(*syncing);
-        if (!send()) showSelection(box, *shown);
+        OfferBoxChange(*syncing, send, [&] { showSelection(box, *shown); });
     };
     // activated: the operator picked an item (also the one already current).
     auto choose = [&model, input, offer](int index) { offer([&] { return ChooseItem(input, model, index); }); };

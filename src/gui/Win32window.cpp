@@ -75,19 +75,13 @@ DWORD StyleOf(const TWidgetEntry& entry) {
 }
 
 std::initializer_list<TChange> InitialChanges(TWidgetKind kind) {
-    static constexpr std::initializer_list<TChange> bar = {TChange::Bounds, TChange::Visible, TChange::Enabled,
-                                                           TChange::Range, TChange::Position};
-    static constexpr std::initializer_list<TChange> image = {TChange::Bounds, TChange::Visible, TChange::Enabled,
-                                                             TChange::Picture};
-    static constexpr std::initializer_list<TChange> list = {TChange::Bounds, TChange::Visible, TChange::Enabled,
-                                                            TChange::Items};
     switch (kind) {
     case TWidgetKind::ProgressBar:
-        return bar;
+        return kProgressBarState;
     case TWidgetKind::Image:
-        return image;
+        return kImageState;
     case TWidgetKind::ComboBox:
-        return list;
+        return kComboBoxState;
     default:
         return kControlState;
     }
@@ -127,7 +121,7 @@ TWin32Window::TWin32Window(TFormThread& formThread)
     fonts_.Make(dpi_);
 
     auto alive = alive_;
-    formShown_ = FollowControl(form_.Form, {TChange::Caption, TChange::Bounds, TChange::Enabled},
+    formShown_ = FollowControl(form_.Form, kFormState,
                                [this, alive](TChange change, const TControlState& state) {
                                    if (*alive) ApplyToWindow(change, state);
                                });
@@ -312,22 +306,20 @@ void TWin32Window::ShowOrHide(const TWidget& widget, const TControlState& s) {
 }
 
 void TWin32Window::ShowItems(const TWidget& widget, const TControlState& s) {
-    const bool wasSyncing = syncing_;
-    syncing_ = true;
-    SendMessageW(widget.hwnd, CB_RESETCONTENT, 0, 0);
-    for (const std::string& item : s.items)
-        SendMessageW(widget.hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Utf8ToWide(item).c_str()));
-    syncing_ = wasSyncing;
+    {
+        TSyncGuard guard(syncing_);
+        SendMessageW(widget.hwnd, CB_RESETCONTENT, 0, 0);
+        for (const std::string& item : s.items)
+            SendMessageW(widget.hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Utf8ToWide(item).c_str()));
+    }
     ShowSelection(widget, s);
     Place(widget, s);  // the list's height follows the number of items
 }
 
 void TWin32Window::ShowSelection(const TWidget& widget, const TControlState& s) {
-    const bool wasSyncing = syncing_;
-    syncing_ = true;
+    TSyncGuard guard(syncing_);
     SendMessageW(widget.hwnd, CB_SETCURSEL, static_cast<WPARAM>(s.itemIndex), 0);
     SetWindowTextW(widget.hwnd, Utf8ToWide(ShownText(s)).c_str());
-    syncing_ = wasSyncing;
 }
 
 void TWin32Window::SetButtonGlyph(HWND button) {
@@ -390,10 +382,11 @@ void TWin32Window::Command(int id, int code, HWND) {
 }
 
 void TWin32Window::OfferComboChange(TWidget& widget, const std::function<bool()>& send) {
-    // A change the window makes itself is no operator's.
-    if (syncing_) return;
-    // One the form's input drops is taken back: the box shows what the form has.
-    if (!send() && widget.shown) ShowSelection(widget, *widget.shown);
+    // A change the window makes itself is no operator's; one the form's
+    // input drops is taken back: the box shows what the form has.
+    OfferBoxChange(syncing_, send, [&] {
+        if (widget.shown) ShowSelection(widget, *widget.shown);
+    });
 }
 
 void TWin32Window::QueueFirstActivation() {

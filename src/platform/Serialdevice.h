@@ -7,6 +7,17 @@
 //
 // The flag values below are those of the Win32 serial calls, so the Windows
 // device passes them through unchanged.
+//
+// Threads. A device belongs to the thread that opens it (in the program: the
+// main thread, through the serial component's driver): Open, Close,
+// SetQueueSizes, SetLineState, SetTimeouts, Purge and LineAction come from
+// that thread alone. QueryStatus, Read, WriteSome, WaitWritable, OutputQueued
+// and ModemStatus may come from two threads at once (the main thread's
+// exchange and the component's polling threads); each implementation guards
+// what they share. Close may come while another thread is inside one of
+// those calls: it waits for that call to end, within a bound, and the call
+// then fails. PollDescriptor stays valid from Open to Close and is only
+// waited on, never read from, by other threads.
 #include <cstdint>
 #include <functional>
 #include <memory>

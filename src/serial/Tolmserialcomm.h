@@ -3,6 +3,17 @@
 // plain sends, send-and-wait exchanges, and delivery of unsolicited data to
 // OnReceiveData on the main thread.
 //
+// Threads. The component belongs to the program's main thread
+// (toolkit/MainThread.h): every call below comes from it, except
+// RequestStop, StopRequested and AnyPortOpen, which any thread may make. Its
+// own threads, started while a port is open and ended before the last port
+// closes, are the port-polling thread, the reply-watch thread and the
+// delivery thread; none of them calls back into the caller except
+// OnModemStateChange and OnReceiveError, which run on the port-polling
+// thread and must only note what they get. OnReceiveData runs on the main
+// thread, handed over by the delivery thread. The devices it opens follow
+// the thread rules of platform/Serialdevice.h.
+//
 // Every transfer of the program goes through here, so the component also
 // keeps the computer from sleeping or shutting down during one
 // (platform/Sleepguard.h): from the first byte it sends on a port until that
