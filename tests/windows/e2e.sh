@@ -388,6 +388,10 @@ PYEND
   wineserver -k
   wineserver -w
   wineserver -p >/dev/null 2>&1
+  # The prefix's own programs (services, device and plug-and-play managers)
+  # start with the first program after the restart and keep its output open
+  # for good: started here, they hold nothing of the next test's.
+  wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 several_ports() {
